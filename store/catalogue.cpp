@@ -1,0 +1,127 @@
+#include "catalogue.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "error.h"
+#include "sqlite_handle.h"
+#include "text.h"
+
+namespace store {
+namespace {
+
+constexpr FieldDef kDiskFields[] = {
+    {"N", FieldKind::Key},          {"Name", FieldKind::Text},    {"Opisan", FieldKind::Memo},
+    {"Kategory", FieldKind::Integer}, {"Tip", FieldKind::Integer}, {"Dolg", FieldKind::Logical},
+};
+constexpr FieldDef kLoanFields[] = {
+    {"NomCD", FieldKind::Integer}, {"Dolgnik", FieldKind::Integer}, {"DatN", FieldKind::Date},
+    {"DatK", FieldKind::Date},     {"Dolg", FieldKind::Logical},
+};
+constexpr FieldDef kCategoryFields[] = {{"Num", FieldKind::Key}, {"Name", FieldKind::Text}};
+constexpr FieldDef kMediaFields[] = {{"N", FieldKind::Key}, {"Tip", FieldKind::Text}};
+constexpr FieldDef kDebtorFields[] = {{"N", FieldKind::Key}, {"Dolgnik", FieldKind::Text}};
+
+const std::array<TableDef, 5> kTables = {{
+    {"CDBase.DB", "CDBase", "main", kDiskFields},
+    {"Dolg.DB", "Dolg", "dolg_db", kLoanFields},
+    {"SprKategoy.db", "SprKategoy", "sprkategoy_db", kCategoryFields},
+    {"SprType.db", "SprType", "sprtype_db", kMediaFields},
+    {"SprDolgnik.db", "SprDolgnik", "sprdolgnik_db", kDebtorFields},
+}};
+
+}  // namespace
+
+const std::array<TableDef, 5>& catalogueTables() { return kTables; }
+const TableDef& diskTable() { return kTables[0]; }
+
+std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+const TableDef* tableForFile(std::string_view fileName) {
+    for (const auto& t : kTables)
+        if (equalsNoCase(t.fileName, fileName)) return &t;
+    return nullptr;
+}
+
+std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path& dir,
+                                                    std::string_view name) {
+    std::error_code ec;
+    const auto exact = dir / std::string(name);
+    if (std::filesystem::is_regular_file(exact, ec)) return exact;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (equalsNoCase(it->path().filename().string(), name) && it->is_regular_file(ec))
+            return it->path();
+    }
+    return std::nullopt;
+}
+
+std::string_view sqlType(FieldKind kind) {
+    switch (kind) {
+        case FieldKind::Key: return "INTEGER PRIMARY KEY AUTOINCREMENT";
+        case FieldKind::Integer: return "INTEGER";
+        case FieldKind::Text: return "TEXT";
+        case FieldKind::Memo: return "TEXT";
+        case FieldKind::Logical: return "LOGICAL";
+        case FieldKind::Date: return "DATE";
+    }
+    return "TEXT";
+}
+
+std::string createTableSql(const TableDef& table) {
+    std::string sql = "CREATE TABLE \"" + std::string(table.table) + "\" (";
+    bool first = true;
+    for (const auto& f : table.fields) {
+        if (!first) sql += ", ";
+        first = false;
+        sql += "\"" + std::string(f.name) + "\" " + std::string(sqlType(f.kind));
+        // Reference names sort the Russian way, whatever the statement's ORDER BY says.
+        if (f.kind == FieldKind::Text && &table != &kTables[0]) sql += " COLLATE RUSSIAN";
+        // A new disk is available at once.
+        if (f.kind == FieldKind::Logical && &table == &kTables[0]) sql += " DEFAULT 0";
+    }
+    sql += ")";
+    return sql;
+}
+
+void createCatalogue(const std::filesystem::path& dir) {
+    namespace fs = std::filesystem;
+    const fs::path base = dir / std::string(kBaseFolder);
+    std::error_code ec;
+    if (fs::exists(base, ec))
+        throw Error(Error::Kind::Other, "Каталог уже существует: " + base.string() +
+                                            ". Существующий каталог не перезаписывается.");
+    fs::create_directories(base, ec);
+    if (ec)
+        throw Error(Error::Kind::Io,
+                    "Не удалось создать папку " + base.string() + ": " + ec.message());
+    for (const auto& t : kTables) {
+        const fs::path file = base / std::string(t.fileName);
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                 nullptr);
+        ConnectionHandle db(raw);
+        if (rc == SQLITE_OK) rc = registerTextFunctions(db.get());
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db.get(), createTableSql(t).c_str(), nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string why = db ? sqlite3_errmsg(db.get()) : "нет памяти";
+            db.reset();
+            fs::remove_all(base, ec);  // nothing half-made stays
+            throw Error(Error::Kind::Io, "Не удалось создать таблицу " + file.string() + ": " + why);
+        }
+    }
+}
+
+}  // namespace store

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace store {
+
+enum class FieldKind { Key, Integer, Text, Memo, Logical, Date };
+
+struct FieldDef {
+    std::string_view name;
+    FieldKind kind;
+};
+
+// One table file of the catalogue: the file in base/, the table it holds, and the
+// schema name under which the connection attaches it.
+struct TableDef {
+    std::string_view fileName;
+    std::string_view table;
+    std::string_view schema;
+    std::span<const FieldDef> fields;
+};
+
+inline constexpr std::string_view kBaseFolder = "base";
+
+const std::array<TableDef, 5>& catalogueTables();
+const TableDef& diskTable();  // CDBase.DB, opened as the main database
+
+// The table whose file name matches, without regard to letter case.
+const TableDef* tableForFile(std::string_view fileName);
+
+// A file in dir whose name equals name without regard to letter case.
+std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path& dir,
+                                                    std::string_view name);
+
+std::string createTableSql(const TableDef& table);
+std::string_view sqlType(FieldKind kind);
+
+// Makes dir/base with the five empty tables. Refuses when dir/base already exists.
+void createCatalogue(const std::filesystem::path& dir);
+
+// Letters folded to lower case for ASCII only: file and field names are ASCII.
+std::string asciiLower(std::string_view s);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace store

@@ -1,0 +1,230 @@
+#include "database.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+
+#include "catalogue.h"
+#include "dialect.h"
+#include "text.h"
+
+namespace store {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::shared_ptr<Database>& defaultSlot() {
+    static std::shared_ptr<Database> db;
+    return db;
+}
+
+std::string joinFiles(const std::vector<std::string>& files) {
+    std::string out;
+    for (const auto& f : files) {
+        if (!out.empty()) out += ", ";
+        out += f;
+    }
+    return out.empty() ? std::string("каталога") : out;
+}
+
+// Paradox tables start with the record size, the header size (a multiple of
+// 2 KB) and the file type; our tables start with SQLite's magic string.
+bool looksLikeParadox(const std::array<unsigned char, 16>& h, std::streamsize got) {
+    if (got < 6) return false;
+    const unsigned headerSize = h[2] | (h[3] << 8);
+    return headerSize != 0 && headerSize % 0x800 == 0 && h[4] <= 8 && h[5] >= 1 && h[5] <= 32;
+}
+
+void checkIsSqliteFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw Error(Error::Kind::Io, "Не удалось открыть файл таблицы " + file.string() + ".");
+    std::array<unsigned char, 16> header{};
+    in.read(reinterpret_cast<char*>(header.data()), header.size());
+    const std::streamsize got = in.gcount();
+    if (got == 0) return;  // an empty file reads as an empty database: the field check reports it
+    if (got == 16 && std::memcmp(header.data(), "SQLite format 3", 16) == 0) return;
+    if (looksLikeParadox(header, got))
+        throw Error(Error::Kind::NotCatalogue,
+                    "Файл " + file.string() +
+                        " — таблица Paradox прежней программы, а не таблица Korvalen. "
+                        "Перенесите каталог командой: korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА");
+    throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
+}
+
+std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+}  // namespace
+
+std::string notCatalogueFileMessage(const fs::path& file) {
+    return "Файл " + file.string() + " не является таблицей каталога Korvalen.";
+}
+
+Database::Database(fs::path baseDir) : baseDir_(std::move(baseDir)) {}
+Database::~Database() = default;
+
+std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
+    std::error_code ec;
+    fs::path baseDir = fs::absolute(baseDirIn, ec);
+    if (ec) baseDir = baseDirIn;
+    if (!fs::is_directory(baseDir, ec))
+        throw Error(Error::Kind::Missing, "Не найдена папка каталога " + baseDir.string() +
+                                              ". Создайте каталог командой: korvalen-base create ПАПКА");
+    std::shared_ptr<Database> db(new Database(baseDir));
+    const auto mainFile = findFileNoCase(baseDir, diskTable().fileName);
+    if (!mainFile)
+        throw Error(Error::Kind::Missing, "Не найден файл таблицы " +
+                                              std::string(diskTable().fileName) + " в папке " +
+                                              baseDir.string() + ".");
+    checkIsSqliteFile(*mainFile);
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(mainFile->c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    db->db_.reset(raw);
+    if (rc != SQLITE_OK)
+        throw db->errorFor(rc, {mainFile->filename().string()}, {});
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, 2000);
+    if (registerTextFunctions(raw) != SQLITE_OK)
+        throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
+    db->attachAll();
+    db->verifyTables();
+    return db;
+}
+
+void Database::attachAll() {
+    for (const auto& t : catalogueTables()) {
+        if (t.schema == "main") continue;
+        const auto file = findFileNoCase(baseDir_, t.fileName);
+        if (!file)
+            throw Error(Error::Kind::Missing, "Не найден файл таблицы " + std::string(t.fileName) +
+                                                  " в папке " + baseDir_.string() + ".");
+        checkIsSqliteFile(*file);
+        sqlite3_stmt* raw = nullptr;
+        const std::string sql = "ATTACH DATABASE ?1 AS " + quoted(t.schema);
+        int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+        StatementHandle stmt(raw);
+        if (rc == SQLITE_OK) rc = sqlite3_bind_text(raw, 1, file->c_str(), -1, SQLITE_TRANSIENT);
+        if (rc == SQLITE_OK) rc = sqlite3_step(raw);
+        if (rc != SQLITE_DONE) throw errorFor(rc, {file->filename().string()}, {});
+    }
+}
+
+void Database::verifyTables() const {
+    for (const auto& t : catalogueTables()) {
+        const std::string sql =
+            "SELECT name FROM " + quoted(t.schema) + ".pragma_table_info(" + "'" + std::string(t.table) + "')";
+        sqlite3_stmt* raw = nullptr;
+        int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+        StatementHandle stmt(raw);
+        std::vector<std::string> columns;
+        if (rc == SQLITE_OK) {
+            while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+                columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+        }
+        const std::string file = findFileNoCase(baseDir_, t.fileName)->string();
+        if (rc != SQLITE_DONE) {
+            if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
+                throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
+            throw errorFor(rc, {std::string(t.fileName)}, {});
+        }
+        if (columns.empty())
+            throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
+                                                       std::string(t.table) + ": " +
+                                                       notCatalogueFileMessage(file));
+        for (const auto& f : t.fields) {
+            bool found = false;
+            for (const auto& c : columns) found = found || equalsNoCase(c, f.name);
+            if (!found)
+                throw Error(Error::Kind::NotCatalogue, "В таблице " + file + " нет поля " +
+                                                           std::string(f.name) + ".");
+        }
+    }
+}
+
+std::shared_ptr<Database> Database::defaultDatabase() {
+    auto& slot = defaultSlot();
+    if (!slot) slot = open(fs::current_path() / std::string(kBaseFolder));
+    return slot;
+}
+
+void Database::resetDefault() { defaultSlot().reset(); }
+
+Prepared Database::prepare(std::string_view statement) const {
+    Translation t = translate(statement, [](std::string_view file) -> std::optional<std::string> {
+        const TableDef* def = tableForFile(file);
+        if (!def) return std::nullopt;
+        return quoted(def->schema) + "." + quoted(def->table);
+    });
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0,
+                                      &raw, &tail);
+    Prepared p{StatementHandle(raw), std::move(t.tableFiles)};
+    if (rc != SQLITE_OK) throw errorFor(rc, p.tableFiles, statement);
+    if (!raw) throw Error(Error::Kind::Statement, "Пустой запрос.");
+    for (const char* c = tail; c && c < t.sql.data() + t.sql.size(); ++c) {
+        if (*c != ' ' && *c != '\n' && *c != '\r' && *c != '\t' && *c != ';')
+            throw Error(Error::Kind::Statement,
+                        "В запросе больше одного оператора:\n" + std::string(statement));
+    }
+    return p;
+}
+
+void Database::execRaw(std::string_view sql) const {
+    char* msg = nullptr;
+    const int rc = sqlite3_exec(db_.get(), std::string(sql).c_str(), nullptr, nullptr, &msg);
+    sqlite3_free(msg);
+    if (rc != SQLITE_OK) throw errorFor(rc, {}, sql);
+}
+
+Error Database::errorFor(int code, const std::vector<std::string>& files,
+                         std::string_view statement) const {
+    const std::string where = joinFiles(files);
+    const std::string engine = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(code);
+    const std::string text = statement.empty() ? std::string() : "\n\n" + std::string(statement);
+    switch (code & 0xff) {
+        case SQLITE_READONLY:
+            return Error(Error::Kind::ReadOnly,
+                         "Таблица " + where + " доступна только для чтения: изменение не записано.");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return Error(Error::Kind::Locked, "Таблица " + where +
+                                                  " занята другой программой. Повторите попытку, "
+                                                  "когда она освободит каталог.");
+        case SQLITE_FULL:
+            return Error(Error::Kind::DiskFull,
+                         "Недостаточно места на диске: изменение таблицы " + where + " не записано.");
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            return Error(Error::Kind::NotCatalogue,
+                         "Файл таблицы " + where + " повреждён или не является таблицей каталога (" +
+                             engine + ").");
+        case SQLITE_CANTOPEN:
+        case SQLITE_IOERR:
+        case SQLITE_PERM:
+            return Error(Error::Kind::Io,
+                         "Ошибка чтения или записи таблицы " + where + ": " + engine + ".");
+        default:
+            break;
+    }
+    constexpr std::string_view kNoColumn = "no such column: ";
+    if (engine.rfind(kNoColumn, 0) == 0)
+        return Error(Error::Kind::Statement, "Неизвестное поле " +
+                                                 engine.substr(kNoColumn.size()) +
+                                                 " в запросе к таблице " + where + "." + text);
+    return Error(Error::Kind::Statement,
+                 "Ошибка в запросе к таблице " + where + ": " + engine + "." + text);
+}
+
+Database::Transaction::Transaction(const Database& db) : db_(db) { db_.execRaw("BEGIN IMMEDIATE"); }
+
+Database::Transaction::~Transaction() {
+    if (!done_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Database::Transaction::commit() {
+    db_.execRaw("COMMIT");
+    done_ = true;
+}
+
+}  // namespace store

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.h"
+#include "sqlite_handle.h"
+
+namespace store {
+
+// A prepared statement of the program's dialect, with the table files it names.
+struct Prepared {
+    StatementHandle stmt;
+    std::vector<std::string> tableFiles;
+};
+
+// One connection to a catalogue: CDBase.DB is the main database and the other
+// four table files are attached, so a statement may join them and a transaction
+// over several files stays atomic (rollback journal, never WAL).
+class Database {
+public:
+    // Opens base/ as it is: all five files must be there, with their fields.
+    static std::shared_ptr<Database> open(const std::filesystem::path& baseDir);
+
+    // The process's one default database: base/ under the working directory of
+    // the moment it is first asked for, kept for the whole run.
+    static std::shared_ptr<Database> defaultDatabase();
+    // Forgets the default database (tests, tools); the next ask opens it anew.
+    static void resetDefault();
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    const std::filesystem::path& baseDir() const { return baseDir_; }
+    sqlite3* handle() const { return db_.get(); }
+
+    Prepared prepare(std::string_view statement) const;
+
+    // Runs SQLite's own SQL (no dialect), for the store's and the tools' use.
+    void execRaw(std::string_view sql) const;
+
+    // A unit of work over several statements: rolled back unless committed.
+    class Transaction {
+    public:
+        explicit Transaction(const Database& db);
+        ~Transaction();
+        void commit();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+
+    private:
+        const Database& db_;
+        bool done_ = false;
+    };
+
+    // An error for a failed SQLite call, its message in Russian; files names the
+    // table files the statement touched.
+    Error errorFor(int code, const std::vector<std::string>& files, std::string_view statement) const;
+
+private:
+    explicit Database(std::filesystem::path baseDir);
+    void attachAll();
+    void verifyTables() const;
+
+    std::filesystem::path baseDir_;
+    ConnectionHandle db_;
+};
+
+// The message for a file in base/ that is not one of our tables.
+std::string notCatalogueFileMessage(const std::filesystem::path& file);
+
+}  // namespace store

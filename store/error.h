@@ -1,0 +1,21 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace store {
+
+// Every failure of the store reaches the caller as one of these, with a message
+// in Russian that names the table file or the statement.
+class Error : public std::runtime_error {
+public:
+    enum class Kind { Missing, NotCatalogue, Statement, ReadOnly, Locked, DiskFull, Io, Other };
+
+    Error(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+}  // namespace store

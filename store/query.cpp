@@ -1,0 +1,292 @@
+#include "query.h"
+
+#include "catalogue.h"
+#include "dialect.h"
+#include "text.h"
+
+namespace store {
+namespace {
+
+ColumnKind kindOfDeclType(const char* decl) {
+    if (!decl) return ColumnKind::Plain;
+    if (equalsNoCase(decl, "LOGICAL")) return ColumnKind::Logical;
+    if (equalsNoCase(decl, "DATE")) return ColumnKind::Date;
+    return ColumnKind::Plain;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return equalsNoCase(a, b) || foldCase(a) == foldCase(b);
+}
+
+}  // namespace
+
+std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw) {
+    std::vector<std::string> names;
+    std::vector<std::string> folded;
+    names.reserve(raw.size());
+    auto taken = [&](const std::string& f) {
+        for (const auto& x : folded)
+            if (x == f) return true;
+        return false;
+    };
+    for (const auto& r : raw) {
+        std::string name = r;
+        for (int n = 1; taken(foldCase(name)); ++n) name = r + "_" + std::to_string(n);
+        folded.push_back(foldCase(name));
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+Query::Query(std::vector<std::string> lines, std::shared_ptr<Database> db)
+    : db_(std::move(db)), ownDb_(db_ != nullptr) {
+    setSql(std::move(lines));
+}
+
+void Query::clearSql() {
+    close();
+    lines_.clear();
+    textChanged();
+}
+
+void Query::addLine(std::string line) {
+    close();
+    lines_.push_back(std::move(line));
+    textChanged();
+}
+
+void Query::setSql(std::vector<std::string> lines) {
+    close();
+    lines_ = std::move(lines);
+    textChanged();
+}
+
+std::string Query::text() const {
+    std::string out;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (i) out += '\n';
+        out += lines_[i];
+    }
+    return out;
+}
+
+void Query::textChanged() {
+    params_.clear();
+    for (auto& name : store::parameterNames(text())) {
+        Param p;
+        p.name = std::move(name);
+        params_.push_back(std::move(p));
+    }
+}
+
+std::vector<std::string> Query::parameterNames() const {
+    std::vector<std::string> names;
+    for (const auto& p : params_) names.push_back(p.name);
+    return names;
+}
+
+Query::Param& Query::param(std::string_view name) {
+    for (auto& p : params_)
+        if (sameName(p.name, name)) return p;
+    throw Error(Error::Kind::Statement,
+                "В запросе нет параметра :" + std::string(name) + ":\n" + text());
+}
+
+void Query::setText(std::string_view name, std::string value) {
+    Param& p = param(name);
+    p.kind = ParamKind::Text;
+    p.set = true;
+    p.text = std::move(value);
+    p.number = 0;
+}
+
+void Query::setMemo(std::string_view name, std::string value) {
+    Param& p = param(name);
+    p.kind = ParamKind::Memo;
+    p.set = true;
+    p.text = std::move(value);
+    p.number = 0;
+}
+
+void Query::setFloat(std::string_view name, double value) {
+    Param& p = param(name);
+    p.kind = ParamKind::Float;
+    p.set = true;
+    p.text = std::string();
+    p.number = value;
+}
+
+void Query::setDate(std::string_view name, const Date& value) {
+    Param& p = param(name);
+    p.kind = ParamKind::Date;
+    p.set = true;
+    p.text = value.iso();
+    p.number = 0;
+}
+
+std::shared_ptr<Database> Query::databaseForRun() {
+    if (!ownDb_) db_ = Database::defaultDatabase();
+    return db_;
+}
+
+Prepared Query::prepareBound() {
+    const std::string sql = text();
+    auto db = databaseForRun();
+    Prepared p = db->prepare(sql);
+    sqlite3_stmt* s = p.stmt.get();
+    const int count = sqlite3_bind_parameter_count(s);
+    for (int i = 1; i <= count; ++i) {
+        const char* raw = sqlite3_bind_parameter_name(s, i);
+        if (!raw || raw[0] != ':')
+            throw Error(Error::Kind::Statement, "Безымянный параметр в запросе:\n" + sql);
+        const Param& prm = param(raw + 1);
+        if (!prm.set)
+            throw Error(Error::Kind::Statement,
+                        "Не задано значение параметра " + std::string(raw) + " в запросе:\n" + sql);
+        int rc;
+        // Empty text stays empty text: only an unset parameter could mean "no value".
+        if (prm.kind == ParamKind::Float)
+            rc = sqlite3_bind_double(s, i, prm.number);
+        else
+            rc = sqlite3_bind_text(s, i, prm.text.data(), static_cast<int>(prm.text.size()),
+                                   SQLITE_TRANSIENT);
+        if (rc != SQLITE_OK) throw db->errorFor(rc, p.tableFiles, sql);
+    }
+    return p;
+}
+
+void Query::open() {
+    if (open_) return;
+    Prepared p = prepareBound();
+    if (sqlite3_column_count(p.stmt.get()) == 0)
+        throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + text());
+    stmt_ = std::move(p.stmt);
+    tableFiles_ = std::move(p.tableFiles);
+    readColumns();
+    open_ = true;
+    try {
+        fetchRow();
+    } catch (...) {
+        close();
+        throw;
+    }
+    current_ = rows_.empty() ? -1 : 0;
+}
+
+void Query::execSql() {
+    close();
+    Prepared p = prepareBound();
+    int rc;
+    while ((rc = sqlite3_step(p.stmt.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) throw db_->errorFor(rc, p.tableFiles, text());
+    rowsAffected_ = sqlite3_changes(db_->handle());
+}
+
+void Query::close() {
+    stmt_.reset();
+    open_ = false;
+    columns_.clear();
+    rows_.clear();
+    current_ = -1;
+}
+
+void Query::readColumns() {
+    sqlite3_stmt* s = stmt_.get();
+    const int n = sqlite3_column_count(s);
+    std::vector<std::string> raw;
+    columns_.clear();
+    for (int i = 0; i < n; ++i) {
+        const char* name = sqlite3_column_name(s, i);
+        raw.emplace_back(name ? name : "");
+        columns_.push_back({{}, kindOfDeclType(sqlite3_column_decltype(s, i))});
+    }
+    auto names = uniqueColumnNames(raw);
+    for (int i = 0; i < n; ++i) columns_[i].name = std::move(names[i]);
+}
+
+bool Query::fetchRow() {
+    if (!stmt_) return false;
+    sqlite3_stmt* s = stmt_.get();
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) {
+        stmt_.reset();  // all read: let go of the statement and its read lock
+        return false;
+    }
+    if (rc != SQLITE_ROW) {
+        const Error e = db_->errorFor(rc, tableFiles_, text());
+        stmt_.reset();
+        throw e;
+    }
+    std::vector<Value> row;
+    row.reserve(columns_.size());
+    for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
+        switch (sqlite3_column_type(s, i)) {
+            case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, i))); break;
+            case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(s, i)); break;
+            case SQLITE_NULL: row.emplace_back(); break;
+            default: {
+                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+                row.emplace_back(std::string(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+            }
+        }
+    }
+    rows_.push_back(std::move(row));
+    return true;
+}
+
+int Query::fetchMore(int count) {
+    int got = 0;
+    while (got < count && fetchRow()) ++got;
+    return got;
+}
+
+void Query::fetchAll() {
+    while (fetchRow()) {
+    }
+}
+
+void Query::first() { current_ = rows_.empty() ? -1 : 0; }
+
+void Query::next() {
+    if (current_ < 0) return;
+    if (current_ + 1 < fetchedRows() || fetchRow())
+        ++current_;
+    else
+        current_ = fetchedRows();  // past the end
+}
+
+bool Query::eof() const { return current_ < 0 || current_ >= fetchedRows(); }
+
+bool Query::isEmpty() { return rows_.empty(); }
+
+bool Query::moveTo(int row) {
+    if (row < 0) return false;
+    while (row >= fetchedRows())
+        if (!fetchRow()) return false;
+    current_ = row;
+    return true;
+}
+
+int Query::columnIndex(std::string_view name) const {
+    for (int i = 0; i < columnCount(); ++i)
+        if (sameName(columns_[i].name, name)) return i;
+    return -1;
+}
+
+Field Query::field(std::string_view name) const {
+    const int col = columnIndex(name);
+    if (col < 0)
+        throw Error(Error::Kind::Statement,
+                    "Поле " + std::string(name) + " не найдено в результате запроса:\n" + text());
+    if (current_ < 0 || current_ >= fetchedRows()) return Field({}, columns_[col].kind);
+    return fieldAt(current_, col);
+}
+
+Field Query::fieldAt(int row, int column) const { return Field(rows_[row][column], columns_[column].kind); }
+
+std::string Query::text(int row, int column) const {
+    return rows_[row][column].asString(columns_[column].kind);
+}
+
+}  // namespace store

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database.h"
+#include "value.h"
+
+namespace store {
+
+// A field of a result row, read as the program reads it.
+class Field {
+public:
+    Field() = default;
+    Field(Value value, ColumnKind kind) : value_(std::move(value)), kind_(kind) {}
+    bool isNull() const { return value_.isNull(); }
+    std::string asString() const { return value_.asString(kind_); }
+    int64_t asInteger() const { return value_.asInteger(); }
+    double asFloat() const { return value_.asFloat(); }
+
+private:
+    Value value_;
+    ColumnKind kind_ = ColumnKind::Plain;
+};
+
+// The statement object of the program: statement lines, named parameters, and,
+// once opened, a read-only result that stands on a current row. Rows are read
+// from SQLite only as far as someone asks for them.
+class Query {
+public:
+    enum class ParamKind { Text, Memo, Float, Date };
+
+    // Without a database the query runs on the process's default database.
+    Query() = default;
+    explicit Query(std::vector<std::string> lines, std::shared_ptr<Database> db = {});
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    // Statement text. Changing it closes the query and finds its parameters anew.
+    void clearSql();
+    void addLine(std::string line);
+    void setSql(std::vector<std::string> lines);
+    const std::vector<std::string>& lines() const { return lines_; }
+    std::string text() const;
+
+    // Parameters by name, letter case ignored. Throws for a name the text lacks.
+    std::vector<std::string> parameterNames() const;
+    void setText(std::string_view name, std::string value);
+    void setMemo(std::string_view name, std::string value);
+    void setFloat(std::string_view name, double value);
+    void setDate(std::string_view name, const Date& value);
+
+    // open() runs a SELECT and stands on its first row; an open query stays as it
+    // is. execSql() runs an INSERT, UPDATE or DELETE. Both throw store::Error, and
+    // so does running with a parameter left unset.
+    void open();
+    void execSql();
+    void close();
+    void reopen() { close(); open(); }
+    bool isOpen() const { return open_; }
+    int rowsAffected() const { return rowsAffected_; }
+    std::shared_ptr<Database> database() const { return db_; }
+
+    // Moving through rows. eof() is true past the last row and for an empty result.
+    void first();
+    void next();
+    bool eof() const;
+    bool isEmpty();
+    int currentRow() const { return current_; }  // -1 with no rows
+    bool moveTo(int row);                        // false when there is no such row
+
+    // Rows read so far; more are read on demand.
+    int fetchedRows() const { return static_cast<int>(rows_.size()); }
+    bool canFetchMore() const { return stmt_ != nullptr; }
+    int fetchMore(int count);
+    void fetchAll();
+
+    // Result columns, named by the catalogue's rules (Name, Name_1, ...).
+    int columnCount() const { return static_cast<int>(columns_.size()); }
+    const std::string& columnName(int column) const { return columns_[column].name; }
+    int columnIndex(std::string_view name) const;  // letter case ignored, first match; -1 if none
+
+    // A field of the current row (no row: an empty field). Throws for an unknown name.
+    Field field(std::string_view name) const;
+    Field fieldAt(int row, int column) const;
+    std::string text(int row, int column) const;
+
+private:
+    struct Column {
+        std::string name;
+        ColumnKind kind;
+    };
+    struct Param {
+        std::string name;
+        ParamKind kind = ParamKind::Text;
+        bool set = false;
+        std::string text;
+        double number = 0;
+    };
+
+    void textChanged();
+    Param& param(std::string_view name);
+    Prepared prepareBound();
+    void readColumns();
+    bool fetchRow();
+    std::shared_ptr<Database> databaseForRun();
+
+    std::vector<std::string> lines_;
+    std::vector<Param> params_;
+    std::shared_ptr<Database> db_;
+    bool ownDb_ = false;
+
+    bool open_ = false;
+    StatementHandle stmt_;
+    std::vector<std::string> tableFiles_;
+    std::vector<Column> columns_;
+    std::vector<std::vector<Value>> rows_;
+    int current_ = -1;
+    int rowsAffected_ = 0;
+};
+
+// Result column names by the catalogue's rules: a name already used (letter case
+// ignored) gets "_1", "_2", ... until it is free.
+std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw);
+
+}  // namespace store

@@ -1,0 +1,94 @@
+#include "value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace store {
+
+Date Date::today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+std::string Date::iso() const {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+    return buf;
+}
+
+bool Date::fromIso(std::string_view t, Date& out) {
+    if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+    auto num = [&](size_t pos, size_t len, int& v) {
+        return std::from_chars(t.data() + pos, t.data() + pos + len, v).ec == std::errc{};
+    };
+    return num(0, 4, out.year) && num(5, 2, out.month) && num(8, 2, out.day);
+}
+
+std::string Date::display() const {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", day, month, year);
+    return buf;
+}
+
+namespace {
+
+std::string formatFloat(double d) {
+    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
+        return std::to_string(static_cast<int64_t>(d));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+}  // namespace
+
+std::string Value::asString(ColumnKind kind) const {
+    if (isNull()) return {};
+    if (kind == ColumnKind::Logical) return asInteger() != 0 ? "True" : "False";
+    switch (type_) {
+        case Type::Text: {
+            Date d;
+            if (kind == ColumnKind::Date && Date::fromIso(text_, d)) return d.display();
+            return text_;
+        }
+        case Type::Integer: return std::to_string(integer_);
+        case Type::Float: return formatFloat(float_);
+        case Type::Null: break;
+    }
+    return {};
+}
+
+int64_t Value::asInteger() const {
+    switch (type_) {
+        case Type::Integer: return integer_;
+        case Type::Float:
+            return std::isfinite(float_) && std::fabs(float_) < 9e18 ? std::llround(float_) : 0;
+        case Type::Text: {
+            int64_t v = 0;
+            std::from_chars(text_.data(), text_.data() + text_.size(), v);
+            return v;
+        }
+        case Type::Null: break;
+    }
+    return 0;
+}
+
+double Value::asFloat() const {
+    switch (type_) {
+        case Type::Float: return float_;
+        case Type::Integer: return static_cast<double>(integer_);
+        case Type::Text: {
+            double v = 0;
+            std::from_chars(text_.data(), text_.data() + text_.size(), v);
+            return v;
+        }
+        case Type::Null: break;
+    }
+    return 0;
+}
+
+}  // namespace store
