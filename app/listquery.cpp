@@ -1,0 +1,66 @@
+#include "listquery.h"
+
+void ListQuery::setLines(const QStringList& lines) {
+    close();
+    std::vector<std::string> text;
+    text.reserve(lines.size());
+    for (const QString& line : lines) text.push_back(line.toStdString());
+    query_.setSql(std::move(text));
+}
+
+void ListQuery::open() {
+    if (query_.isOpen()) return;
+    query_.open();
+    if (fetchAll_) query_.fetchAll();
+    emit opened();
+    emit currentRowChanged(query_.currentRow());
+}
+
+void ListQuery::close() {
+    if (!query_.isOpen()) return;
+    query_.close();
+    emit closed();
+}
+
+void ListQuery::reopen() {
+    close();
+    open();
+}
+
+bool ListQuery::setCurrentRow(int row) {
+    if (row == query_.currentRow()) return true;
+    const int before = query_.fetchedRows();
+    const bool moved = query_.moveTo(row);
+    if (query_.fetchedRows() != before) emit rowsFetched();
+    if (moved) emit currentRowChanged(row);
+    return moved;
+}
+
+int ListQuery::findRow(const QString& field, const QString& value) {
+    if (!query_.isOpen()) return -1;
+    const int column = query_.columnIndex(field.toStdString());
+    if (column < 0) return -1;
+    const std::string wanted = value.toStdString();
+    const int before = query_.fetchedRows();
+    query_.fetchAll();
+    if (query_.fetchedRows() != before) emit rowsFetched();
+    for (int row = 0; row < query_.fetchedRows(); ++row)
+        if (query_.text(row, column) == wanted) return row;
+    return -1;
+}
+
+QString ListQuery::text(const QString& field) const {
+    return QString::fromStdString(query_.field(field.toStdString()).asString());
+}
+
+int64_t ListQuery::integer(const QString& field) const {
+    return query_.field(field.toStdString()).asInteger();
+}
+
+double ListQuery::number(const QString& field) const {
+    return query_.field(field.toStdString()).asFloat();
+}
+
+void ListQuery::fetchMore(int count) {
+    if (query_.fetchMore(count) > 0) emit rowsFetched();
+}
