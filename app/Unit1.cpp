@@ -4,9 +4,11 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QEvent>
-#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenuBar>
 
 #include "about.h"
+#include "celldrawing.h"
 #include "guarded.h"
 #include "layoutqueries.h"
 #include "listquery.h"
@@ -19,16 +21,35 @@ bool EditMode = false;
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
     Form1 = this;
-    initResources();
-    ui->setupUi(this);
-    createQueries();
-    openListQueries();
-    wireHandlers();
-    FormCreate();
+    try {
+        initResources();
+        ui->setupUi(this);
+        setUpWindow();
+        createQueries();
+        openListQueries();
+        wireHandlers();
+        FormCreate();
+    } catch (...) {
+        Form1 = nullptr;  // no window without its tables
+        throw;
+    }
 }
 
 TForm1::~TForm1() {
     if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::setUpWindow() {
+    applyLayoutFonts(this);
+    setWindowIcon(programIcon());
+    // Fixed border with system menu and minimise only; placed where it was laid out.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    centralWidget()->setFixedSize(ui->PageControl1->size());
+    setFixedSize(ui->PageControl1->width(),
+                 ui->PageControl1->height() + menuBar()->sizeHint().height());
+    move(200, 142);
 }
 
 void TForm1::createQueries() {
@@ -143,18 +164,40 @@ void TForm1::wireHandlers() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->Edit4) {
         if (event->type() == QEvent::MouseButtonRelease) guarded([&] { Edit4Click(); });
-        if (event->type() == QEvent::KeyRelease) guarded([&] { Edit4KeyUp(); });
+        // A held key repeats its press, not its release: one key up per key.
+        if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            guarded([&] { Edit4KeyUp(); });
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::FormCreate() {
     openListQueries();  // those already open stay as they are
+    if (!qobject_cast<ColumnDrawDelegate*>(ui->DBGrid4->itemDelegate())) {
+        ui->DBGrid4->setItemDelegate(new ColumnDrawDelegate(
+            [this](GridCanvas& canvas, const QStyleOptionViewItem& cell, const QModelIndex& index) {
+                DBGrid4DrawColumnCell(ui->DBGrid4, canvas, cell, index);
+            },
+            ui->DBGrid4));
+    }
+    restoreSettings();
+    enableMenusForPage();
 }
 
-void TForm1::PageControl1Change() {}
+// "Диски" works on the data page, "Справочники" on the reference-book page.
+void TForm1::enableMenusForPage() {
+    const bool dataPage = ui->PageControl1->currentWidget() == ui->TabSheet1;
+    ui->N1->menuAction()->setEnabled(dataPage);
+    ui->N2->menuAction()->setEnabled(!dataPage);
+}
 
-void TForm1::FormCloseQuery(bool& CanClose) { CanClose = true; }
+void TForm1::PageControl1Change() { enableMenusForPage(); }
+
+// The window never refuses to close; saving the settings comes first.
+void TForm1::FormCloseQuery(bool& CanClose) {
+    saveSettings();
+    CanClose = true;
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     bool canClose = true;

@@ -1,7 +1,18 @@
 // The disk list filter of the main window.
-#include "Unit1.h"
+#include <QRadioButton>
 
-void TForm1::rebuildDiskList() {}
+#include "Unit1.h"
+#include "diskfilter.h"
+#include "listquery.h"
+#include "ui_Unit1.h"
+
+// Exactly one radio button is selected, so exactly one builder runs.
+void TForm1::rebuildDiskList() {
+    if (ui->RadioButton1->isChecked()) Query5SQLAll();
+    if (ui->RadioButton2->isChecked()) Query5SQLNal();
+    if (ui->RadioButton3->isChecked()) Query5SQLRuk();
+}
+
 void TForm1::CheckBox1Click() { rebuildDiskList(); }
 void TForm1::CheckBox2Click() { rebuildDiskList(); }
 void TForm1::CheckBox4Click() { rebuildDiskList(); }
@@ -12,6 +23,29 @@ void TForm1::Edit4KeyUp() { rebuildDiskList(); }
 void TForm1::RadioButton1Click() { rebuildDiskList(); }
 void TForm1::RadioButton2Click() { rebuildDiskList(); }
 void TForm1::RadioButton3Click() { rebuildDiskList(); }
-void TForm1::Query5SQLAll() {}
-void TForm1::Query5SQLNal() {}
-void TForm1::Query5SQLRuk() {}
+
+void TForm1::Query5SQLAll() { buildDiskList(ui->RadioButton1, diskfilter::Availability::All); }
+void TForm1::Query5SQLNal() { buildDiskList(ui->RadioButton2, diskfilter::Availability::Available); }
+void TForm1::Query5SQLRuk() { buildDiskList(ui->RadioButton3, diskfilter::Availability::Lent); }
+
+// Rebuilds the statement only while the builder's own radio button is selected;
+// otherwise the list reopens with the statement it had.
+void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability availability) {
+    Query5->close();
+    if (own->isChecked()) {
+        const diskfilter::Switches switches{ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(),
+                                            ui->CheckBox4->isChecked()};
+        diskfilter::Statement statement =
+            diskfilter::build(availability, switches, ui->Edit4->text().toStdString());
+        store::Query& sql = Query5->sql();
+        sql.setSql(std::move(statement.lines));
+        for (diskfilter::Key key : statement.parameters) {
+            // Each key comes from the current row of its list; the field has the
+            // parameter's name (SprType.N, SprKategoy.Num).
+            const ListQuery* list = key == diskfilter::Key::MediaType ? Query7 : Query8;
+            const std::string_view name = diskfilter::parameterName(key);
+            sql.setFloat(name, list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
+        }
+    }
+    Query5->open();
+}

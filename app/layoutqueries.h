@@ -1,10 +1,22 @@
 #pragma once
 
+#include <QIcon>
 #include <QStringList>
+
+class QWidget;
 
 // The statement lines of a window's list query as laid out beside the window's
 // layout (resources/<window>.queries.json), blanks at the line ends included.
 QStringList layoutQueryLines(const QString& window, const QString& query);
 
-// Registers the layouts and pictures compiled into the program.
+// Registers the layouts and pictures compiled into the program, and the stand-ins
+// for the layouts' fonts.
 void initResources();
+
+// Gives every widget under root (root included) that carries the dynamic property
+// fontPixelSize its font in that many pixels: layouts are measured in pixels, and a
+// .ui font knows only points.
+void applyLayoutFonts(QWidget* root);
+
+// The program icon with all its sizes, 16 to 128 pixels.
+QIcon programIcon();

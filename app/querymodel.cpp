@@ -1,9 +1,9 @@
 #include "querymodel.h"
 
 #include <QAbstractItemView>
-#include <QHeaderView>
 #include <QTableView>
 
+#include "gridlook.h"
 #include "guarded.h"
 #include "listquery.h"
 
@@ -94,8 +94,7 @@ void QueryModel::fetchMore(const QModelIndex& parent) {
 void QueryModel::bindView(QAbstractItemView* view) {
     view->setModel(this);
     if (auto* table = qobject_cast<QTableView*>(view)) {
-        // Fixed row heights: sizing rows to their contents would read every row.
-        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        applyGridLook(table);
         for (int i = 0; i < columns_.size(); ++i)
             if (columns_[i].width > 0) table->setColumnWidth(i, columns_[i].width);
     }

@@ -1,0 +1,127 @@
+#include "diskfilter.h"
+
+#include <array>
+
+namespace diskfilter {
+namespace {
+
+constexpr std::array<std::string_view, 4> kSelectLines = {
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip",
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
+    "SprKategoy.Num",
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
+    "SprType.N",
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
+    "SprKategoy.Num, SprType.N",
+};
+
+constexpr std::array<std::string_view, 5> kJoinLines = {
+    "FROM \"base\\CDBase.DB\" Cdbase",
+    "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
+    "ON  (Cdbase.Kategory = Sprkategoy.Num)",
+    "INNER JOIN \"base\\SprType.db\" Sprtype",
+    "ON  (Cdbase.Tip = Sprtype.N)",
+};
+
+enum Select { S0, S1, S2, S3 };
+using PerAvailability = std::array<std::string_view, 3>;  // All, Available, Lent
+
+// One variant: the switches that choose it, its select line and parameters, and its
+// condition. Without the name switch `condition` is the whole condition line (empty:
+// none); with it, `condition` is the opening piece and `closing` the closing piece
+// around the quoted fragment.
+struct Variant {
+    Switches switches;
+    Select select;
+    std::vector<Key> parameters;
+    PerAvailability condition;
+    PerAvailability closing;
+};
+
+constexpr std::string_view kNotLent = ") and (Cdbase.Dolg = False)";
+constexpr std::string_view kLent = ") and (Cdbase.Dolg = True)";
+constexpr std::string_view kCategoryAndMedia =
+    "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (CDBase.Name like '%";
+
+const std::array<Variant, 8>& variants() {
+    static const std::array<Variant, 8> table = {{
+        {{false, false, false}, S0, {},
+         {"", "Where (Cdbase.Dolg = False)", "Where (Cdbase.Dolg = True)"}, {}},
+        {{true, false, false}, S1, {Key::Category},
+         {"Where SprKategoy.Num = :Num",
+          "Where (SprKategoy.Num = :Num) and (Cdbase.Dolg = False)",
+          "Where (SprKategoy.Num = :Num) and (Cdbase.Dolg = True)"},
+         {}},
+        {{false, true, false}, S2, {Key::MediaType},
+         {"Where SprType.N = :N", "Where (SprType.N = :N) and (Cdbase.Dolg = False)",
+          "Where (SprType.N = :N) and (Cdbase.Dolg = True)"},
+         {}},
+        {{false, false, true}, S0, {},
+         {"Where CDBase.Name like '%", "Where (CDBase.Name like '%", "Where (CDBase.Name like '%"},
+         {"", kNotLent, kLent}},
+        {{true, true, true}, S3, {Key::MediaType, Key::Category},
+         {kCategoryAndMedia, kCategoryAndMedia, kCategoryAndMedia},
+         {")", kNotLent, kLent}},
+        {{true, true, false}, S3, {Key::MediaType, Key::Category},
+         {"Where (SprKategoy.Num = :Num) and (SprType.N = :N)",
+          "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = False)",
+          "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = True)"},
+         {}},
+        {{true, false, true}, S3, {Key::Category},
+         {"Where (SprKategoy.Num = :Num) and (CDBase.Name like '%",
+          "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%",
+          "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%"},
+         {")", kNotLent, kLent}},
+        {{false, true, true}, S3, {Key::MediaType},
+         {"Where (SprType.N = :N) and (CDBase.Name like '%",
+          "Where (SprType.N = :N) and (CDBase.Name like '%",
+          "Where (SprType.N = :N) and (CDBase.Name like '%"},
+         {")", kNotLent, kLent}},
+    }};
+    return table;
+}
+
+bool same(const Switches& a, const Switches& b) {
+    return a.category == b.category && a.mediaType == b.mediaType && a.name == b.name;
+}
+
+const Variant& variantOf(const Switches& switches) {
+    for (const Variant& v : variants())
+        if (same(v.switches, switches)) return v;
+    return variants().front();  // unreachable: the table covers all eight
+}
+
+}  // namespace
+
+int variant(const Switches& switches) {
+    return static_cast<int>(&variantOf(switches) - variants().data()) + 1;
+}
+
+std::string quoteFragment(std::string_view fragment) {
+    std::string out;
+    out.reserve(fragment.size());
+    for (char c : fragment) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out;
+}
+
+Statement build(Availability availability, const Switches& switches,
+                std::string_view nameFragment) {
+    const Variant& v = variantOf(switches);
+    const auto column = static_cast<size_t>(availability);
+    Statement s;
+    s.lines.emplace_back(kSelectLines[v.select]);
+    for (std::string_view join : kJoinLines) s.lines.emplace_back(join);
+    std::string condition(v.condition[column]);
+    if (switches.name)
+        condition += quoteFragment(nameFragment) + "%" + "'" + std::string(v.closing[column]);
+    if (!condition.empty()) s.lines.push_back(std::move(condition));
+    s.parameters = v.parameters;
+    return s;
+}
+
+std::string_view parameterName(Key key) { return key == Key::MediaType ? "N" : "Num"; }
+
+}  // namespace diskfilter

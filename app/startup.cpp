@@ -1,0 +1,55 @@
+#include "startup.h"
+
+#include <QApplication>
+#include <QFont>
+#include <cstdio>
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "about.h"
+#include "error.h"
+#include "layoutqueries.h"
+#include "messages.h"
+
+ProgramWindows::ProgramWindows() = default;
+
+// Released in reverse order, the main window last.
+ProgramWindows::~ProgramWindows() {
+    aboutBox.reset();
+    form3.reset();
+    form2.reset();
+    form1.reset();
+}
+
+std::unique_ptr<ProgramWindows> createWindows() {
+    auto windows = std::make_unique<ProgramWindows>();
+    try {
+        windows->form1 = std::make_unique<TForm1>();
+        windows->form2 = std::make_unique<TForm2>();
+        windows->form3 = std::make_unique<TForm3>();
+        windows->aboutBox = std::make_unique<TAboutBox>();
+    } catch (const store::Error& e) {
+        std::fprintf(stderr, "korvalen: %s\n", e.what());
+        std::fflush(stderr);
+        windows.reset();
+        messages().error(QString::fromStdString(e.what()));
+        return nullptr;
+    }
+    return windows;
+}
+
+int runProgram() {
+    initResources();
+    // The layouts are drawn for an 11-pixel MS Sans Serif (or its stand-in).
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+    QApplication::setWindowIcon(programIcon());
+
+    const std::unique_ptr<ProgramWindows> windows = createWindows();
+    if (!windows) return 1;
+    windows->form1->show();
+    return QApplication::exec();
+}
