@@ -80,14 +80,15 @@ void TForm1::createQueries() {
                                   {QStringLiteral("Name_1"), QStringLiteral("Категория"), 95},
                                   {QStringLiteral("Tip"), QStringLiteral("Носитель"), 100}},
                                  this);
-    DataSource6 = new QueryModel(Query6,
-                                 {{QStringLiteral("NomCD"), QStringLiteral("Номер диска"), 75},
-                                  {QStringLiteral("Name"), QStringLiteral("Наименование диска"), 300},
-                                  {QStringLiteral("Name_1"), QStringLiteral("Категория"), 80},
-                                  {QStringLiteral("Tip"), QStringLiteral("Носитель"), 80},
-                                  {QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 113},
-                                  {QStringLiteral("DatN"), QStringLiteral("Дата"), 68}},
-                                 this);
+    DataSource6 =
+        new QueryModel(Query6,
+                       {{QStringLiteral("NomCD"), QStringLiteral("Номер диска"), 75},
+                        {QStringLiteral("Name"), QStringLiteral("Наименование диска"), 300},
+                        {QStringLiteral("Name_1"), QStringLiteral("Категория"), 80},
+                        {QStringLiteral("Tip"), QStringLiteral("Носитель"), 80},
+                        {QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 113},
+                        {QStringLiteral("DatN"), QStringLiteral("Дата"), 68}},
+                       this);
     DataSource1->bindView(ui->DBGrid1);
     DataSource2->bindView(ui->DBGrid2);
     DataSource3->bindView(ui->DBGrid3);
@@ -98,7 +99,8 @@ void TForm1::createQueries() {
 
     // The description pane follows the disk list's current row.
     auto showDescription = [this] {
-        ui->DBMemo1->setPlainText(Query5->isOpen() ? Query5->text(QStringLiteral("Opisan")) : QString());
+        ui->DBMemo1->setPlainText(Query5->isOpen() ? Query5->text(QStringLiteral("Opisan"))
+                                                   : QString());
     };
     connect(Query5, &ListQuery::currentRowChanged, this, showDescription);
     connect(Query5, &ListQuery::closed, this, showDescription);
@@ -191,7 +193,9 @@ void TForm1::enableMenusForPage() {
     ui->N2->menuAction()->setEnabled(!dataPage);
 }
 
-void TForm1::PageControl1Change() { enableMenusForPage(); }
+void TForm1::PageControl1Change() {
+    enableMenusForPage();
+}
 
 // The window never refuses to close; saving the settings comes first.
 void TForm1::FormCloseQuery(bool& CanClose) {
@@ -209,4 +213,6 @@ void TForm1::N20Click() {
     if (AboutBox) AboutBox->exec();
 }
 
-void TForm1::N21Click() { close(); }
+void TForm1::N21Click() {
+    close();
+}

@@ -32,13 +32,13 @@ public:
     std::unique_ptr<Ui::TForm1> ui;
 
     // List queries and the models that show them (the data sources).
-    ListQuery* Query1;  // categories, DBGrid1
-    ListQuery* Query2;  // media types, DBGrid2
-    ListQuery* Query3;  // debtors, DBGrid3
-    ListQuery* Query5;  // the disk list, DBGrid4 and DBMemo1
-    ListQuery* Query6;  // disks now lent out, DBGrid5
-    ListQuery* Query7;  // media types of the filter, DBLookupComboBox2
-    ListQuery* Query8;  // categories of the filter, DBLookupComboBox1
+    ListQuery* Query1;    // categories, DBGrid1
+    ListQuery* Query2;    // media types, DBGrid2
+    ListQuery* Query3;    // debtors, DBGrid3
+    ListQuery* Query5;    // the disk list, DBGrid4 and DBMemo1
+    ListQuery* Query6;    // disks now lent out, DBGrid5
+    ListQuery* Query7;    // media types of the filter, DBLookupComboBox2
+    ListQuery* Query8;    // categories of the filter, DBLookupComboBox1
     store::Query Query4;  // the command query: every change and in-use count runs here
     QueryModel* DataSource1;
     QueryModel* DataSource2;

@@ -9,7 +9,8 @@
 void TForm1::DBGrid4DrawColumnCell(QTableView* Sender, GridCanvas& Canvas,
                                    const QStyleOptionViewItem& Cell, const QModelIndex& Column) {
     const auto* list = qobject_cast<const QueryModel*>(Sender->model());
-    if (!list || list->fieldText(Column.row(), QStringLiteral("Dolg")) != QLatin1String("True")) return;
+    if (!list || list->fieldText(Column.row(), QStringLiteral("Dolg")) != QLatin1String("True"))
+        return;
     const QVariant alignment = Column.data(Qt::TextAlignmentRole);
     DrawField(Column.data().toString(), Cell.rect,
               alignment.isValid() ? Qt::Alignment(alignment.toInt()) : Qt::Alignment(Qt::AlignLeft),

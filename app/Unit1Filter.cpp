@@ -13,20 +13,46 @@ void TForm1::rebuildDiskList() {
     if (ui->RadioButton3->isChecked()) Query5SQLRuk();
 }
 
-void TForm1::CheckBox1Click() { rebuildDiskList(); }
-void TForm1::CheckBox2Click() { rebuildDiskList(); }
-void TForm1::CheckBox4Click() { rebuildDiskList(); }
-void TForm1::DBLookupComboBox1Click() { rebuildDiskList(); }
-void TForm1::DBLookupComboBox2Click() { rebuildDiskList(); }
-void TForm1::Edit4Click() { rebuildDiskList(); }
-void TForm1::Edit4KeyUp() { rebuildDiskList(); }
-void TForm1::RadioButton1Click() { rebuildDiskList(); }
-void TForm1::RadioButton2Click() { rebuildDiskList(); }
-void TForm1::RadioButton3Click() { rebuildDiskList(); }
+void TForm1::CheckBox1Click() {
+    rebuildDiskList();
+}
+void TForm1::CheckBox2Click() {
+    rebuildDiskList();
+}
+void TForm1::CheckBox4Click() {
+    rebuildDiskList();
+}
+void TForm1::DBLookupComboBox1Click() {
+    rebuildDiskList();
+}
+void TForm1::DBLookupComboBox2Click() {
+    rebuildDiskList();
+}
+void TForm1::Edit4Click() {
+    rebuildDiskList();
+}
+void TForm1::Edit4KeyUp() {
+    rebuildDiskList();
+}
+void TForm1::RadioButton1Click() {
+    rebuildDiskList();
+}
+void TForm1::RadioButton2Click() {
+    rebuildDiskList();
+}
+void TForm1::RadioButton3Click() {
+    rebuildDiskList();
+}
 
-void TForm1::Query5SQLAll() { buildDiskList(ui->RadioButton1, diskfilter::Availability::All); }
-void TForm1::Query5SQLNal() { buildDiskList(ui->RadioButton2, diskfilter::Availability::Available); }
-void TForm1::Query5SQLRuk() { buildDiskList(ui->RadioButton3, diskfilter::Availability::Lent); }
+void TForm1::Query5SQLAll() {
+    buildDiskList(ui->RadioButton1, diskfilter::Availability::All);
+}
+void TForm1::Query5SQLNal() {
+    buildDiskList(ui->RadioButton2, diskfilter::Availability::Available);
+}
+void TForm1::Query5SQLRuk() {
+    buildDiskList(ui->RadioButton3, diskfilter::Availability::Lent);
+}
 
 // Rebuilds the statement only while the builder's own radio button is selected;
 // otherwise the list reopens with the statement it had.
@@ -44,7 +70,8 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             // parameter's name (SprType.N, SprKategoy.Num).
             const ListQuery* list = key == diskfilter::Key::MediaType ? Query7 : Query8;
             const std::string_view name = diskfilter::parameterName(key);
-            sql.setFloat(name, list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
+            sql.setFloat(name,
+                         list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
         }
     }
     Query5->open();

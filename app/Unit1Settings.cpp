@@ -16,10 +16,14 @@ QString settingsPathOverride;
 
 QRadioButton* availabilityButton(Ui::TForm1& ui, int nal) {
     switch (nal) {
-        case 1: return ui.RadioButton1;
-        case 2: return ui.RadioButton2;
-        case 3: return ui.RadioButton3;
-        default: return nullptr;
+        case 1:
+            return ui.RadioButton1;
+        case 2:
+            return ui.RadioButton2;
+        case 3:
+            return ui.RadioButton3;
+        default:
+            return nullptr;
     }
 }
 
@@ -30,7 +34,9 @@ QString settingsFilePath() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Korvalen.ini"));
 }
 
-void setSettingsFilePath(const QString& path) { settingsPathOverride = path; }
+void setSettingsFilePath(const QString& path) {
+    settingsPathOverride = path;
+}
 
 // Restores through the controls themselves, so every switch that changes runs its
 // click handler and rebuilds the disk list: availability first, then the boxes.

@@ -27,7 +27,8 @@ QBrush ColumnDrawDelegate::cellBrush(const QStyleOptionViewItem& option) {
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Active
                                                                                : QPalette::Inactive;
-    if (option.state & QStyle::State_Selected) return option.palette.brush(group, QPalette::Highlight);
+    if (option.state & QStyle::State_Selected)
+        return option.palette.brush(group, QPalette::Highlight);
     if (option.backgroundBrush.style() != Qt::NoBrush) return option.backgroundBrush;
     const bool alternate = option.features & QStyleOptionViewItem::Alternate;
     return option.palette.brush(group, alternate ? QPalette::AlternateBase : QPalette::Base);

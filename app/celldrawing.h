@@ -28,8 +28,8 @@ int fieldTextLeft(int x, Qt::Alignment alignment, int textWidth);
 class ColumnDrawDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    using Handler =
-        std::function<void(GridCanvas& canvas, const QStyleOptionViewItem& cell, const QModelIndex& index)>;
+    using Handler = std::function<void(GridCanvas& canvas, const QStyleOptionViewItem& cell,
+                                       const QModelIndex& index)>;
 
     ColumnDrawDelegate(Handler handler, QObject* parent = nullptr)
         : QStyledItemDelegate(parent), handler_(std::move(handler)) {}

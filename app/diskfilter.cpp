@@ -16,10 +16,8 @@ constexpr std::array<std::string_view, 4> kSelectLines = {
 };
 
 constexpr std::array<std::string_view, 5> kJoinLines = {
-    "FROM \"base\\CDBase.DB\" Cdbase",
-    "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-    "ON  (Cdbase.Kategory = Sprkategoy.Num)",
-    "INNER JOIN \"base\\SprType.db\" Sprtype",
+    "FROM \"base\\CDBase.DB\" Cdbase",        "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
+    "ON  (Cdbase.Kategory = Sprkategoy.Num)", "INNER JOIN \"base\\SprType.db\" Sprtype",
     "ON  (Cdbase.Tip = Sprtype.N)",
 };
 
@@ -45,34 +43,58 @@ constexpr std::string_view kCategoryAndMedia =
 
 const std::array<Variant, 8>& variants() {
     static const std::array<Variant, 8> table = {{
-        {{false, false, false}, S0, {},
-         {"", "Where (Cdbase.Dolg = False)", "Where (Cdbase.Dolg = True)"}, {}},
-        {{true, false, false}, S1, {Key::Category},
-         {"Where SprKategoy.Num = :Num",
-          "Where (SprKategoy.Num = :Num) and (Cdbase.Dolg = False)",
+        // 1
+        {{false, false, false},
+         S0,
+         {},
+         {"", "Where (Cdbase.Dolg = False)", "Where (Cdbase.Dolg = True)"},
+         {}},
+        // 2
+        {{true, false, false},
+         S1,
+         {Key::Category},
+         {"Where SprKategoy.Num = :Num", "Where (SprKategoy.Num = :Num) and (Cdbase.Dolg = False)",
           "Where (SprKategoy.Num = :Num) and (Cdbase.Dolg = True)"},
          {}},
-        {{false, true, false}, S2, {Key::MediaType},
+        // 3
+        {{false, true, false},
+         S2,
+         {Key::MediaType},
          {"Where SprType.N = :N", "Where (SprType.N = :N) and (Cdbase.Dolg = False)",
           "Where (SprType.N = :N) and (Cdbase.Dolg = True)"},
          {}},
-        {{false, false, true}, S0, {},
+        // 4
+        {{false, false, true},
+         S0,
+         {},
          {"Where CDBase.Name like '%", "Where (CDBase.Name like '%", "Where (CDBase.Name like '%"},
          {"", kNotLent, kLent}},
-        {{true, true, true}, S3, {Key::MediaType, Key::Category},
+        // 5
+        {{true, true, true},
+         S3,
+         {Key::MediaType, Key::Category},
          {kCategoryAndMedia, kCategoryAndMedia, kCategoryAndMedia},
          {")", kNotLent, kLent}},
-        {{true, true, false}, S3, {Key::MediaType, Key::Category},
+        // 6
+        {{true, true, false},
+         S3,
+         {Key::MediaType, Key::Category},
          {"Where (SprKategoy.Num = :Num) and (SprType.N = :N)",
           "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = False)",
           "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = True)"},
          {}},
-        {{true, false, true}, S3, {Key::Category},
+        // 7
+        {{true, false, true},
+         S3,
+         {Key::Category},
          {"Where (SprKategoy.Num = :Num) and (CDBase.Name like '%",
           "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%",
           "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%"},
          {")", kNotLent, kLent}},
-        {{false, true, true}, S3, {Key::MediaType},
+        // 8
+        {{false, true, true},
+         S3,
+         {Key::MediaType},
          {"Where (SprType.N = :N) and (CDBase.Name like '%",
           "Where (SprType.N = :N) and (CDBase.Name like '%",
           "Where (SprType.N = :N) and (CDBase.Name like '%"},
@@ -122,6 +144,8 @@ Statement build(Availability availability, const Switches& switches,
     return s;
 }
 
-std::string_view parameterName(Key key) { return key == Key::MediaType ? "N" : "Num"; }
+std::string_view parameterName(Key key) {
+    return key == Key::MediaType ? "N" : "Num";
+}
 
 }  // namespace diskfilter

@@ -31,8 +31,7 @@ int variant(const Switches& switches);
 
 // The statement for an availability and the switches; nameFragment is used only
 // with the name switch.
-Statement build(Availability availability, const Switches& switches,
-                std::string_view nameFragment);
+Statement build(Availability availability, const Switches& switches, std::string_view nameFragment);
 
 // The name fragment as it goes between the quotes of the like pattern: a quote
 // doubled so that it matches a quote instead of ending the literal; % and _ stay

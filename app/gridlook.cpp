@@ -16,7 +16,9 @@ public:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        painter->save();  // the default drawing leaves the painter clipped
         QHeaderView::paintSection(painter, rect, logicalIndex);
+        painter->restore();
         if (grid_->currentIndex().row() != logicalIndex) return;
         // A small solid triangle pointing at the row.
         const int h = 4;

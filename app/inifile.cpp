@@ -24,13 +24,17 @@ struct Entry {
 
 std::optional<Entry> entryOf(const QByteArray& text) {
     const QByteArray t = text.trimmed();
-    if (t.isEmpty() || t.startsWith(';') || t.startsWith('#') || t.startsWith('[')) return std::nullopt;
+    if (t.isEmpty() || t.startsWith(';') || t.startsWith('#') || t.startsWith('['))
+        return std::nullopt;
     const qsizetype eq = t.indexOf('=');
     if (eq <= 0) return std::nullopt;
-    return Entry{QString::fromUtf8(t.left(eq).trimmed()), QString::fromUtf8(t.mid(eq + 1).trimmed())};
+    return Entry{QString::fromUtf8(t.left(eq).trimmed()),
+                 QString::fromUtf8(t.mid(eq + 1).trimmed())};
 }
 
-bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 }  // namespace
 

@@ -31,8 +31,8 @@ public:
 
 private:
     struct Line {
-        QByteArray text;        // without the line ending
-        QByteArray ending;      // "\n", "\r\n" or empty for a last line without one
+        QByteArray text;    // without the line ending
+        QByteArray ending;  // "\n", "\r\n" or empty for a last line without one
     };
     // Index of the section's header line, or -1.
     qsizetype findSection(const QString& section) const;

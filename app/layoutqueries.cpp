@@ -16,14 +16,16 @@ void initResources() {
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                                 QStringLiteral("Nimbus Sans")});
-    QFont::insertSubstitutions(QStringLiteral("Times New Roman"),
-                               {QStringLiteral("Liberation Serif"), QStringLiteral("Nimbus Roman")});
+    QFont::insertSubstitutions(
+        QStringLiteral("Times New Roman"),
+        {QStringLiteral("Liberation Serif"), QStringLiteral("Nimbus Roman")});
 }
 
 QStringList layoutQueryLines(const QString& window, const QString& query) {
     QFile file(QStringLiteral(":/layouts/%1.queries.json").arg(window));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    const QJsonArray lines = QJsonDocument::fromJson(file.readAll()).object().value(query).toArray();
+    const QJsonArray lines =
+        QJsonDocument::fromJson(file.readAll()).object().value(query).toArray();
     QStringList out;
     for (const auto& line : lines) out << line.toString();
     return out;

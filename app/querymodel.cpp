@@ -36,18 +36,29 @@ void QueryModel::resolveColumns() {
 }
 
 void QueryModel::reset() {
+    changing_ = true;
     beginResetModel();
     resolveColumns();
     rows_ = query_->isOpen() ? query_->sql().fetchedRows() : 0;
     endResetModel();
+    finishChange();
+}
+
+void QueryModel::finishChange() {
+    changing_ = false;
+    if (!fetchPending_) return;
+    fetchPending_ = false;
+    fetchMore({});
 }
 
 void QueryModel::syncRows() {
     const int fetched = query_->isOpen() ? query_->sql().fetchedRows() : 0;
     if (fetched <= rows_) return;
+    changing_ = true;
     beginInsertRows({}, rows_, fetched - 1);
     rows_ = fetched;
     endInsertRows();
+    finishChange();
 }
 
 int QueryModel::resultColumn(int column) const {
@@ -61,7 +72,9 @@ QString QueryModel::fieldText(int row, const QString& field) const {
     return column < 0 ? QString() : QString::fromStdString(q.text(row, column));
 }
 
-int QueryModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int QueryModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
 
 int QueryModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(columns_.size());
@@ -88,6 +101,10 @@ bool QueryModel::canFetchMore(const QModelIndex& parent) const {
 
 void QueryModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid()) return;
+    if (changing_) {
+        fetchPending_ = true;
+        return;
+    }
     guarded([&] { query_->fetchMore(kFetchBatch); });
 }
 

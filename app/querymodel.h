@@ -44,11 +44,17 @@ public:
 private:
     void reset();
     void syncRows();
+    void finishChange();
     void resolveColumns();
 
     ListQuery* query_;
     QVector<GridColumn> columns_;
     QVector<int> resultColumns_;
     int rows_ = 0;
+    // While a reset or new rows are announced, a listener that asks for more rows (a
+    // view filling its viewport) gets them once every listener has heard the news,
+    // never in the middle of it.
+    bool changing_ = false;
+    bool fetchPending_ = false;
     bool allColumns_;
 };

@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+#include "Unit1.h"
 #include "catalogue.h"
 #include "database.h"
 
@@ -21,8 +22,9 @@ const std::vector<GuiFixture::Disk>& GuiFixture::disks() {
 GuiFixture::GuiFixture() {
     QVERIFY2(dir_.isValid(), "no temporary folder");
     store::createCatalogue(dir_.path().toStdString());
-    exec("INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (1, 'Музыка'), (2, 'Фильмы'), "
-         "(3, 'Игры')");
+    exec(
+        "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (1, 'Музыка'), (2, 'Фильмы'), "
+        "(3, 'Игры')");
     exec("INSERT INTO sprtype_db.SprType(N, Tip) VALUES (1, 'CD'), (2, 'DVD')");
     exec("INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (1, 'Иванов'), (2, 'Петров')");
     for (const Disk& d : disks()) {
@@ -37,9 +39,10 @@ GuiFixture::GuiFixture() {
                  .arg(d.lent ? 1 : 0)
                  .toStdString());
     }
-    exec("INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
-         "(2, 1, '2024-03-01', NULL, 1), (3, 2, '2024-03-05', NULL, 1), "
-         "(1, 2, '2024-01-10', '2024-02-01', 0)");
+    exec(
+        "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
+        "(2, 1, '2024-03-01', NULL, 1), (3, 2, '2024-03-05', NULL, 1), "
+        "(1, 2, '2024-01-10', '2024-02-01', 0)");
 }
 
 GuiFixture::~GuiFixture() {
@@ -55,4 +58,14 @@ void GuiFixture::enter() {
     if (previousDir_.isEmpty()) previousDir_ = QDir::currentPath();
     QDir::setCurrent(dir_.path());
     store::Database::resetDefault();
+}
+
+WindowTestEnvironment::WindowTestEnvironment()
+    : settingsFile(fixture.filePath(QStringLiteral("Korvalen.ini"))) {
+    fixture.enter();
+    setSettingsFilePath(settingsFile);
+}
+
+WindowTestEnvironment::~WindowTestEnvironment() {
+    setSettingsFilePath({});
 }

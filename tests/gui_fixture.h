@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QString>
-#include <QTemporaryDir>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,4 +64,14 @@ public:
 
     QStringList informations, confirmations, errors;
     bool answer = true;
+};
+
+// What a main-window test runs in: the fixture catalogue as the working folder,
+// recording message boxes, and a settings file inside the fixture's folder.
+struct WindowTestEnvironment {
+    WindowTestEnvironment();
+    ~WindowTestEnvironment();
+    GuiFixture fixture;
+    RecordingMessages messages;
+    QString settingsFile;
 };

@@ -17,10 +17,8 @@ Q_DECLARE_METATYPE(Availability)
 namespace {
 
 const std::vector<std::string> kJoins = {
-    "FROM \"base\\CDBase.DB\" Cdbase",
-    "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-    "ON  (Cdbase.Kategory = Sprkategoy.Num)",
-    "INNER JOIN \"base\\SprType.db\" Sprtype",
+    "FROM \"base\\CDBase.DB\" Cdbase",        "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
+    "ON  (Cdbase.Kategory = Sprkategoy.Num)", "INNER JOIN \"base\\SprType.db\" Sprtype",
     "ON  (Cdbase.Tip = Sprtype.N)",
 };
 const char* const kS0 =
@@ -37,10 +35,9 @@ const char* const kS3 =
 
 // Variant number to its switches, as the filter's table numbers them.
 Switches switchesOf(int variant) {
-    static const Switches table[8] = {{false, false, false}, {true, false, false},
-                                      {false, true, false},  {false, false, true},
-                                      {true, true, true},    {true, true, false},
-                                      {true, false, true},   {false, true, true}};
+    static const Switches table[8] = {
+        {false, false, false}, {true, false, false}, {false, true, false}, {false, false, true},
+        {true, true, true},    {true, true, false},  {true, false, true},  {false, true, true}};
     return table[variant - 1];
 }
 
@@ -54,12 +51,14 @@ std::set<int> run(const std::shared_ptr<store::Database>& db, Availability avail
     const auto statement = diskfilter::build(availability, switches, fragment);
     store::Query query(statement.lines, db);
     for (Key key : statement.parameters)
-        query.setFloat(diskfilter::parameterName(key), key == Key::Category ? categoryKey : mediaKey);
+        query.setFloat(diskfilter::parameterName(key),
+                       key == Key::Category ? categoryKey : mediaKey);
     query.open();
     query.fetchAll();
     std::set<int> found;
     const int n = query.columnIndex("N");
-    for (int row = 0; row < query.fetchedRows(); ++row) found.insert(int(query.fieldAt(row, n).asInteger()));
+    for (int row = 0; row < query.fetchedRows(); ++row)
+        found.insert(int(query.fieldAt(row, n).asInteger()));
     return found;
 }
 
@@ -68,7 +67,8 @@ std::set<int> expected(Availability availability, const Switches& switches, cons
                        int categoryKey, int mediaKey) {
     std::set<int> out;
     for (const auto& d : GuiFixture::disks()) {
-        const bool joined = d.category >= 1 && d.category <= 3 && d.mediaType >= 1 && d.mediaType <= 2;
+        const bool joined =
+            d.category >= 1 && d.category <= 3 && d.mediaType >= 1 && d.mediaType <= 2;
         if (!joined) continue;
         if (switches.category && d.category != categoryKey) continue;
         if (switches.mediaType && d.mediaType != mediaKey) continue;
@@ -148,11 +148,13 @@ void TestDiskFilter::statementText_data() {
     };
     for (const Row& r : rows) {
         const std::pair<Availability, const char*> columns[] = {
-            {Availability::All, r.all}, {Availability::Available, r.available}, {Availability::Lent, r.lent}};
+            {Availability::All, r.all},
+            {Availability::Available, r.available},
+            {Availability::Lent, r.lent}};
         for (const auto& [availability, condition] : columns)
             QTest::addRow("%s %d", availabilityName(availability), r.variant)
-                << availability << r.variant << QString::fromUtf8(r.select) << QString::fromUtf8(condition)
-                << QString::fromLatin1(r.params);
+                << availability << r.variant << QString::fromUtf8(r.select)
+                << QString::fromUtf8(condition) << QString::fromLatin1(r.params);
     }
 }
 

@@ -1,0 +1,257 @@
+// The settings file: the key-by-key INI editor, and the main window restoring and
+// saving its page and filter switches through it.
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include "Unit1.h"
+#include "gui_fixture.h"
+#include "inifile.h"
+#include "listquery.h"
+#include "ui_Unit1.h"
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+const QString kParam = QStringLiteral("param");
+
+}  // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void missingFileReadsAsEmpty();
+    void editsChangeOnlyTheirLines();
+    void newKeysAndSectionsAreAdded();
+    void integersAreStrict_data();
+    void integersAreStrict();
+    void unwritableFileIsReported();
+
+    void firstStartUsesTheLayoutAndCloseWritesDefaults();
+    void settingsRoundTrip();
+    void badValuesKeepTheLayoutState();
+    void restoredCategoryFiltersByFirstCategory();
+    void restoringLentAndNameRebuildsTwice();
+    void exitSavesLikeTheCloseButton();
+    void failedSaveIsReportedAndTheWindowCloses();
+
+private:
+    std::unique_ptr<WindowTestEnvironment> env_;
+};
+
+void TestSettings::init() {
+    env_ = std::make_unique<WindowTestEnvironment>();
+}
+
+void TestSettings::cleanup() {
+    env_.reset();
+}
+
+void TestSettings::missingFileReadsAsEmpty() {
+    IniFile ini(env_->settingsFile);
+    QVERIFY(ini.load());
+    QVERIFY(!ini.value(kParam, QStringLiteral("page")));
+    QCOMPARE(ini.integer(kParam, QStringLiteral("page"), 7), 7);
+}
+
+void TestSettings::editsChangeOnlyTheirLines() {
+    writeAll(env_->settingsFile,
+             "; Korvalen\r\n"
+             "[Other]\r\n"
+             "page=9\r\n"
+             "\r\n"
+             "[PARAM]\r\n"
+             "Page = 2\r\n"
+             "# kept\r\n"
+             "nal=3\r\n"
+             "\r\n"
+             "[tail]\r\n"
+             "x=y");
+    IniFile ini(env_->settingsFile);
+    QVERIFY(ini.load());
+    QCOMPARE(ini.integer(kParam, QStringLiteral("page"), 0), 2);  // names ignore case
+    ini.setInteger(kParam, QStringLiteral("page"), 1);
+    ini.setInteger(kParam, QStringLiteral("nal"), 3);
+    QVERIFY(ini.save());
+    QCOMPARE(readAll(env_->settingsFile), QByteArray("; Korvalen\r\n"
+                                                     "[Other]\r\n"
+                                                     "page=9\r\n"
+                                                     "\r\n"
+                                                     "[PARAM]\r\n"
+                                                     "Page=1\r\n"
+                                                     "# kept\r\n"
+                                                     "nal=3\r\n"
+                                                     "\r\n"
+                                                     "[tail]\r\n"
+                                                     "x=y"));
+}
+
+void TestSettings::newKeysAndSectionsAreAdded() {
+    writeAll(env_->settingsFile, "[param]\npage=2\n\n[other]\nkey=value");
+    IniFile ini(env_->settingsFile);
+    QVERIFY(ini.load());
+    ini.setInteger(kParam, QStringLiteral("kat"), 1);
+    ini.setValue(QStringLiteral("new"), QStringLiteral("a"), QStringLiteral("b"));
+    QVERIFY(ini.save());
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("[param]\npage=2\nkat=1\n\n[other]\nkey=value\n[new]\na=b\n"));
+}
+
+void TestSettings::integersAreStrict_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("read");
+    QTest::newRow("plain") << QByteArray("2") << 2;
+    QTest::newRow("blanks") << QByteArray("  3  ") << 3;
+    QTest::newRow("negative") << QByteArray("-1") << -1;
+    QTest::newRow("word") << QByteArray("yes") << 42;
+    QTest::newRow("empty") << QByteArray("") << 42;
+    QTest::newRow("fraction") << QByteArray("1.5") << 42;
+    QTest::newRow("trailing") << QByteArray("1x") << 42;
+    QTest::newRow("too big") << QByteArray("99999999999") << 42;
+}
+
+void TestSettings::integersAreStrict() {
+    QFETCH(QByteArray, value);
+    QFETCH(int, read);
+    writeAll(env_->settingsFile, "[param]\nkat=" + value + "\n");
+    IniFile ini(env_->settingsFile);
+    QVERIFY(ini.load());
+    QCOMPARE(ini.integer(kParam, QStringLiteral("kat"), 42), read);
+}
+
+void TestSettings::unwritableFileIsReported() {
+    IniFile ini(env_->fixture.filePath(QStringLiteral("no/such/folder/Korvalen.ini")));
+    QVERIFY(ini.load());
+    ini.setInteger(kParam, QStringLiteral("page"), 1);
+    QVERIFY(!ini.save());
+    QVERIFY(!ini.errorString().isEmpty());
+    IniFile folder(env_->fixture.path());  // a folder where the file should be
+    QVERIFY(!folder.load());
+}
+
+void TestSettings::firstStartUsesTheLayoutAndCloseWritesDefaults() {
+    TForm1 form;
+    QCOMPARE(form.ui->PageControl1->currentWidget(), form.ui->TabSheet1);
+    QVERIFY(form.ui->RadioButton1->isChecked());
+    QVERIFY(!form.ui->CheckBox1->isChecked() && !form.ui->CheckBox2->isChecked() &&
+            !form.ui->CheckBox4->isChecked());
+    QVERIFY(form.ui->N1->menuAction()->isEnabled());
+    QVERIFY(!form.ui->N2->menuAction()->isEnabled());
+    // No rebuild ran: the statement is still the layout's.
+    QCOMPARE(form.Query5->sql().lines().at(2),
+             std::string("   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy"));
+    QVERIFY(form.close());
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("[param]\npage=1\nnal=1\nkat=0\nnos=0\nnaz=0\n"));
+    QVERIFY(env_->messages.errors.isEmpty());
+}
+
+void TestSettings::settingsRoundTrip() {
+    writeAll(env_->settingsFile,
+             "; mine\n[param]\npage=2\nnal=2\nkat=1\nnos=1\nnaz=1\n[keep]\nme=1\n");
+    {
+        TForm1 form;
+        QCOMPARE(form.ui->PageControl1->currentWidget(), form.ui->TabSheet2);
+        QVERIFY(!form.ui->N1->menuAction()->isEnabled());
+        QVERIFY(form.ui->N2->menuAction()->isEnabled());
+        QVERIFY(form.ui->RadioButton2->isChecked());
+        QVERIFY(form.ui->CheckBox1->isChecked() && form.ui->CheckBox2->isChecked() &&
+                form.ui->CheckBox4->isChecked());
+        QVERIFY(form.close());
+    }
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("; mine\n[param]\npage=2\nnal=2\nkat=1\nnos=1\nnaz=1\n[keep]\nme=1\n"));
+    {
+        TForm1 form;
+        form.ui->PageControl1->tabBar()->setCurrentIndex(0);
+        form.ui->RadioButton3->setChecked(true);
+        form.ui->CheckBox2->setChecked(false);
+        QVERIFY(form.close());
+    }
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("; mine\n[param]\npage=1\nnal=3\nkat=1\nnos=0\nnaz=1\n[keep]\nme=1\n"));
+}
+
+void TestSettings::badValuesKeepTheLayoutState() {
+    writeAll(env_->settingsFile, "[param]\npage=7\nnal=0\nkat=2\nnos=yes\nnaz=\n");
+    TForm1 form;
+    QCOMPARE(form.ui->PageControl1->currentWidget(), form.ui->TabSheet1);
+    QVERIFY(form.ui->RadioButton1->isChecked());
+    QVERIFY(form.ui->CheckBox1->isChecked());
+    QVERIFY(!form.ui->CheckBox2->isChecked());
+    QVERIFY(!form.ui->CheckBox4->isChecked());
+    QVERIFY(form.close());
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("[param]\npage=1\nnal=1\nkat=1\nnos=0\nnaz=0\n"));
+    QVERIFY(env_->messages.errors.isEmpty());
+}
+
+// The category list stands on its first row, Игры, and the box shows it.
+void TestSettings::restoredCategoryFiltersByFirstCategory() {
+    writeAll(env_->settingsFile, "[param]\nkat=1\n");
+    TForm1 form;
+    form.Query5->sql().fetchAll();
+    QCOMPARE(form.Query5->sql().fetchedRows(), 2);  // Тетрис and Abc 100%
+    QCOMPARE(form.ui->DBLookupComboBox1->currentText(), QStringLiteral("Игры"));
+}
+
+// Each restored switch rebuilds the list through its click handler, so page changes
+// run no handler while "На руках" and then the name switch each rebuild once.
+void TestSettings::restoringLentAndNameRebuildsTwice() {
+    TForm1 form;  // no file: the layout's state, nothing rebuilt
+    writeAll(env_->settingsFile, "[param]\npage=2\nnal=3\nnaz=1\n");
+    QSignalSpy pageChanges(form.ui->PageControl1, &QTabWidget::currentChanged);
+    std::vector<std::string> conditions;
+    connect(form.Query5, &ListQuery::opened, this,
+            [&] { conditions.push_back(form.Query5->sql().lines().back()); });
+    form.FormCreate();
+    QCOMPARE(conditions,
+             (std::vector<std::string>{"Where (Cdbase.Dolg = True)",
+                                       "Where (CDBase.Name like '%%') and (Cdbase.Dolg = True)"}));
+    QCOMPARE(pageChanges.count(), 0);
+    QCOMPARE(form.ui->PageControl1->currentWidget(), form.ui->TabSheet2);
+    QVERIFY(form.ui->N2->menuAction()->isEnabled());
+}
+
+void TestSettings::exitSavesLikeTheCloseButton() {
+    TForm1 form;
+    form.show();
+    form.ui->CheckBox2->setChecked(true);
+    form.ui->N21->trigger();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(readAll(env_->settingsFile),
+             QByteArray("[param]\npage=1\nnal=1\nkat=0\nnos=1\nnaz=0\n"));
+}
+
+void TestSettings::failedSaveIsReportedAndTheWindowCloses() {
+    setSettingsFilePath(env_->fixture.filePath(QStringLiteral("no/such/folder/Korvalen.ini")));
+    TForm1 form;
+    form.show();
+    QVERIFY(form.close());
+    QVERIFY(!form.isVisible());
+    QCOMPARE(env_->messages.errors.size(), 1);
+    QVERIFY(
+        env_->messages.errors.front().startsWith(QStringLiteral("Не удалось сохранить настройки")));
+}
+
+QTEST_MAIN(TestSettings)
+#include "test_settings.moc"
