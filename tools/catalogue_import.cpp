@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -350,15 +351,43 @@ void raiseKeyMark(const store::Database& db, const TableDef& def, int64_t top) {
     insert.run();
 }
 
+// Flushes a file or folder to the disk, so that what is renamed into place is whole.
+bool flush(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::fsync(fd) == 0;
+    const int err = errno;
+    if (fd >= 0) ::close(fd);
+    errno = err;
+    return ok;
+}
+
+void flushOrFail(const fs::path& path) {
+    if (!flush(path))
+        throw Error(Error::Kind::Io, "Не удалось записать " + path.string() + " на диск: " +
+                                         std::strerror(errno) + ".");
+}
+
 void writeCatalogue(const fs::path& dir, const std::vector<LoadedTable>& tables,
                     const std::map<const TableDef*, int64_t>& keyMarks, ImportReport& report) {
     store::createCatalogue(dir);
-    const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
-    store::Database::Transaction tx(*db);
-    for (size_t i = 0; i < tables.size(); ++i) report.tables[i].written = insertRows(*db, tables[i]);
-    for (const auto& [def, top] : keyMarks)
-        if (top > 0) raiseKeyMark(*db, *def, top);
-    tx.commit();
+    const fs::path base = dir / std::string(store::kBaseFolder);
+    {
+        const auto db = store::Database::open(base);
+        // The folder is thrown away whole on any failure and renamed into place only
+        // when complete, so a journal would guard nothing; the files are flushed below.
+        for (const auto& def : store::catalogueTables()) {
+            db->execRaw("PRAGMA " + quoted(def.schema) + ".journal_mode = OFF");
+            db->execRaw("PRAGMA " + quoted(def.schema) + ".synchronous = OFF");
+        }
+        store::Database::Transaction tx(*db);
+        for (size_t i = 0; i < tables.size(); ++i)
+            report.tables[i].written = insertRows(*db, tables[i]);
+        for (const auto& [def, top] : keyMarks)
+            if (top > 0) raiseKeyMark(*db, *def, top);
+        tx.commit();
+    }
+    for (const auto& entry : fs::directory_iterator(base)) flushOrFail(entry.path());
+    flushOrFail(base);
 }
 
 Error existingCatalogue(const fs::path& target) {
@@ -437,6 +466,7 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir, con
         if (newDirMade) fs::remove(newDir, ec);
         throw;
     }
+    flush(newDir);  // the rename itself; the catalogue is in place whether or not this succeeds
     fs::remove_all(work, ec);
     return report;
 }
