@@ -102,25 +102,38 @@ void putValue(pxdoc_t* doc, char* data, const FieldSpec& f, const Value& v, int 
     switch (f.type) {
         case pxfAlpha: {
             const std::string b = bytesOf(v, codePage);
-            if (static_cast<int>(b.size()) > f.length) throw std::runtime_error("alpha too long: " + f.name);
+            if (static_cast<int>(b.size()) > f.length)
+                throw std::runtime_error("alpha too long: " + f.name);
             std::memcpy(data, b.data(), b.size());
             break;
         }
         case pxfMemoBLOb:
-        case pxfFmtMemoBLOb: putMemo(data, f.length, bytesOf(v, codePage), memos); break;
-        case pxfShort: PX_put_data_short(doc, data, 2, static_cast<short>(std::get<int64_t>(v))); break;
+        case pxfFmtMemoBLOb:
+            putMemo(data, f.length, bytesOf(v, codePage), memos);
+            break;
+        case pxfShort:
+            PX_put_data_short(doc, data, 2, static_cast<short>(std::get<int64_t>(v)));
+            break;
         case pxfLong:
-        case pxfAutoInc: PX_put_data_long(doc, data, 4, static_cast<int>(std::get<int64_t>(v))); break;
+        case pxfAutoInc:
+            PX_put_data_long(doc, data, 4, static_cast<int>(std::get<int64_t>(v)));
+            break;
         case pxfNumber:
-        case pxfCurrency: PX_put_data_double(doc, data, 8, std::get<double>(v)); break;
-        case pxfLogical: PX_put_data_byte(doc, data, 1, std::get<bool>(v) ? 1 : 0); break;
+        case pxfCurrency:
+            PX_put_data_double(doc, data, 8, std::get<double>(v));
+            break;
+        case pxfLogical:
+            PX_put_data_byte(doc, data, 1, std::get<bool>(v) ? 1 : 0);
+            break;
         case pxfDate: {
             const Day d = std::get<Day>(v);
             // pxlib counts days from the Julian day number; Paradox from 1 January of year 1.
-            PX_put_data_long(doc, data, 4, static_cast<int>(PX_GregorianToSdn(d.year, d.month, d.day) - 1721425));
+            PX_put_data_long(doc, data, 4,
+                             static_cast<int>(PX_GregorianToSdn(d.year, d.month, d.day) - 1721425));
             break;
         }
-        default: throw std::runtime_error("field type not written by the fixture: " + f.name);
+        default:
+            throw std::runtime_error("field type not written by the fixture: " + f.name);
     }
 }
 
@@ -167,7 +180,8 @@ TableWriter& TableWriter::autoIncrement(int value) {
 
 void TableWriter::write() const {
     std::unique_ptr<pxdoc_t, DocCloser> doc(PX_new());
-    auto* fields = static_cast<pxfield_t*>(doc->malloc(doc.get(), fields_.size() * sizeof(pxfield_t), "fields"));
+    auto* fields = static_cast<pxfield_t*>(
+        doc->malloc(doc.get(), fields_.size() * sizeof(pxfield_t), "fields"));
     for (size_t i = 0; i < fields_.size(); ++i) {
         fields[i].px_fname = PX_strdup(doc.get(), fields_[i].name.c_str());
         fields[i].px_ftype = static_cast<char>(fields_[i].type);
@@ -190,7 +204,8 @@ void TableWriter::write() const {
         std::fill(data.begin(), data.end(), 0);
         for (size_t i = 0; i < fields_.size(); ++i)
             putValue(doc.get(), data.data() + offsets[i], fields_[i], values[i], codePage_, memos);
-        if (PX_put_record(doc.get(), data.data()) < 0) throw std::runtime_error("pxlib cannot add a record");
+        if (PX_put_record(doc.get(), data.data()) < 0)
+            throw std::runtime_error("pxlib cannot add a record");
     }
     PX_close(doc.get());
     doc.reset();

@@ -3,7 +3,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <fstream>
 #include <map>
 #include <random>
@@ -29,7 +28,9 @@ using Rows = std::vector<std::vector<Value>>;
 
 namespace {
 
-constexpr int64_t operator""_i(unsigned long long v) { return static_cast<int64_t>(v); }
+constexpr int64_t operator""_i(unsigned long long v) {
+    return static_cast<int64_t>(v);
+}
 const Value kEmpty{};
 
 std::string repeat(const std::string& s, int times) {
@@ -80,15 +81,23 @@ struct Collection {
         table("SprType.db", {{"N", pxfNumber, 8}, {"Tip", pxfAlpha, 20}, {"Comment", pxfAlpha, 20}},
               media, true)
             .write();
-        table("SprDolgnik.db", {{"N", pxfLong, 4}, {"Dolgnik", pxfAlpha, 60}}, debtors, true).write();
+        table("SprDolgnik.db", {{"N", pxfLong, 4}, {"Dolgnik", pxfAlpha, 60}}, debtors, true)
+            .write();
         table("CDBase.DB",
-              {{"N", pxfAutoInc, 4}, {"Name", pxfAlpha, 255}, {"Opisan", memoType, 20},
-               {"Kategory", pxfShort, 2}, {"Tip", pxfLong, 4}, {"Dolg", pxfLogical, 1}},
+              {{"N", pxfAutoInc, 4},
+               {"Name", pxfAlpha, 255},
+               {"Opisan", memoType, 20},
+               {"Kategory", pxfShort, 2},
+               {"Tip", pxfLong, 4},
+               {"Dolg", pxfLogical, 1}},
               disks, true)
             .write();
         table("Dolg.DB",
-              {{"NomCD", pxfNumber, 8}, {"Dolgnik", pxfShort, 2}, {"DatN", pxfDate, 4},
-               {"DatK", pxfDate, 4}, {"Dolg", pxfLogical, 1}},
+              {{"NomCD", pxfNumber, 8},
+               {"Dolgnik", pxfShort, 2},
+               {"DatN", pxfDate, 4},
+               {"DatK", pxfDate, 4},
+               {"Dolg", pxfLogical, 1}},
               loans, false)
             .write();
     }
@@ -118,10 +127,18 @@ std::vector<std::string> select(const fs::path& base, const std::string& sql) {
         for (int c = 0; c < sqlite3_column_count(raw); ++c) {
             const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
             switch (sqlite3_column_type(raw, c)) {
-                case SQLITE_NULL: row += "null"; break;
-                case SQLITE_INTEGER: row += t; break;
-                case SQLITE_TEXT: row += "'" + std::string(t) + "'"; break;
-                default: row += "?" + std::string(t ? t : ""); break;
+                case SQLITE_NULL:
+                    row += "null";
+                    break;
+                case SQLITE_INTEGER:
+                    row += t;
+                    break;
+                case SQLITE_TEXT:
+                    row += "'" + std::string(t) + "'";
+                    break;
+                default:
+                    row += "?" + std::string(t ? t : "");
+                    break;
             }
             row += c + 1 < sqlite3_column_count(raw) ? "|" : "";
         }
@@ -213,16 +230,21 @@ private slots:
         std::vector<char> raw(static_cast<size_t>(length), 0);
         pxdoc_t* doc = PX_new();
         if (!std::isnan(value)) {
-            if (type == pxfShort) PX_put_data_short(doc, raw.data(), 2, static_cast<short>(value));
-            else if (type == pxfNumber) PX_put_data_double(doc, raw.data(), 8, value);
-            else if (type == pxfLogical) PX_put_data_byte(doc, raw.data(), 1, static_cast<char>(value));
-            else PX_put_data_long(doc, raw.data(), 4, static_cast<int>(value));
+            if (type == pxfShort)
+                PX_put_data_short(doc, raw.data(), 2, static_cast<short>(value));
+            else if (type == pxfNumber)
+                PX_put_data_double(doc, raw.data(), 8, value);
+            else if (type == pxfLogical)
+                PX_put_data_byte(doc, raw.data(), 1, static_cast<char>(value));
+            else
+                PX_put_data_long(doc, raw.data(), 4, static_cast<int>(value));
         }
         PX_delete(doc);
         const auto cell = tools::paradox::decodePlainField(
             type, {reinterpret_cast<const unsigned char*>(raw.data()), raw.size()});
         QCOMPARE(static_cast<int>(cell.kind), kind);
-        if (cell.kind == tools::paradox::Cell::Kind::Number) QCOMPARE(cell.number, value);
+        if (cell.kind == tools::paradox::Cell::Kind::Number)
+            QCOMPARE(cell.number, value);
         else if (cell.kind != tools::paradox::Cell::Kind::Empty)
             QCOMPARE(cell.integer, static_cast<int64_t>(value));
     }
@@ -234,6 +256,14 @@ private slots:
         QVERIFY(may && may->year == 1996 && may->month == 5 && may->day == 4);
         const auto leap = dayFromNumber(PX_GregorianToSdn(2000, 2, 29) - 1721425);
         QVERIFY(leap && leap->year == 2000 && leap->month == 2 && leap->day == 29);
+        // A timestamp counts milliseconds from the same day zero; its day is what is kept.
+        char stamp[8] = {};
+        pxdoc_t* doc = PX_new();
+        PX_put_data_double(doc, stamp, 8, 728783 * 86400000.0 + 3600000.0);
+        PX_delete(doc);
+        const auto cell = tools::paradox::decodePlainField(
+            pxfTimestamp, {reinterpret_cast<const unsigned char*>(stamp), sizeof stamp});
+        QVERIFY(cell.kind == tools::paradox::Cell::Kind::Date && cell.integer == 728783);
         QVERIFY(!dayFromNumber(0));
         QVERIFY(!dayFromNumber(-5));
         QVERIFY(!dayFromNumber(4000000));
@@ -254,14 +284,16 @@ private slots:
                  (std::vector<std::string>{"1|'CD-R'", "2|'DVD-R'"}));
         QCOMPARE(select(base, "SELECT N, Dolgnik FROM sprdolgnik_db.SprDolgnik ORDER BY N"),
                  (std::vector<std::string>{"1|'Иванов Сергей'", "3|'Ёлкина Мария'"}));
-        QCOMPARE(select(base, "SELECT N, Name, Opisan, Kategory, Tip, Dolg FROM main.CDBase ORDER BY N"),
-                 (std::vector<std::string>{
-                     "1|'Лучшие хиты 1999'|'Копия'|2|1|0",
-                     "2|'Старые фильмы'|'" + kLongDescription + "'|1|2|1",
-                     "5|'Игры (диск 1)'|'" + kShortDescription + "'|4|1|null",
-                     "9|'" + kLongName + "'|null|null|2|0",
-                 }));
-        QCOMPARE(select(base, "SELECT NomCD, Dolgnik, DatN, DatK, Dolg FROM dolg_db.Dolg ORDER BY rowid"),
+        QCOMPARE(
+            select(base, "SELECT N, Name, Opisan, Kategory, Tip, Dolg FROM main.CDBase ORDER BY N"),
+            (std::vector<std::string>{
+                "1|'Лучшие хиты 1999'|'Копия'|2|1|0",
+                "2|'Старые фильмы'|'" + kLongDescription + "'|1|2|1",
+                "5|'Игры (диск 1)'|'" + kShortDescription + "'|4|1|null",
+                "9|'" + kLongName + "'|null|null|2|0",
+            }));
+        QCOMPARE(select(base,
+                        "SELECT NomCD, Dolgnik, DatN, DatK, Dolg FROM dolg_db.Dolg ORDER BY rowid"),
                  (std::vector<std::string>{
                      "2|1|'2003-02-01'|'2003-02-15'|0",
                      "2|3|'2004-03-10'|null|1",
@@ -278,14 +310,19 @@ private slots:
         QCOMPARE(report.tables[1].read, 4);
         QVERIFY(report.unconverted.empty());
         QVERIFY2(report.problems.empty(), tools::describe(report).c_str());
-        QVERIFY(QString::fromStdString(tools::describe(report)).contains("Comment"));  // a field left behind
+        QVERIFY(QString::fromStdString(tools::describe(report))
+                    .contains("Comment"));  // a field left behind
 
         // No key that the old data used comes back: not the deleted disk 12 that a loan
         // still names, nor category 5 that the old program had already given.
         QCOMPARE(insertAndGetKey(base, "INSERT INTO main.CDBase(Name) VALUES ('Новый')"), 13);
-        QCOMPARE(insertAndGetKey(base, "INSERT INTO sprkategoy_db.SprKategoy(Name) VALUES ('Новая')"), 6);
+        QCOMPARE(
+            insertAndGetKey(base, "INSERT INTO sprkategoy_db.SprKategoy(Name) VALUES ('Новая')"),
+            6);
         QCOMPARE(insertAndGetKey(base, "INSERT INTO sprtype_db.SprType(Tip) VALUES ('BD-R')"), 3);
-        QCOMPARE(insertAndGetKey(base, "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES ('Петров')"), 4);
+        QCOMPARE(insertAndGetKey(base,
+                                 "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES ('Петров')"),
+                 4);
     }
 
     void readsDos866TablesAndFormattedMemos() {
@@ -335,11 +372,14 @@ private slots:
         c.debtors.push_back({kEmpty, "Безымянный"s});
         c.write(oldDir / "base");
         const auto report = tools::importCatalogue(oldDir, newDir);
-        QCOMPARE(select(newDir / "base", "SELECT N, Dolgnik FROM sprdolgnik_db.SprDolgnik ORDER BY N"),
-                 (std::vector<std::string>{"1|'Иванов Сергей'", "3|'Ёлкина Мария'", "4|'Двойник'",
-                                           "5|'Безымянный'"}));
+        QCOMPARE(
+            select(newDir / "base", "SELECT N, Dolgnik FROM sprdolgnik_db.SprDolgnik ORDER BY N"),
+            (std::vector<std::string>{"1|'Иванов Сергей'", "3|'Ёлкина Мария'", "4|'Двойник'",
+                                      "5|'Безымянный'"}));
         QCOMPARE(report.notes.size(), size_t{3});  // the two keys, and the field left behind
-        QCOMPARE(insertAndGetKey(newDir / "base", "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES ('x')"), 6);
+        QCOMPARE(insertAndGetKey(newDir / "base",
+                                 "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES ('x')"),
+                 6);
     }
 
     void reportsLentFlagThatDisagreesWithLoans() {
@@ -363,7 +403,8 @@ private slots:
         QVERIFY(message.contains("уже существует"));
         QVERIFY(snapshot(newDir) == before);
         // The old folder itself is never a target.
-        QVERIFY(messageOf([&] { tools::importCatalogue(oldDir, oldDir); }).contains("уже существует"));
+        QVERIFY(
+            messageOf([&] { tools::importCatalogue(oldDir, oldDir); }).contains("уже существует"));
     }
 
     void stopsOnAMissingOrDamagedFile_data() {
@@ -389,21 +430,41 @@ private slots:
         const fs::path base = oldDir / "base";
         Collection().write(base);
         switch (damage) {
-            case 0: fs::remove(base / "SprType.db"); break;
-            case 1: fs::remove(base / "CDBase.MB"); break;
-            case 2: fs::resize_file(base / "CDBase.DB", 0x800 + 100); break;
-            case 3: fs::resize_file(base / "CDBase.MB", 4096 + 100); break;
-            case 4: writeBytes(base / "Dolg.DB", 0x800, {1, 0}); break;  // block 1 follows itself
-            case 5: writeBytes(base / "Dolg.DB", 6, {9}); break;
-            case 6: std::ofstream(base / "SprDolgnik.db") << "N;Dolgnik\n1;Иванов\n"; break;
+            case 0:
+                fs::remove(base / "SprType.db");
+                break;
+            case 1:
+                fs::remove(base / "CDBase.MB");
+                break;
+            case 2:
+                fs::resize_file(base / "CDBase.DB", 0x800 + 100);
+                break;
+            case 3:
+                fs::resize_file(base / "CDBase.MB", 4096 + 100);
+                break;
+            case 4:
+                writeBytes(base / "Dolg.DB", 0x800, {1, 0});
+                break;  // block 1 follows itself
+            case 5:
+                writeBytes(base / "Dolg.DB", 6, {9});
+                break;
+            case 6:
+                std::ofstream(base / "SprDolgnik.db") << "N;Dolgnik\n1;Иванов\n";
+                break;
             case 7:
-                TableWriter(base / "SprType.db", {{"N", pxfLong, 4}, {"Name", pxfAlpha, 20}}).write();
+                TableWriter(base / "SprType.db", {{"N", pxfLong, 4}, {"Name", pxfAlpha, 20}})
+                    .write();
                 break;
             case 8:
-                TableWriter(base / "SprKategoy.db", {{"Num", pxfLong, 4}, {"Name", pxfLogical, 1}}).write();
+                TableWriter(base / "SprKategoy.db", {{"Num", pxfLong, 4}, {"Name", pxfLogical, 1}})
+                    .write();
                 break;
-            case 9: writeBytes(base / "CDBase.MB", 4096, {4}); break;  // the long memo's block freed
-            case 10: writeBytes(base / "SprKategoy.db", 0x5C, {1, 2, 3, 4}); break;
+            case 9:
+                writeBytes(base / "CDBase.MB", 4096, {4});
+                break;  // the long memo's block freed
+            case 10:
+                writeBytes(base / "SprKategoy.db", 0x5C, {1, 2, 3, 4});
+                break;
         }
         const auto before = snapshot(oldDir);
         const QString message = messageOf([&] { tools::importCatalogue(oldDir, newDir); });
@@ -433,7 +494,8 @@ private slots:
                 bytes.resize(rng() % bytes.size());
             } else {
                 // Mostly the header and the first block, where the pointers are.
-                const size_t span = std::min<size_t>(bytes.size(), round % 2 ? 0x900 : bytes.size());
+                const size_t span =
+                    std::min<size_t>(bytes.size(), round % 2 ? 0x900 : bytes.size());
                 for (int i = 1 + static_cast<int>(rng() % 6); i > 0; --i)
                     bytes[rng() % span] = static_cast<char>(rng());
             }
@@ -443,7 +505,8 @@ private slots:
                     tools::importCatalogue(oldDir, newDir);
                     fs::remove_all(newDir);
                 } else {
-                    readWhole(oldDir / "base" / (std::string(victim).starts_with("CDBase") ? "CDBase.DB" : victim));
+                    readWhole(oldDir / "base" /
+                              (std::string(victim).starts_with("CDBase") ? "CDBase.DB" : victim));
                 }
                 ++passed;
             } catch (const store::Error&) {
@@ -459,7 +522,8 @@ private slots:
         const auto [oldDir, newDir] = folders();
         Collection().write(oldDir / "base");
         const QString main = messageOf([&] { store::Database::open(oldDir / "base"); });
-        QVERIFY2(main.contains("CDBase.DB") && main.contains("korvalen-base import"), qPrintable(main));
+        QVERIFY2(main.contains("CDBase.DB") && main.contains("korvalen-base import"),
+                 qPrintable(main));
 
         // One Paradox file among our own tables is named too.
         store::createCatalogue(newDir);

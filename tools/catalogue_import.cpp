@@ -54,9 +54,12 @@ bool accepts(FieldKind kind, int type) {
             return type == px::kAutoInc || type == px::kLong || type == px::kShort ||
                    type == px::kNumber || type == px::kCurrency;
         case FieldKind::Text:
-        case FieldKind::Memo: return type == px::kAlpha || type == px::kMemo || type == px::kFmtMemo;
-        case FieldKind::Logical: return type == px::kLogical;
-        case FieldKind::Date: return type == px::kDate || type == px::kTimestamp;
+        case FieldKind::Memo:
+            return type == px::kAlpha || type == px::kMemo || type == px::kFmtMemo;
+        case FieldKind::Logical:
+            return type == px::kLogical;
+        case FieldKind::Date:
+            return type == px::kDate || type == px::kTimestamp;
     }
     return false;
 }
@@ -64,11 +67,15 @@ bool accepts(FieldKind kind, int type) {
 std::string kindName(FieldKind kind) {
     switch (kind) {
         case FieldKind::Key:
-        case FieldKind::Integer: return "целое число";
+        case FieldKind::Integer:
+            return "целое число";
         case FieldKind::Text:
-        case FieldKind::Memo: return "текст";
-        case FieldKind::Logical: return "логическое значение";
-        case FieldKind::Date: return "дата";
+        case FieldKind::Memo:
+            return "текст";
+        case FieldKind::Logical:
+            return "логическое значение";
+        case FieldKind::Date:
+            return "дата";
     }
     return "?";
 }
@@ -114,14 +121,16 @@ public:
     LoadedTable load(const fs::path& oldBase) {
         const auto file = store::findFileNoCase(oldBase, def_.fileName);
         if (!file)
-            throw Error(Error::Kind::Missing, "Не найден файл таблицы " + std::string(def_.fileName) +
-                                                  " в папке " + oldBase.string() + ".");
+            throw Error(Error::Kind::Missing, "Не найден файл таблицы " +
+                                                  std::string(def_.fileName) + " в папке " +
+                                                  oldBase.string() + ".");
         px::Table table(*file);
         const auto columns = mapFields(table);
         noteFieldsLeftBehind(table);
         LoadedTable out{&def_, file->filename().string(), {}, 0};
         const int key = keyColumn(def_);
-        if (key >= 0 && columns[key]->type == px::kAutoInc) out.autoIncrement = table.autoIncrement();
+        if (key >= 0 && columns[key]->type == px::kAutoInc)
+            out.autoIncrement = table.autoIncrement();
 
         ImportedTable& counts = report_.tables.emplace_back();
         counts.file = out.file;
@@ -160,7 +169,8 @@ private:
             if (!accepts(f.kind, pf->type))
                 throw Error(Error::Kind::NotCatalogue,
                             "Поле " + std::string(f.name) + " таблицы " + file + " имеет тип " +
-                                px::typeName(pf->type) + ", а в нём ожидается " + kindName(f.kind) + ".");
+                                px::typeName(pf->type) + ", а в нём ожидается " + kindName(f.kind) +
+                                ".");
             columns.push_back(pf);
         }
         return columns;
@@ -173,8 +183,9 @@ private:
             extra += (extra.empty() ? "" : ", ") + f.name;
         }
         if (!extra.empty())
-            report_.notes.push_back("В таблице " + table.path().filename().string() +
-                                    " есть поля, которых нет в Korvalen; они не перенесены: " + extra + ".");
+            report_.notes.push_back(
+                "В таблице " + table.path().filename().string() +
+                " есть поля, которых нет в Korvalen; они не перенесены: " + extra + ".");
     }
 
     void chooseCodePage(const px::Table& table, ImportedTable& counts) const {
@@ -195,24 +206,29 @@ private:
         const std::string where = label + ", поле " + std::string(field.name);
         switch (cell.kind) {
             case px::Cell::Kind::Empty:
-            case px::Cell::Kind::Unsupported: return {};
+            case px::Cell::Kind::Unsupported:
+                return {};
             case px::Cell::Kind::Integer:
-            case px::Cell::Kind::Logical: return cell.integer;
+            case px::Cell::Kind::Logical:
+                return cell.integer;
             case px::Cell::Kind::Number: {
                 const double rounded = std::round(cell.number);
                 if (!std::isfinite(cell.number) || std::fabs(rounded) > 9e15) {
-                    report_.notes.push_back(where + ": число вне допустимых пределов, оставлено пустым.");
+                    report_.notes.push_back(where +
+                                            ": число вне допустимых пределов, оставлено пустым.");
                     return {};
                 }
                 if (rounded != cell.number)
                     report_.notes.push_back(where + ": число " + std::to_string(cell.number) +
-                                            " не целое, записано " + std::to_string(static_cast<int64_t>(rounded)) + ".");
+                                            " не целое, записано " +
+                                            std::to_string(static_cast<int64_t>(rounded)) + ".");
                 return static_cast<int64_t>(rounded);
             }
             case px::Cell::Kind::Date: {
                 const auto day = px::dayFromNumber(cell.integer);
                 if (!day) {
-                    report_.notes.push_back(where + ": дата вне допустимых пределов, оставлена пустой.");
+                    report_.notes.push_back(where +
+                                            ": дата вне допустимых пределов, оставлена пустой.");
                     return {};
                 }
                 return store::Date{day->year, day->month, day->day}.iso();
@@ -247,7 +263,8 @@ int64_t maxInteger(const std::vector<Row>& rows, int column, int64_t floor) {
 
 // Gives a key to rows that have none or repeat an earlier one, above every key that
 // the old data used, and returns per table the highest key the new store must not give again.
-std::map<const TableDef*, int64_t> settleKeys(std::vector<LoadedTable>& tables, ImportReport& report) {
+std::map<const TableDef*, int64_t> settleKeys(std::vector<LoadedTable>& tables,
+                                              ImportReport& report) {
     std::map<const TableDef*, int64_t> used;
     for (auto& t : tables) {
         const int key = keyColumn(*t.def);
@@ -282,7 +299,9 @@ std::map<const TableDef*, int64_t> settleKeys(std::vector<LoadedTable>& tables, 
     return used;
 }
 
-std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+std::string quoted(std::string_view name) {
+    return "\"" + std::string(name) + "\"";
+}
 
 class Statement {
 public:
@@ -327,8 +346,8 @@ int insertRows(const store::Database& db, const LoadedTable& t) {
         fields += (i ? ", " : "") + quoted(t.def->fields[i].name);
         params += (i ? ", ?" : "?") + std::to_string(i + 1);
     }
-    Statement insert(db, "INSERT INTO " + quoted(t.def->schema) + "." + quoted(t.def->table) + " (" +
-                             fields + ") VALUES (" + params + ")");
+    Statement insert(db, "INSERT INTO " + quoted(t.def->schema) + "." + quoted(t.def->table) +
+                             " (" + fields + ") VALUES (" + params + ")");
     int written = 0;
     for (const auto& row : t.rows) {
         for (size_t i = 0; i < row.size(); ++i) insert.bind(static_cast<int>(i + 1), row[i]);
@@ -363,8 +382,8 @@ bool flush(const fs::path& path) {
 
 void flushOrFail(const fs::path& path) {
     if (!flush(path))
-        throw Error(Error::Kind::Io, "Не удалось записать " + path.string() + " на диск: " +
-                                         std::strerror(errno) + ".");
+        throw Error(Error::Kind::Io, "Не удалось записать " + path.string() +
+                                         " на диск: " + std::strerror(errno) + ".");
 }
 
 void writeCatalogue(const fs::path& dir, const std::vector<LoadedTable>& tables,
@@ -407,16 +426,16 @@ void moveIntoPlace(const fs::path& from, const fs::path& to) {
         err = ec.value();
     }
     if (err == EEXIST || err == ENOTEMPTY) throw existingCatalogue(to);
-    throw Error(Error::Kind::Io,
-                "Не удалось поместить новый каталог в " + to.string() + ": " + std::strerror(err) + ".");
+    throw Error(Error::Kind::Io, "Не удалось поместить новый каталог в " + to.string() + ": " +
+                                     std::strerror(err) + ".");
 }
 
 // A folder beside NEW/base where the catalogue is built before it is renamed into place.
 fs::path makeWorkFolder(const fs::path& newDir) {
     std::string pattern = (newDir / ".korvalen-import-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
-        throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() + ": " +
-                                         std::strerror(errno) + ".");
+        throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
+                                         ": " + std::strerror(errno) + ".");
     return pattern;
 }
 
@@ -428,7 +447,8 @@ std::string padded(const std::string& s, size_t width, bool right = false) {
     return right ? fill + s : s + fill;
 }
 
-void appendList(std::ostringstream& out, const std::string& title, const std::vector<std::string>& items) {
+void appendList(std::ostringstream& out, const std::string& title,
+                const std::vector<std::string>& items) {
     if (items.empty()) return;
     out << "\n" << title << "\n";
     for (const auto& item : items) out << "  - " << item << "\n";
@@ -436,7 +456,8 @@ void appendList(std::ostringstream& out, const std::string& title, const std::ve
 
 }  // namespace
 
-ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir, const ImportOptions& options) {
+ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir,
+                             const ImportOptions& options) {
     ImportReport report;
     report.source = oldDir / std::string(store::kBaseFolder);
     report.target = newDir / std::string(store::kBaseFolder);
@@ -454,7 +475,8 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir, con
     const bool newDirMade = !fs::exists(newDir, ec);
     fs::create_directories(newDir, ec);
     if (ec)
-        throw Error(Error::Kind::Io, "Не удалось создать папку " + newDir.string() + ": " + ec.message() + ".");
+        throw Error(Error::Kind::Io,
+                    "Не удалось создать папку " + newDir.string() + ": " + ec.message() + ".");
     fs::path work;
     try {
         work = makeWorkFolder(newDir);
@@ -473,21 +495,25 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir, con
 
 std::string describe(const ImportReport& report) {
     std::ostringstream out;
-    out << "Каталог перенесён из " << report.source.string() << " в " << report.target.string() << ".\n\n";
+    out << "Каталог перенесён из " << report.source.string() << " в " << report.target.string()
+        << ".\n\n";
     out << padded("Таблица", 16) << padded("прочитано", 12, true) << padded("записано", 12, true)
         << "  кодовая страница\n";
     for (const auto& t : report.tables)
         out << padded(t.file, 16) << padded(std::to_string(t.read), 12, true)
             << padded(std::to_string(t.written), 12, true) << "  " << t.codePage << " ("
             << t.codePageSource << ")\n";
-    appendList(out, "Текст, переведённый не целиком (непереводимые знаки заменены на «\xEF\xBF\xBD»):",
+    appendList(out,
+               "Текст, переведённый не целиком (непереводимые знаки заменены на «\xEF\xBF\xBD»):",
                report.unconverted);
     appendList(out, "Замечания:", report.notes);
     if (report.problems.empty())
         out << "\nПроверка нового каталога: ошибок не найдено.\n";
     else
-        appendList(out, "Проверка нового каталога нашла (данные перенесены как были, исправьте их в Korvalen):",
-                   report.problems);
+        appendList(
+            out,
+            "Проверка нового каталога нашла (данные перенесены как были, исправьте их в Korvalen):",
+            report.problems);
     return out.str();
 }
 

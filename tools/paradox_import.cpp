@@ -23,12 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 using store::Error;
 
-constexpr uint64_t kMemoBlock = 4096;    // .MB files are made of 4 KB blocks
-constexpr int kMemoPointers = 64;        // pointers in a block of small memos
-constexpr int kBlobTail = 10;            // offset, length and modification number after a memo's leader
+constexpr uint64_t kMemoBlock = 4096;  // .MB files are made of 4 KB blocks
+constexpr int kMemoPointers = 64;      // pointers in a block of small memos
+constexpr int kBlobTail = 10;  // offset, length and modification number after a memo's leader
 constexpr uint64_t kFixedHeader = 0x58;  // the part of a table header common to all versions
 
-uint32_t le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+uint32_t le16(const unsigned char* p) {
+    return p[0] | (p[1] << 8);
+}
 uint32_t le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -44,7 +46,9 @@ bool allZero(std::span<const unsigned char> raw) {
     return true;
 }
 
-std::string fileName(const fs::path& p) { return p.filename().string(); }
+std::string fileName(const fs::path& p) {
+    return p.filename().string();
+}
 
 [[noreturn]] void damagedFile(const fs::path& file, const std::string& what) {
     throw Error(Error::Kind::NotCatalogue, "Файл " + file.string() + " повреждён: " + what + ".");
@@ -53,28 +57,38 @@ std::string fileName(const fs::path& p) { return p.filename().string(); }
 uint64_t sizeOf(const fs::path& file) {
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
-    if (ec) throw Error(Error::Kind::Io, "Не удалось прочитать файл " + file.string() + ": " + ec.message() + ".");
+    if (ec)
+        throw Error(Error::Kind::Io,
+                    "Не удалось прочитать файл " + file.string() + ": " + ec.message() + ".");
     return size;
 }
 
 // Bytes of a field type whose length is fixed; 0 for types of any length.
 int fixedLength(int type) {
     switch (type) {
-        case kLogical: return 1;
-        case kShort: return 2;
+        case kLogical:
+            return 1;
+        case kShort:
+            return 2;
         case kDate:
         case kLong:
         case kTime:
-        case kAutoInc: return 4;
+        case kAutoInc:
+            return 4;
         case kNumber:
         case kCurrency:
-        case kTimestamp: return 8;
-        case kBcd: return 17;
-        default: return 0;
+        case kTimestamp:
+            return 8;
+        case kBcd:
+            return 17;
+        default:
+            return 0;
     }
 }
 
-bool isMemo(int type) { return type == kMemo || type == kFmtMemo; }
+bool isMemo(int type) {
+    return type == kMemo || type == kFmtMemo;
+}
 bool isBlobLike(int type) {
     return isMemo(type) || type == kBlob || type == kOle || type == kGraphic;
 }
@@ -115,8 +129,10 @@ struct Header {
 Header readHeader(const fs::path& path, std::ifstream& in, uint64_t size) {
     if (size < kFixedHeader) damagedFile(path, "файл короче заголовка таблицы");
     std::array<unsigned char, 0x78> h{};
-    in.read(reinterpret_cast<char*>(h.data()), static_cast<std::streamsize>(std::min<uint64_t>(size, h.size())));
-    if (!in && !in.eof()) throw Error(Error::Kind::Io, "Не удалось прочитать файл " + path.string() + ".");
+    in.read(reinterpret_cast<char*>(h.data()),
+            static_cast<std::streamsize>(std::min<uint64_t>(size, h.size())));
+    if (!in && !in.eof())
+        throw Error(Error::Kind::Io, "Не удалось прочитать файл " + path.string() + ".");
     in.clear();
     Header hd{};
     hd.recordSize = le16(&h[0]);
@@ -129,15 +145,18 @@ Header readHeader(const fs::path& path, std::ifstream& in, uint64_t size) {
     hd.numFields = le16(&h[0x21]);
     hd.version = h[0x39];
     const uint32_t crypt1 = le32(&h[0x25]);
-    hd.encrypted = hd.version >= 5 && size >= 0x60 && crypt1 == 0xFF00FF00u ? le32(&h[0x5C]) != 0
-                                                                            : crypt1 != 0 && crypt1 != 0xFF00FF00u;
+    hd.encrypted = hd.version >= 5 && size >= 0x60 && crypt1 == 0xFF00FF00u
+                       ? le32(&h[0x5C]) != 0
+                       : crypt1 != 0 && crypt1 != 0xFF00FF00u;
     if (hd.fileType == pxfFileTypPrimIndex || hd.fileType > pxfFileTypIncSecIndexG)
-        throw Error(Error::Kind::NotCatalogue, "Файл " + path.string() + " — не таблица данных Paradox.");
+        throw Error(Error::Kind::NotCatalogue,
+                    "Файл " + path.string() + " — не таблица данных Paradox.");
     if (hd.fileType != pxfFileTypIndexDB && hd.fileType != pxfFileTypNonIndexDB)
         throw Error(Error::Kind::NotCatalogue,
                     "Файл " + path.string() + " — индекс Paradox, а не таблица данных.");
     if (hd.version < 3 || hd.version > 15) damagedFile(path, "неизвестная версия таблицы");
-    if (hd.maxTableSize < 1 || hd.maxTableSize > 32) damagedFile(path, "неверный размер блока данных");
+    if (hd.maxTableSize < 1 || hd.maxTableSize > 32)
+        damagedFile(path, "неверный размер блока данных");
     if (hd.recordSize == 0) damagedFile(path, "нулевая длина записи");
     if (hd.headerSize < kFixedHeader || hd.headerSize > size)
         damagedFile(path, "неверная длина заголовка");
@@ -189,24 +208,42 @@ void collectPxError(pxdoc_t*, int, const char* msg, void* data) {
 
 std::string typeName(int type) {
     switch (type) {
-        case kAlpha: return "текст (A)";
-        case kDate: return "дата (D)";
-        case kShort: return "короткое целое (S)";
-        case kLong: return "длинное целое (I)";
-        case kCurrency: return "денежное ($)";
-        case kNumber: return "число (N)";
-        case kLogical: return "логическое (L)";
-        case kMemo: return "мемо (M)";
-        case kBlob: return "двоичное (B)";
-        case kFmtMemo: return "форматированное мемо (F)";
-        case kOle: return "OLE (O)";
-        case kGraphic: return "рисунок (G)";
-        case kTime: return "время (T)";
-        case kTimestamp: return "дата и время (@)";
-        case kAutoInc: return "автоинкремент (+)";
-        case kBcd: return "BCD (#)";
-        case kBytes: return "байты (Y)";
-        default: return "неизвестный тип " + std::to_string(type);
+        case kAlpha:
+            return "текст (A)";
+        case kDate:
+            return "дата (D)";
+        case kShort:
+            return "короткое целое (S)";
+        case kLong:
+            return "длинное целое (I)";
+        case kCurrency:
+            return "денежное ($)";
+        case kNumber:
+            return "число (N)";
+        case kLogical:
+            return "логическое (L)";
+        case kMemo:
+            return "мемо (M)";
+        case kBlob:
+            return "двоичное (B)";
+        case kFmtMemo:
+            return "форматированное мемо (F)";
+        case kOle:
+            return "OLE (O)";
+        case kGraphic:
+            return "рисунок (G)";
+        case kTime:
+            return "время (T)";
+        case kTimestamp:
+            return "дата и время (@)";
+        case kAutoInc:
+            return "автоинкремент (+)";
+        case kBcd:
+            return "BCD (#)";
+        case kBytes:
+            return "байты (Y)";
+        default:
+            return "неизвестный тип " + std::to_string(type);
     }
 }
 
@@ -222,26 +259,34 @@ std::optional<Day> dayFromNumber(int64_t days) {
 
 Cell decodePlainField(int type, std::span<const unsigned char> raw) {
     const int fixed = fixedLength(type);
-    if (fixed != 0 && raw.size() != static_cast<size_t>(fixed)) return make(Cell::Kind::Unsupported);
+    if (fixed != 0 && raw.size() != static_cast<size_t>(fixed))
+        return make(Cell::Kind::Unsupported);
     // Paradox writes an empty value of any type as zero bytes.
     if (allZero(raw)) return {};
     switch (type) {
-        case kAlpha: return text(std::string(raw.begin(), raw.end()));
-        case kShort: return make(Cell::Kind::Integer, static_cast<int16_t>(be(raw) ^ 0x8000u));
+        case kAlpha:
+            return text(std::string(raw.begin(), raw.end()));
+        case kShort:
+            return make(Cell::Kind::Integer, static_cast<int16_t>(be(raw) ^ 0x8000u));
         case kLong:
         case kAutoInc:
-        case kTime: return make(Cell::Kind::Integer, static_cast<int32_t>(be(raw) ^ 0x80000000u));
-        case kDate: return make(Cell::Kind::Date, static_cast<int32_t>(be(raw) ^ 0x80000000u));
+        case kTime:
+            return make(Cell::Kind::Integer, static_cast<int32_t>(be(raw) ^ 0x80000000u));
+        case kDate:
+            return make(Cell::Kind::Date, static_cast<int32_t>(be(raw) ^ 0x80000000u));
         case kNumber:
-        case kCurrency: return make(Cell::Kind::Number, 0, decodeDouble(raw));
+        case kCurrency:
+            return make(Cell::Kind::Number, 0, decodeDouble(raw));
         case kTimestamp: {
             // Milliseconds, counted from the same day zero as dates.
             const double days = decodeDouble(raw) / 86400000.0;
             if (!(days > 0 && days < 1e7)) return make(Cell::Kind::Date, 0);
             return make(Cell::Kind::Date, static_cast<int64_t>(days));
         }
-        case kLogical: return make(Cell::Kind::Logical, raw[0] == 0x80 ? 0 : 1);
-        default: return make(Cell::Kind::Unsupported);
+        case kLogical:
+            return make(Cell::Kind::Logical, raw[0] == 0x80 ? 0 : 1);
+        default:
+            return make(Cell::Kind::Unsupported);
     }
 }
 
@@ -261,7 +306,8 @@ void MemoFile::damaged(const std::string& what, const std::string& where) const 
 }
 
 std::string MemoFile::readAt(uint64_t offset, uint64_t count, const std::string& where) {
-    if (offset > size_ || count > size_ - offset) damaged("текст описания выходит за конец файла", where);
+    if (offset > size_ || count > size_ - offset)
+        damaged("текст описания выходит за конец файла", where);
     std::string out(count, '\0');
     in_.clear();
     in_.seekg(static_cast<std::streamoff>(offset));
@@ -278,12 +324,15 @@ std::string MemoFile::read(uint32_t offsetAndIndex, uint32_t length, const std::
     const std::string head = readAt(block, 3, where);
     const auto* h = reinterpret_cast<const unsigned char*>(head.data());
     const uint64_t blockLength = le16(h + 1) * kMemoBlock;
-    const auto mismatch = [&] { damaged("длина текста описания в таблице и в файле различается", where); };
+    const auto mismatch = [&] {
+        damaged("длина текста описания в таблице и в файле различается", where);
+    };
     if (index == 0xFF) {  // a block holding one memo: type, size, length, modification number, text
         if (h[0] != 2) damaged("указатель ведёт не на блок с текстом описания", where);
         const std::string len = readAt(block + 3, 4, where);
         if (le32(reinterpret_cast<const unsigned char*>(len.data())) != length) mismatch();
-        if (9 + uint64_t{length} > blockLength) damaged("текст описания длиннее своего блока", where);
+        if (9 + uint64_t{length} > blockLength)
+            damaged("текст описания длиннее своего блока", where);
         return readAt(block + 9, length, where);
     }
     // A block shared by small memos: a 12-byte head, then 64 pointers of five bytes.
@@ -355,7 +404,8 @@ Table::Table(const fs::path& path) : impl_(std::make_unique<Impl>()) {
     t.fp = std::fopen(path.c_str(), "rb");
     if (!t.fp) throw Error(Error::Kind::Io, "Не удалось открыть файл " + path.string() + ".");
     t.doc = PX_new3(collectPxError, nullptr, nullptr, nullptr, &t.pxError);
-    if (!t.doc) throw Error(Error::Kind::Other, "Не хватает памяти для чтения " + path.string() + ".");
+    if (!t.doc)
+        throw Error(Error::Kind::Other, "Не хватает памяти для чтения " + path.string() + ".");
     if (PX_open_fp(t.doc, t.fp) < 0) damagedFile(path, "заголовок не читается (" + t.pxError + ")");
     if (PX_get_num_records(t.doc) != static_cast<int>(t.header.numRecords) ||
         PX_get_recordsize(t.doc) != static_cast<int>(t.header.recordSize))
@@ -368,11 +418,21 @@ Table::Table(const fs::path& path) : impl_(std::make_unique<Impl>()) {
 
 Table::~Table() = default;
 
-const fs::path& Table::path() const { return impl_->path; }
-const std::vector<Field>& Table::fields() const { return impl_->fields; }
-int Table::codePage() const { return impl_->codePage; }
-int64_t Table::autoIncrement() const { return impl_->autoIncrement; }
-int Table::recordCount() const { return static_cast<int>(impl_->header.numRecords); }
+const fs::path& Table::path() const {
+    return impl_->path;
+}
+const std::vector<Field>& Table::fields() const {
+    return impl_->fields;
+}
+int Table::codePage() const {
+    return impl_->codePage;
+}
+int64_t Table::autoIncrement() const {
+    return impl_->autoIncrement;
+}
+int Table::recordCount() const {
+    return static_cast<int>(impl_->header.numRecords);
+}
 
 const Field* Table::field(std::string_view name) const {
     for (const auto& f : impl_->fields)
@@ -423,8 +483,8 @@ MemoFile& Table::memoFile(const std::string& where) {
         if (!file)
             throw Error(Error::Kind::Missing,
                         "Не найден файл " + (t.path.parent_path() / name).string() +
-                            " с текстом описаний таблицы " + fileName(t.path) + " (нужен для: " +
-                            where + ").");
+                            " с текстом описаний таблицы " + fileName(t.path) +
+                            " (нужен для: " + where + ").");
         t.memo.emplace(*file);
     }
     return *t.memo;
@@ -436,11 +496,13 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage) {
     const std::string name = "CP" + std::to_string(codePage);
     cd_ = iconv_open("UTF-8", name.c_str());
     if (cd_ == reinterpret_cast<void*>(-1))
-        throw Error(Error::Kind::Other,
-                    "Кодовая страница " + std::to_string(codePage) + " не поддерживается системой.");
+        throw Error(Error::Kind::Other, "Кодовая страница " + std::to_string(codePage) +
+                                            " не поддерживается системой.");
 }
 
-TextDecoder::~TextDecoder() { iconv_close(static_cast<iconv_t>(cd_)); }
+TextDecoder::~TextDecoder() {
+    iconv_close(static_cast<iconv_t>(cd_));
+}
 
 std::string TextDecoder::toUtf8(std::string_view bytes, bool& clean) {
     clean = true;

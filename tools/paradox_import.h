@@ -96,7 +96,7 @@ public:
     const std::filesystem::path& path() const;
     const std::vector<Field>& fields() const;
     const Field* field(std::string_view name) const;  // without regard to letter case
-    int codePage() const;         // as the header says; 0 when it names none
+    int codePage() const;                             // as the header says; 0 when it names none
     int64_t autoIncrement() const;  // the header's counter of the autoincrement field
     int recordCount() const;
 
