@@ -382,16 +382,20 @@ private slots:
                  6);
     }
 
-    void reportsLentFlagThatDisagreesWithLoans() {
+    void reportsLentFlagsThatDisagreeWithLoans() {
         const auto [oldDir, newDir] = folders();
         Collection c;
         c.disks[0][5] = true;  // disk 1 marked lent, but no open loan names it
+        c.loans.push_back({5.0, 1_i, Day{2005, 6, 1}, kEmpty, true});  // disk 5 out, flag empty
         c.write(oldDir / "base");
         const auto report = tools::importCatalogue(oldDir, newDir);
-        QCOMPARE(report.problems.size(), size_t{1});
-        QVERIFY(QString::fromStdString(report.problems[0]).contains("диск № 1"));
-        QCOMPARE(select(newDir / "base", "SELECT Dolg FROM main.CDBase WHERE N = 1"),
-                 (std::vector<std::string>{"1"}));  // reported, not changed
+        QCOMPARE(report.problems.size(), size_t{2});
+        QVERIFY(QString::fromStdString(report.problems[0]).contains("диск № 1 "));
+        QVERIFY(QString::fromStdString(report.problems[1]).contains("диск № 5 "));
+        // Reported, not changed.
+        QCOMPARE(
+            select(newDir / "base", "SELECT N, Dolg FROM main.CDBase WHERE N IN (1, 5) ORDER BY N"),
+            (std::vector<std::string>{"1|1", "5|null"}));
     }
 
     void refusesAnExistingCatalogue() {
