@@ -351,6 +351,19 @@ private slots:
                  (std::vector<std::string>{"'Сборник'"}));
     }
 
+    void importsEmptyTables() {
+        const auto [oldDir, newDir] = folders();
+        Collection c;  // nobody ever borrowed a disk
+        c.loans.clear();
+        c.debtors.clear();
+        c.write(oldDir / "base");
+        const auto report = tools::importCatalogue(oldDir, newDir);
+        QCOMPARE(report.tables[1].read, 0);
+        QCOMPARE(report.tables[4].written, 0);
+        QVERIFY(select(newDir / "base", "SELECT * FROM dolg_db.Dolg").empty());
+        QCOMPARE(insertAndGetKey(newDir / "base", "INSERT INTO main.CDBase(Name) VALUES ('x')"), 10);
+    }
+
     void reportsTextThatDoesNotConvert() {
         const auto [oldDir, newDir] = folders();
         Collection c;
