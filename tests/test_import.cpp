@@ -361,7 +361,8 @@ private slots:
         QCOMPARE(report.tables[1].read, 0);
         QCOMPARE(report.tables[4].written, 0);
         QVERIFY(select(newDir / "base", "SELECT * FROM dolg_db.Dolg").empty());
-        QCOMPARE(insertAndGetKey(newDir / "base", "INSERT INTO main.CDBase(Name) VALUES ('x')"), 10);
+        QCOMPARE(insertAndGetKey(newDir / "base", "INSERT INTO main.CDBase(Name) VALUES ('x')"),
+                 10);
     }
 
     void reportsTextThatDoesNotConvert() {
