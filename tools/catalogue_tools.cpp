@@ -185,11 +185,11 @@ std::vector<std::string> checkCatalogue(const fs::path& dir) {
     };
     add(collect(*db,
                 "SELECT N || ' «' || ifnull(Name,'') || '»' FROM main.CDBase c WHERE c.Dolg = 1 AND "
-                "NOT EXISTS (SELECT 1 FROM dolg_db.Dolg d WHERE d.NomCD = c.N AND d.Dolg = 1)",
+                "c.N NOT IN (SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 AND NomCD IS NOT NULL)",
                 "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № "));
     add(collect(*db,
                 "SELECT N || ' «' || ifnull(Name,'') || '»' FROM main.CDBase c WHERE ifnull(c.Dolg,0) <> 1 "
-                "AND EXISTS (SELECT 1 FROM dolg_db.Dolg d WHERE d.NomCD = c.N AND d.Dolg = 1)",
+                "AND c.N IN (SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1)",
                 "Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № "));
     add(collect(*db,
                 "SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 GROUP BY NomCD HAVING COUNT(*) > 1",
