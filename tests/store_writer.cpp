@@ -1,8 +1,11 @@
-// Test helper: opens DIR/base and runs every write command of the program in
-// turn, going on after each failure as the program does, then reads the disk
-// list. One line per step: the command, then "ok" or the error's kind and message.
+// Test helper: opens DIR/base and runs every write command of the program (or
+// those named after DIR) in turn, going on after each failure as the program
+// does, then reads the disk list. One line per step: the command, then "ok" or
+// the error's kind and message.
 #include <iostream>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "catalogue_writes.h"
 #include "query.h"
@@ -19,8 +22,8 @@ void report(const std::string& step, const store::Error& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: store_writer DIR\n";
+    if (argc < 2) {
+        std::cerr << "usage: store_writer DIR [COMMAND...]\n";
         return 2;
     }
     writes::DatabasePtr db;
@@ -30,7 +33,10 @@ int main(int argc, char** argv) {
         report("open", e);
         return 1;
     }
+    const std::vector<std::string> only(argv + 2, argv + argc);
     for (const auto& command : writes::everyWriteCommand()) {
+        if (!only.empty() && std::find(only.begin(), only.end(), command.name) == only.end())
+            continue;
         try {
             command.run(db);
             std::cout << command.name << "\tok" << std::endl;
