@@ -291,9 +291,11 @@ void WriteFaults::readOnlyCatalogue() {
     QStringList launch = readOnlyLauncher(mount, target);
     if (!mount && !shareWithNobody(dir, dolgOnly))
         QSKIP("no user nobody or no right to hand it files on this machine");
-    const Run probe = runProcess(launch + QStringList{"true"});
-    if (probe.exitCode != 0)
-        QSKIP(qPrintable("cannot make the catalogue read-only here: " + probe.err.trimmed()));
+    // Without arguments the writer only prints its usage and exits with 2.
+    const Run probe = runProcess(launch + QStringList{STORE_WRITER});
+    if (probe.exitCode != 2)
+        QSKIP(qPrintable("cannot run the writer on a read-only catalogue here: " +
+                         probe.err.trimmed()));
     const auto before = writes::folderBytes(base);
 
     // With Dolg.DB alone read-only, the first statement of each pair succeeds and the
