@@ -46,9 +46,9 @@ void setDiskParameters(Query& q, const DiskFields& disk) {
 }
 
 int64_t firstDisk(const DatabasePtr& db, bool lent) {
-    const auto found = keys(db, {"select N from 'base\\CDBase.db'",
-                                 lent ? "where Dolg = True" : "where Dolg = False"},
-                            "N");
+    const auto found = keys(
+        db, {"select N from 'base\\CDBase.db'", lent ? "where Dolg = True" : "where Dolg = False"},
+        "N");
     return found.empty() ? 0 : found.front();
 }
 
@@ -56,9 +56,11 @@ int64_t firstDisk(const DatabasePtr& db, bool lent) {
 
 void lendDisk(const DatabasePtr& db, int64_t disk, int64_t debtor, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = " + std::to_string(disk)});
-    execute(db, {"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
-                 "Values (:NomCD, :Dolgnik, :DatN, True)"},
+    execute(db,
+            {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = " + std::to_string(disk)});
+    execute(db,
+            {"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
+             "Values (:NomCD, :Dolgnik, :DatN, True)"},
             [&](Query& q) {
                 q.setFloat("NomCD", static_cast<double>(disk));
                 q.setFloat("Dolgnik", static_cast<double>(debtor));
@@ -69,9 +71,11 @@ void lendDisk(const DatabasePtr& db, int64_t disk, int64_t debtor, const store::
 
 void returnDisk(const DatabasePtr& db, int64_t disk, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db, {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = " + std::to_string(disk)});
-    execute(db, {"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
-                 "Where (NomCD = :NomCD) and (Dolg = True)"},
+    execute(db,
+            {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = " + std::to_string(disk)});
+    execute(db,
+            {"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
+             "Where (NomCD = :NomCD) and (Dolg = True)"},
             [&](Query& q) {
                 q.setFloat("NomCD", static_cast<double>(disk));
                 q.setDate("DatK", day);
@@ -108,7 +112,8 @@ void addEntry(const DatabasePtr& db, Book book, const std::string& name) {
 
 void renameEntry(const DatabasePtr& db, Book book, int64_t key, const std::string& name) {
     const auto& s = statementsOf(book);
-    execute(db, {"update " + std::string(s.table), "SET " + std::string(s.nameField) + " = '" + name + "'",
+    execute(db, {"update " + std::string(s.table),
+                 "SET " + std::string(s.nameField) + " = '" + name + "'",
                  "Where " + std::string(s.keyField) + " = " + std::to_string(key)});
 }
 
@@ -134,27 +139,29 @@ std::vector<int64_t> keys(const DatabasePtr& db, std::vector<std::string> lines,
 }
 
 std::vector<std::string> diskListLines() {
-    return {"SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip",
-            "FROM \"base\\CDBase.DB\" Cdbase",
-            "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-            "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-            "   INNER JOIN \"base\\SprType.db\" Sprtype",
-            "   ON  (Cdbase.Tip = Sprtype.N)  "};
+    return {
+        "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip",
+        "FROM \"base\\CDBase.DB\" Cdbase",
+        "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
+        "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
+        "   INNER JOIN \"base\\SprType.db\" Sprtype",
+        "   ON  (Cdbase.Tip = Sprtype.N)  "};
 }
 
 std::vector<std::string> lentListLines() {
-    return {"SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, "
-            "Sprkategoy.Name, Dolg.Dolg",
-            "FROM \"base\\Dolg.DB\" Dolg",
-            "   INNER JOIN \"base\\CDBase.DB\" Cdbase",
-            "   ON  (Dolg.NomCD = Cdbase.N)  ",
-            "   INNER JOIN \"base\\SprDolgnik.db\" Sprdolgnik",
-            "   ON  (Dolg.Dolgnik = Sprdolgnik.N)  ",
-            "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-            "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-            "   INNER JOIN \"base\\SprType.db\" Sprtype",
-            "   ON  (Cdbase.Tip = Sprtype.N)  ",
-            "Where Dolg.Dolg = True"};
+    return {
+        "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, "
+        "Sprkategoy.Name, Dolg.Dolg",
+        "FROM \"base\\Dolg.DB\" Dolg",
+        "   INNER JOIN \"base\\CDBase.DB\" Cdbase",
+        "   ON  (Dolg.NomCD = Cdbase.N)  ",
+        "   INNER JOIN \"base\\SprDolgnik.db\" Sprdolgnik",
+        "   ON  (Dolg.Dolgnik = Sprdolgnik.N)  ",
+        "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
+        "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
+        "   INNER JOIN \"base\\SprType.db\" Sprtype",
+        "   ON  (Cdbase.Tip = Sprtype.N)  ",
+        "Where Dolg.Dolg = True"};
 }
 
 std::vector<std::string> bookListLines(Book book) {
@@ -169,7 +176,8 @@ std::vector<NamedWrite> everyWriteCommand() {
         {"add disk", [=](const DatabasePtr& db) { addDisk(db, disk); }},
         {"edit disk", [=](const DatabasePtr& db) { editDisk(db, 1, disk); }},
         {"lend disk", [=](const DatabasePtr& db) { lendDisk(db, firstDisk(db, false), 1, today); }},
-        {"take back disk", [=](const DatabasePtr& db) { returnDisk(db, firstDisk(db, true), today); }},
+        {"take back disk",
+         [=](const DatabasePtr& db) { returnDisk(db, firstDisk(db, true), today); }},
         {"delete disk", [](const DatabasePtr& db) { deleteDisk(db, 1); }},
     };
     const std::pair<Book, const char*> books[] = {
@@ -188,14 +196,22 @@ std::vector<NamedWrite> everyWriteCommand() {
 std::string_view kindName(store::Error::Kind kind) {
     using K = store::Error::Kind;
     switch (kind) {
-        case K::Missing: return "Missing";
-        case K::NotCatalogue: return "NotCatalogue";
-        case K::Statement: return "Statement";
-        case K::ReadOnly: return "ReadOnly";
-        case K::Locked: return "Locked";
-        case K::DiskFull: return "DiskFull";
-        case K::Io: return "Io";
-        case K::Other: return "Other";
+        case K::Missing:
+            return "Missing";
+        case K::NotCatalogue:
+            return "NotCatalogue";
+        case K::Statement:
+            return "Statement";
+        case K::ReadOnly:
+            return "ReadOnly";
+        case K::Locked:
+            return "Locked";
+        case K::DiskFull:
+            return "DiskFull";
+        case K::Io:
+            return "Io";
+        case K::Other:
+            return "Other";
     }
     return "Unknown";
 }

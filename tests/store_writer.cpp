@@ -2,8 +2,8 @@
 // those named after DIR) in turn, going on after each failure as the program
 // does, then reads the disk list. One line per step: the command, then "ok" or
 // the error's kind and message.
-#include <iostream>
 #include <algorithm>
+#include <iostream>
 #include <string>
 #include <vector>
 

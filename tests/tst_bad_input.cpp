@@ -48,7 +48,10 @@ const std::vector<Typed>& typedTexts() {
 }
 
 int64_t lastKey(const DatabasePtr& db, const char* table, const char* key) {
-    return writes::keys(db, {std::string("select ") + key + " from " + table, std::string("order by ") + key}, key)
+    return writes::keys(
+               db,
+               {std::string("select ") + key + " from " + table, std::string("order by ") + key},
+               key)
         .back();
 }
 
@@ -121,7 +124,9 @@ void BadInput::diskNameAndDescription() {
     QCOMPARE(list.field("Opisan").asString(), text);
 }
 
-void BadInput::referenceNames_data() { diskNameAndDescription_data(); }
+void BadInput::referenceNames_data() {
+    diskNameAndDescription_data();
+}
 
 // A category, a media type and a debtor of the same awkward name, a disk of that
 // category and media type lent to that debtor: every list shows the name as typed.
@@ -134,8 +139,10 @@ void BadInput::referenceNames() {
     const int64_t category = lastKey(db_, "'base\\SprKategoy.db'", "Num");
     const int64_t media = lastKey(db_, "'base\\SprType.db'", "N");
     const int64_t debtor = lastKey(db_, "'base\\SprDolgnik.db'", "N");
-    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::Category), "Num", category, "Категория"), text);
-    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::MediaType), "N", media, "Носитель"), text);
+    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::Category), "Num", category, "Категория"),
+             text);
+    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::MediaType), "N", media, "Носитель"),
+             text);
     QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::Debtor), "N", debtor, "Должник"), text);
 
     writes::addDisk(db_, {"Диск", "", category, media});
@@ -153,7 +160,8 @@ void BadInput::longestNameAndMegabyteDescription() {
     QCOMPARE(store::foldCase(name).size(), name.size());  // 255 characters of 2, 4 and 1 bytes
     QCOMPARE(name.size(), size_t{200 * 2 + 54 * 4 + 1});
     std::string description;
-    while (description.size() < 1024 * 1024) description += "Строка описания с 'кавычками' и \"двойными\" — 😀\r\n";
+    while (description.size() < 1024 * 1024)
+        description += "Строка описания с 'кавычками' и \"двойными\" — 😀\r\n";
 
     writes::addDisk(db_, {name, description, 1, 1});
     const int64_t disk = lastKey(db_, "'base\\CDBase.db'", "N");

@@ -103,7 +103,8 @@ void KillLending::killedAtRandomMoments() {
         for (const auto& [row, loan] : history) {
             const auto kept = now.find(row);
             QVERIFY2(kept != now.end() && kept->second == loan,
-                     qPrintable(QString("round %1: closed loan %2 lost or changed").arg(round).arg(row)));
+                     qPrintable(
+                         QString("round %1: closed loan %2 lost or changed").arg(round).arg(row)));
         }
         for (const auto& [row, loan] : now)
             QVERIFY2(loan.debtor > 0 && !loan.lent.empty() && !loan.back.empty(),
@@ -112,8 +113,8 @@ void KillLending::killedAtRandomMoments() {
                                     .arg(row)));
         history = now;
     }
-    qInfo("%d kills, %d left a hot journal behind; closed loans %zu -> %zu", kRounds,
-          journalsLeft, closedAtStart, history.size());
+    qInfo("%d kills, %d left a hot journal behind; closed loans %zu -> %zu", kRounds, journalsLeft,
+          closedAtStart, history.size());
     QVERIFY2(history.size() > closedAtStart, "the child never took a disk back");
 
     QProcess check;

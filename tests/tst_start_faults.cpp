@@ -66,7 +66,8 @@ std::vector<StartFault> startFaults() {
         {"text in place of SprType.db",
          [](const fs::path& base) { writeBytes(base / "SprType.db", "Носители:\nCD-R\nDVD-R\n"); },
          Error::Kind::NotCatalogue, "SprType.db", "не является таблицей каталога"},
-        {"empty SprDolgnik.db", [](const fs::path& base) { writeBytes(base / "SprDolgnik.db", ""); },
+        {"empty SprDolgnik.db",
+         [](const fs::path& base) { writeBytes(base / "SprDolgnik.db", ""); },
          Error::Kind::NotCatalogue, "SprDolgnik.db", "нет таблицы SprDolgnik"},
         {"Paradox table as CDBase.DB",
          [](const fs::path& base) { writeBytes(base / "CDBase.DB", paradoxHeader()); },
@@ -88,7 +89,8 @@ std::vector<StartFault> startFaults() {
     for (const char* file : {"CDBase.DB", "Dolg.DB"}) {
         faults.push_back({std::string("damaged first page of ") + file,
                           [file](const fs::path& base) {
-                              std::fstream f(base / file, std::ios::in | std::ios::out | std::ios::binary);
+                              std::fstream f(base / file,
+                                             std::ios::in | std::ios::out | std::ios::binary);
                               f.seekp(100);
                               const std::string garbage(400, '\xa5');
                               f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
@@ -129,7 +131,8 @@ void StartFaults::refusedWithTheFileNamed() {
     const fs::path base = dir / "base";
     store::createCatalogue(dir);
     fault.damage(base);
-    const auto before = fs::exists(base) ? writes::folderBytes(base) : decltype(writes::folderBytes(base)){};
+    const auto before =
+        fs::exists(base) ? writes::folderBytes(base) : decltype(writes::folderBytes(base)){};
 
     std::string message;
     try {

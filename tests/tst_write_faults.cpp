@@ -56,9 +56,10 @@ int64_t firstNotLent(const DatabasePtr& db) {
 }
 
 std::string lendingState(const DatabasePtr& db) {
-    const auto lent = writes::keys(db, {"select N from 'base\\CDBase.db'", "where Dolg = True"}, "N");
-    const auto open = writes::keys(db, {"select NomCD from \"base\\Dolg.db\"", "where Dolg = True"},
-                                   "NomCD");
+    const auto lent =
+        writes::keys(db, {"select N from 'base\\CDBase.db'", "where Dolg = True"}, "N");
+    const auto open =
+        writes::keys(db, {"select NomCD from \"base\\Dolg.db\"", "where Dolg = True"}, "NomCD");
     return std::to_string(lent.size()) + " lent, " + std::to_string(open.size()) + " open loans";
 }
 
@@ -75,10 +76,14 @@ size_t rowsOf(const DatabasePtr& db, std::vector<std::string> lines) {
 // mount namespace of its own where the target is mounted read-only.
 QStringList readOnlyLauncher(bool mount, const fs::path& target) {
     if (mount)
-        return {"unshare", "-m", "sh", "-c",
+        return {"unshare",
+                "-m",
+                "sh",
+                "-c",
                 "mount --make-rprivate / && mount --bind \"$1\" \"$1\" && "
                 "mount -o remount,bind,ro \"$1\" && shift && exec \"$@\"",
-                "sh", QString::fromStdString(target.string())};
+                "sh",
+                QString::fromStdString(target.string())};
     return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 }
 
@@ -155,7 +160,9 @@ struct LockCase {
 const std::vector<LockCase>& lockCases() {
     static const std::vector<LockCase> cases = {
         {"add disk, CDBase.DB locked", "CDBase.DB",
-         [](const DatabasePtr& db) { writes::addDisk(db, {"Диск после блокировки", "", 1, 1}); },
+         [](const DatabasePtr& db) {
+             writes::addDisk(db, {"Диск после блокировки", "", 1, 1});
+         },
          [](const DatabasePtr& db) { return std::to_string(rowsOf(db, writes::diskListLines())); }},
         {"lend disk, Dolg.DB locked", "Dolg.DB",
          [](const DatabasePtr& db) {
@@ -301,17 +308,21 @@ void WriteFaults::readOnlyCatalogue() {
     // With Dolg.DB alone read-only, the first statement of each pair succeeds and the
     // second fails: the pair must leave nothing behind.
     QStringList args{QString::fromStdString(dir.string())};
-    if (dolgOnly) args << "lend disk" << "take back disk";
+    if (dolgOnly)
+        args << "lend disk"
+             << "take back disk";
     const Run run = runProcess(launch + QStringList{STORE_WRITER} + args);
     QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
 
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-    const qsizetype commands = dolgOnly ? 2 : static_cast<qsizetype>(writes::everyWriteCommand().size());
+    const qsizetype commands =
+        dolgOnly ? 2 : static_cast<qsizetype>(writes::everyWriteCommand().size());
     QCOMPARE(lines.size(), commands + 1);
     for (qsizetype i = 0; i < commands; ++i) {
         const QStringList f = lines[i].split('\t');
         QVERIFY2(f.size() == 3 && f[1] == "ReadOnly", qPrintable(lines[i]));
-        QVERIFY2(f[2].contains("доступна только для чтения: изменение не записано"), qPrintable(lines[i]));
+        QVERIFY2(f[2].contains("доступна только для чтения: изменение не записано"),
+                 qPrintable(lines[i]));
         if (dolgOnly) QVERIFY2(f[2].contains("Dolg.db"), qPrintable(lines[i]));
     }
     QCOMPARE(lines.last(), QString("read disk list\t%1").arg(kDisks));  // and it goes on

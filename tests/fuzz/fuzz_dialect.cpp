@@ -64,11 +64,13 @@ void checkTokens(std::string_view input) {
 
 void checkTranslation(std::string_view input) {
     try {
-        const auto t = store::translate(input, [](std::string_view file) -> std::optional<std::string> {
-            if (!store::tableForFile(file)) return std::nullopt;
-            return std::string("t");
-        });
-        if (t.tableFiles.empty()) require(t.sql == input, "a statement without tables stays as written");
+        const auto t =
+            store::translate(input, [](std::string_view file) -> std::optional<std::string> {
+                if (!store::tableForFile(file)) return std::nullopt;
+                return std::string("t");
+            });
+        if (t.tableFiles.empty())
+            require(t.sql == input, "a statement without tables stays as written");
     } catch (const store::Error&) {
     }
     const auto names = store::parameterNames(input);
@@ -96,9 +98,11 @@ void checkColumnNames(std::string_view input) {
     require(names.size() == raw.size(), "one name per column");
     require(names.front() == raw.front(), "the first column keeps its name");
     for (size_t i = 0; i < names.size(); ++i) {
-        require(names[i].compare(0, raw[i].size(), raw[i]) == 0, "a name starts as the column's own");
+        require(names[i].compare(0, raw[i].size(), raw[i]) == 0,
+                "a name starts as the column's own");
         for (size_t j = 0; j < i; ++j)
-            require(store::foldCase(names[i]) != store::foldCase(names[j]), "names differ, case ignored");
+            require(store::foldCase(names[i]) != store::foldCase(names[j]),
+                    "names differ, case ignored");
     }
 }
 
@@ -135,7 +139,8 @@ void checkLike(std::string_view input) {
     const bool plain = store::likeMatch(pattern, text);
     store::likeMatch(pattern, text, U'\\');
     require(store::likeMatch("%", text), "% matches any text");
-    require(store::likeMatch(escaped(text), text, U'\\'), "a text matches itself, wildcards escaped");
+    require(store::likeMatch(escaped(text), text, U'\\'),
+            "a text matches itself, wildcards escaped");
     if (plainAscii(pattern) && plainAscii(text) && pattern.size() <= 64 && text.size() <= 256)
         require(plain == sqliteLike(pattern, text), "like agrees with SQLite's on plain ASCII");
 }
