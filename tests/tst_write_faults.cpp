@@ -129,14 +129,15 @@ bool shareWithNobody(const fs::path& dir, bool dolgOnly) {
 
 // ---- a table locked by another program ------------------------------------------------
 
-// Another program's connection that holds one table file in an exclusive transaction.
+// Another program's connection that holds one table file in a transaction: an
+// exclusive one, or a reading one that keeps writers from committing.
 class LockHolder {
 public:
-    explicit LockHolder(const fs::path& file) {
+    explicit LockHolder(const fs::path& file, const char* begin = "BEGIN EXCLUSIVE") {
         sqlite3* raw = nullptr;
         sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
         db_.reset(raw);
-        held_ = sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        held_ = sqlite3_exec(raw, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     ~LockHolder() { release(); }
     bool held() const { return held_; }
@@ -153,30 +154,34 @@ private:
 struct LockCase {
     const char* name;
     const char* lockedFile;
+    const char* holderBegins;
     std::function<void(const DatabasePtr&)> command;
     std::function<std::string(const DatabasePtr&)> observe;  // what the command changes
 };
 
+void lendFirstNotLent(const DatabasePtr& db) {
+    writes::lendDisk(db, firstNotLent(db), 1, store::Date::today());
+}
+
 const std::vector<LockCase>& lockCases() {
     static const std::vector<LockCase> cases = {
-        {"add disk, CDBase.DB locked", "CDBase.DB",
+        {"add disk, CDBase.DB locked", "CDBase.DB", "BEGIN EXCLUSIVE",
          [](const DatabasePtr& db) {
              writes::addDisk(db, {"Диск после блокировки", "", 1, 1});
          },
          [](const DatabasePtr& db) { return std::to_string(rowsOf(db, writes::diskListLines())); }},
-        {"lend disk, Dolg.DB locked", "Dolg.DB",
-         [](const DatabasePtr& db) {
-             writes::lendDisk(db, firstNotLent(db), 1, store::Date::today());
-         },
-         lendingState},
-        {"take back disk, CDBase.DB locked", "CDBase.DB",
+        {"lend disk, Dolg.DB locked", "Dolg.DB", "BEGIN EXCLUSIVE", lendFirstNotLent, lendingState},
+        // Lending gets as far as its commit, which cannot wait out the reader.
+        {"lend disk, Dolg.DB being read", "Dolg.DB", "BEGIN; SELECT count(*) FROM Dolg",
+         lendFirstNotLent, lendingState},
+        {"take back disk, CDBase.DB locked", "CDBase.DB", "BEGIN EXCLUSIVE",
          [](const DatabasePtr& db) {
              const auto lent =
                  writes::keys(db, {"select N from 'base\\CDBase.db'", "where Dolg = True"}, "N");
              writes::returnDisk(db, lent.front(), store::Date::today());
          },
          lendingState},
-        {"add debtor, SprDolgnik.db locked", "SprDolgnik.db",
+        {"add debtor, SprDolgnik.db locked", "SprDolgnik.db", "BEGIN EXCLUSIVE",
          [](const DatabasePtr& db) { writes::addEntry(db, writes::Book::Debtor, "Новый должник"); },
          [](const DatabasePtr& db) {
              return std::to_string(rowsOf(db, writes::bookListLines(writes::Book::Debtor)));
@@ -345,7 +350,7 @@ void WriteFaults::lockedTable() {
     const std::string seen = c.observe(db);
     const auto before = writes::folderBytes(dir / "base");
     {
-        LockHolder holder(dir / "base" / c.lockedFile);
+        LockHolder holder(dir / "base" / c.lockedFile, c.holderBegins);
         QVERIFY(holder.held());
         const std::string message = messageOf([&] { c.command(db); }, Error::Kind::Locked);
         QVERIFY2(says(message, "занята другой программой. Повторите попытку"), message.c_str());
