@@ -86,8 +86,12 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     sqlite3_busy_timeout(raw, 2000);
     if (registerTextFunctions(raw) != SQLITE_OK)
         throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
+    // The main file is read before any other is attached: attaching reads its schema,
+    // and a fault of the main file must not be blamed on the file being attached.
+    db->verifyTable(diskTable());
     db->attachAll();
-    db->verifyTables();
+    for (const auto& t : catalogueTables())
+        if (&t != &diskTable()) db->verifyTable(t);
     return db;
 }
 
@@ -109,35 +113,34 @@ void Database::attachAll() {
     }
 }
 
-void Database::verifyTables() const {
-    for (const auto& t : catalogueTables()) {
-        const std::string sql =
-            "SELECT name FROM " + quoted(t.schema) + ".pragma_table_info(" + "'" + std::string(t.table) + "')";
-        sqlite3_stmt* raw = nullptr;
-        int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-        StatementHandle stmt(raw);
-        std::vector<std::string> columns;
-        if (rc == SQLITE_OK) {
-            while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-                columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
-        }
-        const std::string file = findFileNoCase(baseDir_, t.fileName)->string();
-        if (rc != SQLITE_DONE) {
-            if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
-                throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
-            throw errorFor(rc, {std::string(t.fileName)}, {});
-        }
-        if (columns.empty())
-            throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
-                                                       std::string(t.table) + ": " +
-                                                       notCatalogueFileMessage(file));
-        for (const auto& f : t.fields) {
-            bool found = false;
-            for (const auto& c : columns) found = found || equalsNoCase(c, f.name);
-            if (!found)
-                throw Error(Error::Kind::NotCatalogue, "В таблице " + file + " нет поля " +
-                                                           std::string(f.name) + ".");
-        }
+void Database::verifyTable(const TableDef& t) const {
+    const std::string sql =
+        "SELECT name FROM " + quoted(t.schema) + ".pragma_table_info(" + "'" + std::string(t.table) + "')";
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    StatementHandle stmt(raw);
+    std::vector<std::string> columns;
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+            columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+    }
+    const auto found = findFileNoCase(baseDir_, t.fileName);
+    const std::string file = (found ? *found : baseDir_ / std::string(t.fileName)).string();
+    if (rc != SQLITE_DONE) {
+        if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
+            throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
+        throw errorFor(rc, {std::string(t.fileName)}, {});
+    }
+    if (columns.empty())
+        throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
+                                                   std::string(t.table) + ": " +
+                                                   notCatalogueFileMessage(file));
+    for (const auto& f : t.fields) {
+        bool present = false;
+        for (const auto& c : columns) present = present || equalsNoCase(c, f.name);
+        if (!present)
+            throw Error(Error::Kind::NotCatalogue, "В таблице " + file + " нет поля " +
+                                                       std::string(f.name) + ".");
     }
 }
 

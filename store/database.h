@@ -11,6 +11,8 @@
 
 namespace store {
 
+struct TableDef;
+
 // A prepared statement of the program's dialect, with the table files it names.
 struct Prepared {
     StatementHandle stmt;
@@ -64,7 +66,7 @@ public:
 private:
     explicit Database(std::filesystem::path baseDir);
     void attachAll();
-    void verifyTables() const;
+    void verifyTable(const TableDef& table) const;
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;

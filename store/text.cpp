@@ -47,38 +47,43 @@ Pattern compile(std::string_view pattern, int32_t escape) {
     return p;
 }
 
-
-bool matchFrom(const std::vector<int32_t>& pat, size_t pi, std::string_view text, size_t ti,
-               int32_t escape) {
-    while (pi < pat.size()) {
-        int32_t pc = pat[pi];
-        if (pc == '%') {
-            while (pi < pat.size() && (pat[pi] == '%' || pat[pi] == '_')) {
-                if (pat[pi] == '_') {
-                    if (ti >= text.size()) return false;
-                    nextCodePoint(text, ti);
-                }
-                ++pi;
-            }
-            if (pi == pat.size()) return true;
-            while (ti <= text.size()) {
-                if (matchFrom(pat, pi, text, ti, escape)) return true;
-                if (ti == text.size()) break;
-                nextCodePoint(text, ti);
-            }
-            return false;
-        }
-        if (ti >= text.size()) return false;
-        const int32_t tc = fold(nextCodePoint(text, ti));
-        if (pc == '_') {
-            ++pi;
+// Wildcard matching with one remembered point: on a mismatch only the last %
+// takes one more character. Earlier % never need to be revisited, so the cost
+// stays within pattern length times text length whatever the user types
+// (trying every split of every % grows exponentially with their number).
+bool matchFrom(const std::vector<int32_t>& pat, std::string_view text, int32_t escape) {
+    constexpr size_t kNone = static_cast<size_t>(-1);
+    size_t pi = 0, ti = 0;
+    size_t afterPercent = kNone;  // pattern position just past the last %
+    size_t percentEnd = 0;        // text position where that % stops matching
+    for (;;) {
+        if (pi < pat.size() && pat[pi] == '%') {
+            afterPercent = ++pi;
+            percentEnd = ti;
             continue;
         }
-        if (escape != 0 && pc == escape && pi + 1 < pat.size()) pc = pat[++pi];
-        if (pc != tc) return false;
-        ++pi;
+        if (pi == pat.size() && ti == text.size()) return true;
+        if (pi < pat.size() && ti < text.size()) {
+            size_t nextTi = ti;
+            const int32_t tc = fold(nextCodePoint(text, nextTi));
+            int32_t pc = pat[pi];
+            size_t width = 1;
+            const bool anyOne = pc == '_';
+            if (!anyOne && escape != 0 && pc == escape && pi + 1 < pat.size()) {
+                pc = pat[pi + 1];
+                width = 2;
+            }
+            if (anyOne || pc == tc) {
+                pi += width;
+                ti = nextTi;
+                continue;
+            }
+        }
+        if (afterPercent == kNone || percentEnd >= text.size()) return false;
+        nextCodePoint(text, percentEnd);
+        pi = afterPercent;
+        ti = percentEnd;
     }
-    return ti == text.size();
 }
 
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -110,7 +115,7 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         }
     }
     std::string_view ts(reinterpret_cast<const char*>(tz), sqlite3_value_bytes(argv[1]));
-    sqlite3_result_int(ctx, matchFrom(pattern->cps, 0, ts, 0, pattern->escape) ? 1 : 0);
+    sqlite3_result_int(ctx, matchFrom(pattern->cps, ts, pattern->escape) ? 1 : 0);
 }
 
 struct CollatorCloser {
@@ -150,7 +155,7 @@ std::string foldCase(std::string_view utf8) {
 
 bool likeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
     const Pattern p = compile(pattern, fold(static_cast<int32_t>(escape)));
-    return matchFrom(p.cps, 0, text, 0, p.escape);
+    return matchFrom(p.cps, text, p.escape);
 }
 
 int registerTextFunctions(sqlite3* db) {
