@@ -1,8 +1,8 @@
 #include "catalogues.h"
 
 #include <chrono>
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>

@@ -81,9 +81,14 @@ int64_t readRow(sqlite3_stmt* s) {
     int64_t sum = 0;
     for (int i = 0, n = sqlite3_column_count(s); i < n; ++i) {
         switch (sqlite3_column_type(s, i)) {
-            case SQLITE_INTEGER: sum += sqlite3_column_int64(s, i); break;
-            case SQLITE_FLOAT: sum += static_cast<int64_t>(sqlite3_column_double(s, i)); break;
-            case SQLITE_NULL: break;
+            case SQLITE_INTEGER:
+                sum += sqlite3_column_int64(s, i);
+                break;
+            case SQLITE_FLOAT:
+                sum += static_cast<int64_t>(sqlite3_column_double(s, i));
+                break;
+            case SQLITE_NULL:
+                break;
             default:
                 sum += reinterpret_cast<intptr_t>(sqlite3_column_text(s, i));
                 sum += sqlite3_column_bytes(s, i);
@@ -160,19 +165,23 @@ void registerAll() {
     for (int disks : bench::benchSizes()) {
         bench::demoCatalogue(disks);  // made before anything is timed
         for (const Case& c : cases()) {
-            benchmark::RegisterBenchmark(benchName("store", c.name, disks).c_str(), storeOpen, c, disks)
+            benchmark::RegisterBenchmark(benchName("store", c.name, disks).c_str(), storeOpen, c,
+                                         disks)
                 ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark(benchName("floor", c.name, disks).c_str(), floorOpen, c, disks)
+            benchmark::RegisterBenchmark(benchName("floor", c.name, disks).c_str(), floorOpen, c,
+                                         disks)
                 ->Unit(benchmark::kMicrosecond);
         }
         for (const auto& fragment : likeFragments()) {
             const std::string item = "%" + fragment + "%";
-            benchmark::RegisterBenchmark(benchName("like_unicode", item, disks).c_str(), [=](auto& state) {
-                likeScan(state, database(disks)->handle(), fragment);
-            })->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(benchName("like_builtin", item, disks).c_str(), [=](auto& state) {
-                likeScan(state, plainConnection(disks), fragment);
-            })->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(
+                benchName("like_unicode", item, disks).c_str(),
+                [=](auto& state) { likeScan(state, database(disks)->handle(), fragment); })
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(
+                benchName("like_builtin", item, disks).c_str(),
+                [=](auto& state) { likeScan(state, plainConnection(disks), fragment); })
+                ->Unit(benchmark::kMillisecond);
         }
     }
 }

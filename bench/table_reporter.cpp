@@ -27,7 +27,9 @@ std::string fixed(double value, int decimals) {
 }
 
 // Three significant figures or more: 0.123, 12.3, 1234.
-std::string figure(double value) { return fixed(value, value < 1 ? 3 : value < 10 ? 2 : value < 100 ? 1 : 0); }
+std::string figure(double value) {
+    return fixed(value, value < 1 ? 3 : value < 10 ? 2 : value < 100 ? 1 : 0);
+}
 
 }  // namespace
 
@@ -39,7 +41,7 @@ void TableReporter::ReportRuns(const std::vector<Run>& runs) {
         if (parts.size() != 3) continue;
         const Key key{parts[0], parts[1], std::stoi(parts[2])};
         const double perUnit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-        times_[key].push_back(run.GetAdjustedRealTime() / perUnit * 1e6);
+        times_[key].push_back(run.GetAdjustedCPUTime() / perUnit * 1e6);
         remember(itemOrder_, key.item);
         remember(sizes_, key.disks);
     }
