@@ -49,6 +49,10 @@ const std::vector<std::string>& likeFragments() {
     return list;
 }
 
+std::string likeItem(const std::string& fragment) {
+    return "%" + fragment + "%";
+}
+
 std::shared_ptr<Database> database(int disks) {
     static std::map<int, std::shared_ptr<Database>> open;
     auto& db = open[disks];
@@ -173,7 +177,7 @@ void registerAll() {
                 ->Unit(benchmark::kMicrosecond);
         }
         for (const auto& fragment : likeFragments()) {
-            const std::string item = "%" + fragment + "%";
+            const std::string item = likeItem(fragment);
             benchmark::RegisterBenchmark(
                 benchName("like_unicode", item, disks).c_str(),
                 [=](auto& state) { likeScan(state, database(disks)->handle(), fragment); })
@@ -212,7 +216,10 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << "\n";
         return 1;
     }
-    bench::TableReporter reporter;
+    std::vector<std::string> order;
+    for (const Case& c : cases()) order.push_back(c.name);
+    for (const auto& fragment : likeFragments()) order.push_back(likeItem(fragment));
+    bench::TableReporter reporter(order);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -14,6 +15,9 @@ namespace bench {
 // the repetitions. Benchmark names are "side/case/disks".
 class TableReporter : public benchmark::ConsoleReporter {
 public:
+    // Rows of the tables in this order (else in the order first reported).
+    explicit TableReporter(std::vector<std::string> itemOrder = {})
+        : itemOrder_(std::move(itemOrder)) {}
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 

@@ -153,10 +153,16 @@ namespace {
 
 // Table paths become the attached schema's table.
 Translation translateForCatalogue(std::string_view statement) {
+    static const auto sqlNames = [] {  // "schema"."table", in the order of the tables
+        std::vector<std::string> names;
+        for (const TableDef& t : catalogueTables())
+            names.push_back(quoted(t.schema) + "." + quoted(t.table));
+        return names;
+    }();
     return translate(statement, [](std::string_view file) -> std::optional<std::string> {
         const TableDef* def = tableForFile(file);
         if (!def) return std::nullopt;
-        return quoted(def->schema) + "." + quoted(def->table);
+        return sqlNames[static_cast<size_t>(def - catalogueTables().data())];
     });
 }
 

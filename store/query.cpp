@@ -30,9 +30,13 @@ std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw) 
         return false;
     };
     for (const auto& r : raw) {
-        std::string name = r;
-        for (int n = 1; taken(foldCase(name)); ++n) name = r + "_" + std::to_string(n);
-        folded.push_back(foldCase(name));
+        const std::string base = foldCase(r);  // the suffix is ASCII: folded as it is
+        std::string name = r, key = base;
+        for (int n = 1; taken(key); ++n) {
+            name = r + "_" + std::to_string(n);
+            key = base + "_" + std::to_string(n);
+        }
+        folded.push_back(std::move(key));
         names.push_back(std::move(name));
     }
     return names;

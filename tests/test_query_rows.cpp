@@ -1,5 +1,6 @@
 // What the query keeps of the rows it has read (all fields of a row share one
-// text buffer), and parameters found once a statement built line by line runs.
+// text buffer), its column names, and parameters found once a statement built
+// line by line runs.
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -63,6 +64,11 @@ private slots:
         q.reopen();
         QCOMPARE(q.fetchedRows(), 1);
         QCOMPARE(q.text(0, 0), std::string("05.03.2024"));
+    }
+
+    void repeatedColumnNames() {
+        const std::vector<std::string> expected = {"Name", "name_1", "Name_1_1", "Имя", "ИМЯ_1"};
+        QCOMPARE(store::uniqueColumnNames({"Name", "name", "Name_1", "Имя", "ИМЯ"}), expected);
     }
 
     void parametersOfALineByLineStatement() {
