@@ -378,6 +378,11 @@ int russianCompare(void* arg, int la, const void* a, int lb, const void* b) {
 }  // namespace
 
 std::string foldCase(std::string_view utf8) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+        std::string out(utf8);  // field and parameter names: short, no allocation
+        for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        return out;
+    }
     std::string out(utf8.size() * 3 + 4, '\0');
     out.resize(foldInto(utf8, false, out.data()));
     return out;
