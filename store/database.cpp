@@ -152,12 +152,29 @@ std::shared_ptr<Database> Database::defaultDatabase() {
 
 void Database::resetDefault() { defaultSlot().reset(); }
 
-Prepared Database::prepare(std::string_view statement) const {
-    Translation t = translate(statement, [](std::string_view file) -> std::optional<std::string> {
+namespace {
+
+// Table paths become the attached schema's table.
+Translation translateForCatalogue(std::string_view statement) {
+    static const auto sqlNames = [] {  // "schema"."table", in the order of the tables
+        std::vector<std::string> names;
+        for (const TableDef& t : catalogueTables())
+            names.push_back(quoted(t.schema) + "." + quoted(t.table));
+        return names;
+    }();
+    return translate(statement, [](std::string_view file) -> std::optional<std::string> {
         const TableDef* def = tableForFile(file);
         if (!def) return std::nullopt;
-        return quoted(def->schema) + "." + quoted(def->table);
+        return sqlNames[static_cast<size_t>(def - catalogueTables().data())];
     });
+}
+
+}  // namespace
+
+std::string sqliteSql(std::string_view statement) { return translateForCatalogue(statement).sql; }
+
+Prepared Database::prepare(std::string_view statement) const {
+    Translation t = translateForCatalogue(statement);
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0,

@@ -72,6 +72,9 @@ private:
     ConnectionHandle db_;
 };
 
+// The SQL that Database::prepare hands to SQLite for a statement of ours.
+std::string sqliteSql(std::string_view statement);
+
 // The message for a file in base/ that is not one of our tables.
 std::string notCatalogueFileMessage(const std::filesystem::path& file);
 
