@@ -12,8 +12,7 @@ namespace {
 
 // The current disk's name between double quotes, after the question's text.
 QString aboutCurrentDisk(const ListQuery& disks, const QString& question) {
-    return question + QStringLiteral(" \"") + disks.text(QStringLiteral("Name")) +
-           QLatin1Char('"');
+    return question + QStringLiteral(" \"") + disks.text(QStringLiteral("Name")) + QLatin1Char('"');
 }
 
 bool currentDiskIsLent(const ListQuery& disks) {
@@ -29,15 +28,16 @@ void TForm1::Button1Click() {
         messages().information(QStringLiteral("Этот диск вы не отдавали!"));
         return;
     }
-    if (!messages().confirm(aboutCurrentDisk(*Query5, QStringLiteral("Подтвердите, что забираете диск"))))
+    if (!messages().confirm(
+            aboutCurrentDisk(*Query5, QStringLiteral("Подтвердите, что забираете диск"))))
         return;
     const QString diskKey = Query5->text(QStringLiteral("N"));
     const auto diskNumber = static_cast<double>(Query5->integer(QStringLiteral("N")));
     // The flag and the loan rows change together or not at all.
     command::asOneUnit([&] {
-        command::execute(Query4, {QStringLiteral("update 'base\\CDBase.db'"),
-                                  QStringLiteral("SET Dolg = False"),
-                                  QStringLiteral("Where N = ") + diskKey});
+        command::execute(
+            Query4, {QStringLiteral("update 'base\\CDBase.db'"), QStringLiteral("SET Dolg = False"),
+                     QStringLiteral("Where N = ") + diskKey});
         command::execute(Query4,
                          {QStringLiteral("Update \"base\\Dolg.db\""),
                           QStringLiteral("Set DatK = :DatK, Dolg = False"),
@@ -95,12 +95,30 @@ void TForm1::Button5Click() {
 
 using referencebooks::Book;
 
-void TForm1::ButtonAddKategoryClick() { referencebooks::add(*this, Book::Categories); }
-void TForm1::ButtonRenameKategoryClick() { referencebooks::rename(*this, Book::Categories); }
-void TForm1::ButtonDeleteKategoryClick() { referencebooks::remove(*this, Book::Categories); }
-void TForm1::ButtonAddTypeClick() { referencebooks::add(*this, Book::MediaTypes); }
-void TForm1::ButtonRenameTypeClick() { referencebooks::rename(*this, Book::MediaTypes); }
-void TForm1::ButtonDeleteTypeClick() { referencebooks::remove(*this, Book::MediaTypes); }
-void TForm1::ButtonAddDolgnikClick() { referencebooks::add(*this, Book::Debtors); }
-void TForm1::ButtonRenameDolgnikClick() { referencebooks::rename(*this, Book::Debtors); }
-void TForm1::ButtonDeleteDolgnikClick() { referencebooks::remove(*this, Book::Debtors); }
+void TForm1::ButtonAddKategoryClick() {
+    referencebooks::add(*this, Book::Categories);
+}
+void TForm1::ButtonRenameKategoryClick() {
+    referencebooks::rename(*this, Book::Categories);
+}
+void TForm1::ButtonDeleteKategoryClick() {
+    referencebooks::remove(*this, Book::Categories);
+}
+void TForm1::ButtonAddTypeClick() {
+    referencebooks::add(*this, Book::MediaTypes);
+}
+void TForm1::ButtonRenameTypeClick() {
+    referencebooks::rename(*this, Book::MediaTypes);
+}
+void TForm1::ButtonDeleteTypeClick() {
+    referencebooks::remove(*this, Book::MediaTypes);
+}
+void TForm1::ButtonAddDolgnikClick() {
+    referencebooks::add(*this, Book::Debtors);
+}
+void TForm1::ButtonRenameDolgnikClick() {
+    referencebooks::rename(*this, Book::Debtors);
+}
+void TForm1::ButtonDeleteDolgnikClick() {
+    referencebooks::remove(*this, Book::Debtors);
+}

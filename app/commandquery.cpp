@@ -46,9 +46,17 @@ bool refuseEmpty(const ListQuery& list, const QString& message) {
     return true;
 }
 
-QString emptyDiskList() { return QStringLiteral("Список дисков пуст!"); }
-QString emptyCategories() { return QStringLiteral("Справочник категорий пуст!"); }
-QString emptyMediaTypes() { return QStringLiteral("Справочник носителей пуст!"); }
-QString emptyDebtors() { return QStringLiteral("Справочник должников пуст!"); }
+QString emptyDiskList() {
+    return QStringLiteral("Список дисков пуст!");
+}
+QString emptyCategories() {
+    return QStringLiteral("Справочник категорий пуст!");
+}
+QString emptyMediaTypes() {
+    return QStringLiteral("Справочник носителей пуст!");
+}
+QString emptyDebtors() {
+    return QStringLiteral("Справочник должников пуст!");
+}
 
 }  // namespace command

@@ -17,18 +17,18 @@ namespace {
 using MainList = ListQuery* TForm1::*;
 
 struct BookTable {
-    MainList list;                    // the book's grid on the reference page
-    QLineEdit* Ui_TForm1::*edit;      // the new name
-    QString keyColumn;                // in the list and in the table
-    QString nameColumn;               // the list's alias of the name
+    MainList list;                // the book's grid on the reference page
+    QLineEdit* Ui_TForm1::*edit;  // the new name
+    QString keyColumn;            // in the list and in the table
+    QString nameColumn;           // the list's alias of the name
     QString emptyAdd;
     QString emptyRename;
     QString emptyBook;
     QStringList insertLines;
     QString insertParameter;
     QString updateLine;
-    QString setName;                  // the rename's literal follows
-    QString whereKey;                 // rename and delete
+    QString setName;   // the rename's literal follows
+    QString whereKey;  // rename and delete
     QString askBefore;
     QString inUseBefore;
     QString inUseAfter;
@@ -49,7 +49,8 @@ const BookTable& bookTable(Book book) {
          QStringLiteral("Введите наименование категории!"),
          QStringLiteral("Введите новое наименование категории!"),
          command::emptyCategories(),
-         {QStringLiteral("INSERT INTO 'base\\SprKategoy.db'(Name)"), QStringLiteral("Values (:Name)")},
+         {QStringLiteral("INSERT INTO 'base\\SprKategoy.db'(Name)"),
+          QStringLiteral("Values (:Name)")},
          QStringLiteral("Name"),
          QStringLiteral("update 'base\\SprKategoy.db'"),
          QStringLiteral("SET Name = '"),
@@ -144,9 +145,9 @@ void rename(TForm1& form, Book which) {
     }
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
-    command::execute(form.Query4,
-                     {book.updateLine, book.setName + command::quotedLiteral(name) + QLatin1Char('\''),
-                      book.whereKey + list.text(book.keyColumn)});
+    command::execute(form.Query4, {book.updateLine,
+                                   book.setName + command::quotedLiteral(name) + QLatin1Char('\''),
+                                   book.whereKey + list.text(book.keyColumn)});
     edit->clear();
     reopenLists(form, book, book.renameAlsoReopens);
 }

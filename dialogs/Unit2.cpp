@@ -18,8 +18,10 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     Query1 = createLayoutListQuery(QStringLiteral("Unit2"), QStringLiteral("Query1"), this);
     ui->DBLookupComboBox1->bind(Query1, QStringLiteral("Dolgnik"));
     Query1->open();
-    connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }); });
-    connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { guarded([this] { Button2Click(); }); });
+    connect(ui->BitBtn1, &QPushButton::clicked, this,
+            [this] { guarded([this] { Button1Click(); }); });
+    connect(ui->BitBtn2, &QPushButton::clicked, this,
+            [this] { guarded([this] { Button2Click(); }); });
     FormCreate();
 }
 
@@ -27,7 +29,9 @@ TForm2::~TForm2() {
     if (Form2 == this) Form2 = nullptr;
 }
 
-void TForm2::FormCreate() { Query1->open(); }
+void TForm2::FormCreate() {
+    Query1->open();
+}
 
 void TForm2::Button1Click() {
     ListQuery& disks = *Form1->Query5;
@@ -41,17 +45,20 @@ void TForm2::Button1Click() {
         command::execute(Form1->Query4, {QStringLiteral("update 'base\\CDBase.db'"),
                                          QStringLiteral("SET Dolg = True"),
                                          QStringLiteral("Where N = ") + diskKey});
-        command::execute(Form1->Query4,
-                         {QStringLiteral("Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)"),
-                          QStringLiteral("Values (:NomCD, :Dolgnik, :DatN, True)")},
-                         [&](store::Query& q) {
-                             q.setFloat("NomCD", diskNumber);
-                             q.setFloat("Dolgnik", debtor);
-                             q.setDate("DatN", store::Date::today());
-                         });
+        command::execute(
+            Form1->Query4,
+            {QStringLiteral("Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)"),
+             QStringLiteral("Values (:NomCD, :Dolgnik, :DatN, True)")},
+            [&](store::Query& q) {
+                q.setFloat("NomCD", diskNumber);
+                q.setFloat("Dolgnik", debtor);
+                q.setDate("DatN", store::Date::today());
+            });
     });
     disks.reopen();
     done(QDialog::Accepted);
 }
 
-void TForm2::Button2Click() { done(QDialog::Rejected); }
+void TForm2::Button2Click() {
+    done(QDialog::Rejected);
+}

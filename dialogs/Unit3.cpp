@@ -66,9 +66,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     Query2->open();
     OpenDialog1 = [](TForm3& dialog) { return QFileDialog::getOpenFileName(&dialog); };
     auto onClick = [this](QPushButton* button, void (TForm3::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] {
-            guarded([this, handler] { (this->*handler)(); });
-        });
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
     };
     onClick(ui->BitBtn1, &TForm3::Button3Click);
     onClick(ui->BitBtn2, &TForm3::Button4Click);
@@ -108,7 +107,9 @@ void TForm3::Button1Click() {
     ui->Memo1->setPlainText(descriptionFromFile(std::move(bytes)));
 }
 
-void TForm3::Button3Click() { done(QDialog::Rejected); }
+void TForm3::Button3Click() {
+    done(QDialog::Rejected);
+}
 
 void TForm3::Button4Click() {
     const QString name = ui->LabeledEdit1->text();
@@ -126,8 +127,9 @@ void TForm3::Button4Click() {
                                QStringLiteral("SET Name = :Name, Opisan = :Opisan, "
                                               "Kategory = :Kategory, Tip = :Tip"),
                                QStringLiteral("Where N = ") + disks.text(QStringLiteral("N"))}
-                 : QStringList{QStringLiteral("INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)"),
-                               QStringLiteral("Values (:Name, :Opisan, :Kategory, :Tip)")};
+                 : QStringList{
+                       QStringLiteral("INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)"),
+                       QStringLiteral("Values (:Name, :Opisan, :Kategory, :Tip)")};
     const QString description = memoText(*ui->Memo1);
     command::execute(Form1->Query4, lines, [&](store::Query& q) {
         q.setText("Name", name.toStdString());

@@ -12,14 +12,18 @@
 #include "query.h"
 #include "value.h"
 
-void RecordingBoxes::information(const QString& text) { shown << "information: " + text; }
+void RecordingBoxes::information(const QString& text) {
+    shown << "information: " + text;
+}
 
 bool RecordingBoxes::confirm(const QString& text) {
     shown << "confirm: " + text;
     return answers.isEmpty() ? true : answers.takeFirst();
 }
 
-void RecordingBoxes::error(const QString& text) { shown << "error: " + text; }
+void RecordingBoxes::error(const QString& text) {
+    shown << "error: " + text;
+}
 
 namespace {
 
@@ -62,7 +66,9 @@ CommandsFixture::~CommandsFixture() {
     QDir::setCurrent(previousDir_);
 }
 
-void CommandsFixture::raw(const char* sql) { store::Database::defaultDatabase()->execRaw(sql); }
+void CommandsFixture::raw(const char* sql) {
+    store::Database::defaultDatabase()->execRaw(sql);
+}
 
 QStringList CommandsFixture::rows(const QString& statement) {
     store::Query query({statement.toStdString()});
@@ -82,11 +88,14 @@ bool CommandsFixture::select(ListQuery& list, const QString& field, const QStrin
     return row >= 0 && list.setCurrentRow(row);
 }
 
-QString CommandsFixture::today() { return QString::fromStdString(store::Date::today().display()); }
+QString CommandsFixture::today() {
+    return QString::fromStdString(store::Date::today().display());
+}
 
 ReopenSpy::ReopenSpy() {
     auto watch = [this](ListQuery* list, const QString& name) {
-        connections_ << QObject::connect(list, &ListQuery::opened, [this, name] { opened << name; });
+        connections_ << QObject::connect(list, &ListQuery::opened,
+                                         [this, name] { opened << name; });
     };
     TForm1& f = *Form1;
     watch(f.Query1, "Query1");

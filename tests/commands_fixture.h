@@ -16,7 +16,7 @@ class ListQuery;
 // Message boxes that record what they were asked and answer as told.
 class RecordingBoxes : public MessageBoxes {
 public:
-    QStringList shown;   // "information: ...", "confirm: ...", "error: ..."
+    QStringList shown;    // "information: ...", "confirm: ...", "error: ..."
     QList<bool> answers;  // answers to the next questions; Yes when none is left
 
     void information(const QString& text) override;

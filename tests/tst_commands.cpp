@@ -14,8 +14,10 @@
 
 namespace {
 
-const QString kDisks = "select N, Name, Opisan, Kategory, Tip, Dolg from \"base\\CDBase.db\" order by N";
-const QString kLoans = "select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" order by DatN";
+const QString kDisks =
+    "select N, Name, Opisan, Kategory, Tip, Dolg from \"base\\CDBase.db\" order by N";
+const QString kLoans =
+    "select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" order by DatN";
 
 QStringList lines(const store::Query& query) {
     QStringList out;
@@ -181,7 +183,8 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     ReopenSpy spy;
     boxes().answers = {false};
     f().Button4Click();
-    QCOMPARE(boxes().shown, QStringList({"confirm: Вы действительно хотите удалить диск \"Матрица\""}));
+    QCOMPARE(boxes().shown,
+             QStringList({"confirm: Вы действительно хотите удалить диск \"Матрица\""}));
     QCOMPARE(fx->rows(kDisks), disks);
     QVERIFY(spy.opened.isEmpty());
 
@@ -190,8 +193,7 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     f().Button4Click();
     QCOMPARE(fx->rows(kDisks), disks.mid(1));
     QCOMPARE(fx->rows(kLoans), loans);
-    QCOMPARE(lines(f().Query4),
-             QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
+    QCOMPARE(lines(f().Query4), QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QCOMPARE(f().Query6->text("Name"), QString("Матрица"));
@@ -336,8 +338,8 @@ void CommandsTest::takeBackAsksThenClosesTheLoan() {
 
     f().Button1Click();
     QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
-    QCOMPARE(fx->rows(kLoans),
-             QStringList({"2|2|10.01.2024|20.01.2024|False", "1|1|01.03.2024|" + fx->today() + "|False"}));
+    QCOMPARE(fx->rows(kLoans), QStringList({"2|2|10.01.2024|20.01.2024|False",
+                                            "1|1|01.03.2024|" + fx->today() + "|False"}));
     QCOMPARE(lines(f().Query4),
              QStringList({"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
                           "Where (NomCD = :NomCD) and (Dolg = True)"}));
@@ -352,13 +354,16 @@ void CommandsTest::lendAndTakeBackOnOneDayLeaveOneClosedRow() {
     selectDisk("Тетрис");
     f().Button1Click();
     const QString day = fx->today();
-    QCOMPARE(fx->rows("select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" Where NomCD = 3"),
-             QStringList({"3|2|" + day + "|" + day + "|False"}));
+    QCOMPARE(
+        fx->rows("select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" Where NomCD = 3"),
+        QStringList({"3|2|" + day + "|" + day + "|False"}));
     QCOMPARE(fx->rows(kLoans).size(), 3);  // no loan row is ever deleted
 }
 
 void CommandsTest::lendIsOneUnit() {
-    fx->raw("CREATE TRIGGER dolg_db.refuse BEFORE INSERT ON Dolg BEGIN SELECT RAISE(ABORT, 'нет места'); END");
+    fx->raw(
+        "CREATE TRIGGER dolg_db.refuse BEFORE INSERT ON Dolg BEGIN SELECT RAISE(ABORT, 'нет "
+        "места'); END");
     selectDisk("Тетрис");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
@@ -371,7 +376,9 @@ void CommandsTest::lendIsOneUnit() {
 }
 
 void CommandsTest::takeBackIsOneUnit() {
-    fx->raw("CREATE TRIGGER dolg_db.refuse BEFORE UPDATE ON Dolg BEGIN SELECT RAISE(ABORT, 'нет места'); END");
+    fx->raw(
+        "CREATE TRIGGER dolg_db.refuse BEFORE UPDATE ON Dolg BEGIN SELECT RAISE(ABORT, 'нет "
+        "места'); END");
     selectDisk("Матрица");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
