@@ -88,6 +88,12 @@ bool CommandsFixture::select(ListQuery& list, const QString& field, const QStrin
     return row >= 0 && list.setCurrentRow(row);
 }
 
+QStringList CommandsFixture::lines(const store::Query& query) {
+    QStringList out;
+    for (const auto& line : query.lines()) out << QString::fromStdString(line);
+    return out;
+}
+
 QString CommandsFixture::today() {
     return QString::fromStdString(store::Date::today().display());
 }

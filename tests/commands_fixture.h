@@ -12,6 +12,9 @@ class TForm1;
 class TForm2;
 class TForm3;
 class ListQuery;
+namespace store {
+class Query;
+}
 
 // Message boxes that record what they were asked and answer as told.
 class RecordingBoxes : public MessageBoxes {
@@ -53,6 +56,8 @@ public:
     static QStringList rows(const QString& statement);
     // Makes the first row whose field reads value current; fails the test if none.
     static bool select(ListQuery& list, const QString& field, const QString& value);
+    // The statement lines a query holds.
+    static QStringList lines(const store::Query& query);
     // Today as the catalogue shows a date.
     static QString today();
 

@@ -19,12 +19,6 @@ const QString kDisks =
 const QString kLoans =
     "select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" order by DatN";
 
-QStringList lines(const store::Query& query) {
-    QStringList out;
-    for (const auto& line : query.lines()) out << QString::fromStdString(line);
-    return out;
-}
-
 }  // namespace
 
 class CommandsTest : public QObject {
@@ -77,7 +71,7 @@ void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
     QVERIFY(shown);
     QCOMPARE(fx->rows(kDisks).last(),
              "4|  Новый 'диск' \"с кавычками\" |первая строка\r\nвторая строка|3|2|False");
-    QCOMPARE(lines(f().Query4),
+    QCOMPARE(CommandsFixture::lines(f().Query4),
              QStringList({"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
                           "Values (:Name, :Opisan, :Kategory, :Tip)"}));
     QVERIFY(!f().Query4.isOpen());
@@ -147,7 +141,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     };
     f().Button5Click();
     QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
-    QCOMPARE(lines(f().Query4),
+    QCOMPARE(CommandsFixture::lines(f().Query4),
              QStringList({"Update \"base\\CDBase.db\"",
                           "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
                           "Where N = 2"}));
@@ -193,7 +187,8 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     f().Button4Click();
     QCOMPARE(fx->rows(kDisks), disks.mid(1));
     QCOMPARE(fx->rows(kLoans), loans);
-    QCOMPARE(lines(f().Query4), QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QCOMPARE(f().Query6->text("Name"), QString("Матрица"));
@@ -266,7 +261,7 @@ void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
     f().Button2Click();
     QCOMPARE(fx->rows(kDisks)[2], "3|Тетрис||3|1|True");
     QCOMPARE(fx->rows(kLoans).last(), "3|2|" + fx->today() + "||True");
-    QCOMPARE(lines(f().Query4),
+    QCOMPARE(CommandsFixture::lines(f().Query4),
              QStringList({"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
                           "Values (:NomCD, :Dolgnik, :DatN, True)"}));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
@@ -340,7 +335,7 @@ void CommandsTest::takeBackAsksThenClosesTheLoan() {
     QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
     QCOMPARE(fx->rows(kLoans), QStringList({"2|2|10.01.2024|20.01.2024|False",
                                             "1|1|01.03.2024|" + fx->today() + "|False"}));
-    QCOMPARE(lines(f().Query4),
+    QCOMPARE(CommandsFixture::lines(f().Query4),
              QStringList({"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
                           "Where (NomCD = :NomCD) and (Dolg = True)"}));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));

@@ -115,12 +115,6 @@ const Book kBooks[] = {
      {"Query3", "Query6", "Form2.Query1"}},
 };
 
-QStringList lines(const store::Query& query) {
-    QStringList out;
-    for (const auto& line : query.lines()) out << QString::fromStdString(line);
-    return out;
-}
-
 }  // namespace
 
 class ReferenceBooksTest : public QObject {
@@ -174,7 +168,7 @@ void ReferenceBooksTest::addStoresTheNameAsTyped() {
     run(b.add);
     QCOMPARE(fx->rows(b.entries),
              before + QStringList({QString::number(before.size() + 1) + "|" + name}));
-    QCOMPARE(lines(f().Query4), b.insertLines);
+    QCOMPARE(CommandsFixture::lines(f().Query4), b.insertLines);
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(edit(b).text(), QString());
     QCOMPARE(spy.opened, b.addReopens);
@@ -204,8 +198,9 @@ void ReferenceBooksTest::renameStoresTheNameAsTypedUnderTheSameKey() {
     edit(b).setText("O'Neil's \"Best\"");
     run(b.rename);
     QVERIFY(fx->rows(b.entries).contains(b.usedKey + "|O'Neil's \"Best\""));
-    QCOMPARE(lines(f().Query4), QStringList({b.updateLine, b.setName + "O''Neil''s \"Best\"'",
-                                             b.whereKey + b.usedKey}));
+    QCOMPARE(
+        CommandsFixture::lines(f().Query4),
+        QStringList({b.updateLine, b.setName + "O''Neil''s \"Best\"'", b.whereKey + b.usedKey}));
     QCOMPARE(edit(b).text(), QString());
     QCOMPARE(spy.opened, b.renameReopens);
     QCOMPARE(boxes().shown.size(), 1);
@@ -228,7 +223,8 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
     QCOMPARE(boxes().shown, QStringList({"confirm: " + b.ask.arg(b.usedName),
                                          "information: " + b.inUse.arg(b.usedName)}));
     QCOMPARE(fx->rows(b.entries), before);
-    QCOMPARE(lines(f().Query4), QStringList({b.countLine, b.countWhere + b.usedKey}));
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({b.countLine, b.countWhere + b.usedKey}));
     QVERIFY(f().Query4.isOpen());  // left on the count; the next command closes it
     QVERIFY(spy.opened.isEmpty());
 
@@ -239,7 +235,7 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
     QCOMPARE(boxes().shown, QStringList({"confirm: " + b.ask.arg(b.freeName)}));
     QCOMPARE(fx->rows(b.entries).size(), before.size() - 1);
     QVERIFY(!fx->rows(b.entries).contains(freeKey + "|" + b.freeName));
-    QCOMPARE(lines(f().Query4), QStringList({b.deleteLine, b.whereKey + freeKey}));
+    QCOMPARE(CommandsFixture::lines(f().Query4), QStringList({b.deleteLine, b.whereKey + freeKey}));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(spy.opened, b.addReopens);
 }
@@ -250,12 +246,12 @@ void ReferenceBooksTest::emptyBookRefusesRenameAndDelete() {
     fx->raw("DELETE FROM sprtype_db.SprType");
     fx->raw("DELETE FROM sprdolgnik_db.SprDolgnik");
     list(b).reopen();
-    const QStringList query4 = lines(f().Query4);
+    const QStringList query4 = CommandsFixture::lines(f().Query4);
     edit(b).setText("Новое имя");
     run(b.rename);
     run(b.remove);
     QCOMPARE(boxes().shown, QStringList(2, "information: " + b.emptyBook));
-    QCOMPARE(lines(f().Query4), query4);
+    QCOMPARE(CommandsFixture::lines(f().Query4), query4);
     QCOMPARE(edit(b).text(), QString("Новое имя"));
 }
 
