@@ -5,8 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "listquery.h"
-
 void initResources() {
     // The resources live in a static library: name them so the linker keeps them.
     Q_INIT_RESOURCE(layouts);
@@ -20,11 +18,4 @@ QStringList layoutQueryLines(const QString& window, const QString& query) {
     QStringList out;
     for (const auto& line : lines) out << line.toString();
     return out;
-}
-
-ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner) {
-    auto* list = new ListQuery(owner);
-    list->setObjectName(query);
-    list->setLines(layoutQueryLines(window, query));
-    return list;
 }
