@@ -3,7 +3,6 @@
 #include "Unit1.h"
 #include "commandquery.h"
 #include "dialogwindow.h"
-#include "guarded.h"
 #include "layoutqueries.h"
 #include "listquery.h"
 #include "ui_Unit2.h"
@@ -18,10 +17,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     Query1 = createLayoutListQuery(QStringLiteral("Unit2"), QStringLiteral("Query1"), this);
     ui->DBLookupComboBox1->bind(Query1, QStringLiteral("Dolgnik"));
     Query1->open();
-    connect(ui->BitBtn1, &QPushButton::clicked, this,
-            [this] { guarded([this] { Button1Click(); }); });
-    connect(ui->BitBtn2, &QPushButton::clicked, this,
-            [this] { guarded([this] { Button2Click(); }); });
+    onClick(this, ui->BitBtn1, &TForm2::Button1Click);
+    onClick(this, ui->BitBtn2, &TForm2::Button2Click);
     FormCreate();
 }
 

@@ -10,7 +10,6 @@
 #include "Unit1.h"
 #include "commandquery.h"
 #include "dialogwindow.h"
-#include "guarded.h"
 #include "layoutqueries.h"
 #include "listquery.h"
 #include "messages.h"
@@ -65,13 +64,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     Query1->open();
     Query2->open();
     OpenDialog1 = [](TForm3& dialog) { return QFileDialog::getOpenFileName(&dialog); };
-    auto onClick = [this](QPushButton* button, void (TForm3::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
-    };
-    onClick(ui->BitBtn1, &TForm3::Button3Click);
-    onClick(ui->BitBtn2, &TForm3::Button4Click);
-    onClick(ui->BitBtn3, &TForm3::Button1Click);
+    onClick(this, ui->BitBtn1, &TForm3::Button3Click);
+    onClick(this, ui->BitBtn2, &TForm3::Button4Click);
+    onClick(this, ui->BitBtn3, &TForm3::Button1Click);
     FormCreate();
 }
 
