@@ -10,6 +10,7 @@
 #include "database.h"
 #include "listquery.h"
 #include "query.h"
+#include "ui_Unit1.h"
 #include "value.h"
 
 void RecordingBoxes::information(const QString& text) {
@@ -55,6 +56,10 @@ CommandsFixture::CommandsFixture() : previousDir_(QDir::currentPath()) {
     form1_ = std::make_unique<TForm1>();
     form2_ = std::make_unique<TForm2>();
     form3_ = std::make_unique<TForm3>();
+    // Whatever a settings file beside the test restored: the whole disk list.
+    Ui::TForm1& ui = *form1_->ui;
+    ui.RadioButton1->setChecked(true);
+    for (QCheckBox* box : {ui.CheckBox1, ui.CheckBox2, ui.CheckBox4}) box->setChecked(false);
 }
 
 CommandsFixture::~CommandsFixture() {
