@@ -4,6 +4,7 @@
 #include <unicode/ucol.h>
 #include <unicode/utf8.h>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -33,52 +34,59 @@ inline int32_t fold(int32_t c) {
     return static_cast<int32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT));
 }
 
-// The folded pattern is kept as code points, decoded once per statement.
+// The folded pattern, decoded once per statement: code points, with the two wildcards
+// as marks of their own (an escaped % or _ is a plain character).
+constexpr int32_t kAnyRun = INT32_MIN;      // %
+constexpr int32_t kAnyOne = INT32_MIN + 1;  // _
+
 struct Pattern {
-    std::vector<int32_t> cps;
+    std::vector<int32_t> items;
     int32_t escape = 0;
 };
 
 Pattern compile(std::string_view pattern, int32_t escape) {
     Pattern p;
     p.escape = escape;
-    p.cps.reserve(pattern.size());
-    for (size_t i = 0; i < pattern.size();) p.cps.push_back(fold(nextCodePoint(pattern, i)));
+    p.items.reserve(pattern.size());
+    for (size_t i = 0; i < pattern.size();) {
+        const int32_t c = fold(nextCodePoint(pattern, i));
+        if (escape != 0 && c == escape && i < pattern.size())
+            p.items.push_back(fold(nextCodePoint(pattern, i)));
+        else
+            p.items.push_back(c == '%' ? kAnyRun : (c == '_' ? kAnyOne : c));
+    }
     return p;
 }
 
-
-bool matchFrom(const std::vector<int32_t>& pat, size_t pi, std::string_view text, size_t ti,
-               int32_t escape) {
-    while (pi < pat.size()) {
-        int32_t pc = pat[pi];
-        if (pc == '%') {
-            while (pi < pat.size() && (pat[pi] == '%' || pat[pi] == '_')) {
-                if (pat[pi] == '_') {
-                    if (ti >= text.size()) return false;
-                    nextCodePoint(text, ti);
-                }
-                ++pi;
-            }
-            if (pi == pat.size()) return true;
-            while (ti <= text.size()) {
-                if (matchFrom(pat, pi, text, ti, escape)) return true;
-                if (ti == text.size()) break;
-                nextCodePoint(text, ti);
-            }
-            return false;
-        }
-        if (ti >= text.size()) return false;
-        const int32_t tc = fold(nextCodePoint(text, ti));
-        if (pc == '_') {
-            ++pi;
+// Backtracks only to the last %, so the time stays at most text length times pattern
+// length: trying every split for every % (recursion) took seconds per name for a typed
+// fragment such as "a%a%a%b", and the disk list hung.
+bool matches(const std::vector<int32_t>& pat, std::string_view text) {
+    constexpr size_t kNone = static_cast<size_t>(-1);
+    size_t pi = 0, ti = 0;
+    size_t resumePi = kNone, resumeTi = 0;
+    while (ti < text.size()) {
+        if (pi < pat.size() && pat[pi] == kAnyRun) {
+            resumePi = ++pi;
+            resumeTi = ti;
             continue;
         }
-        if (escape != 0 && pc == escape && pi + 1 < pat.size()) pc = pat[++pi];
-        if (pc != tc) return false;
-        ++pi;
+        if (pi < pat.size()) {
+            size_t next = ti;
+            const int32_t tc = fold(nextCodePoint(text, next));
+            if (pat[pi] == kAnyOne || pat[pi] == tc) {
+                ++pi;
+                ti = next;
+                continue;
+            }
+        }
+        if (resumePi == kNone) return false;
+        nextCodePoint(text, resumeTi);  // the last % takes one more character
+        pi = resumePi;
+        ti = resumeTi;
     }
-    return ti == text.size();
+    while (pi < pat.size() && pat[pi] == kAnyRun) ++pi;
+    return pi == pat.size();
 }
 
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -110,7 +118,7 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         }
     }
     std::string_view ts(reinterpret_cast<const char*>(tz), sqlite3_value_bytes(argv[1]));
-    sqlite3_result_int(ctx, matchFrom(pattern->cps, 0, ts, 0, pattern->escape) ? 1 : 0);
+    sqlite3_result_int(ctx, matches(pattern->items, ts) ? 1 : 0);
 }
 
 struct CollatorCloser {
@@ -149,8 +157,7 @@ std::string foldCase(std::string_view utf8) {
 }
 
 bool likeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
-    const Pattern p = compile(pattern, fold(static_cast<int32_t>(escape)));
-    return matchFrom(p.cps, 0, text, 0, p.escape);
+    return matches(compile(pattern, fold(static_cast<int32_t>(escape))).items, text);
 }
 
 int registerTextFunctions(sqlite3* db) {

@@ -36,6 +36,18 @@ std::string readAll(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Made once per process and copied for each test: making five SQLite files waits for
+// the disk several times, a copy does not.
+const fs::path& fixtureTemplate() {
+    static QTemporaryDir dir;
+    static const fs::path root = [] {
+        const fs::path r = dir.path().toStdString();
+        makeFixtureCatalogue(r);
+        return r;
+    }();
+    return root;
+}
+
 }  // namespace
 
 void makeFixtureCatalogue(const fs::path& root) {
@@ -46,7 +58,9 @@ void makeFixtureCatalogue(const fs::path& root) {
     tx.commit();
 }
 
-FixtureCatalogue::FixtureCatalogue() { makeFixtureCatalogue(root()); }
+FixtureCatalogue::FixtureCatalogue() {
+    fs::copy(fixtureTemplate() / std::string(store::kBaseFolder), base(), fs::copy_options::recursive);
+}
 
 fs::path FixtureCatalogue::root() const { return fs::path(dir.path().toStdString()); }
 

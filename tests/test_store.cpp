@@ -570,31 +570,45 @@ private slots:
     void likeIgnoresCase_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("escape");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("Cyrillic lower") << "%песни%" << "Лучшие ПЕСНИ" << true;
-        QTest::newRow("Cyrillic upper") << "%ПЕСНИ%" << "лучшие песни" << true;
-        QTest::newRow("Latin") << "%HALF%" << "Half-Life 2" << true;
-        QTest::newRow("ё and Ё") << "%ёлк%" << "ЁЛКА" << true;
-        QTest::newRow("ё is not е") << "%елк%" << "Ёлка" << false;
-        QTest::newRow("_ takes one letter") << "п_сни" << "пёсни" << true;
-        QTest::newRow("_ takes exactly one") << "п_сни" << "пессни" << false;
-        QTest::newRow("% inside") << "Л%1990" << "Лучшие песни 1990" << true;
-        QTest::newRow("anchored") << "песни" << "песни 1990" << false;
-        QTest::newRow("%% and empty") << "%%" << "" << true;
-        QTest::newRow("text missing") << "%x%" << "" << false;
+        const QString longName(255, 'a');
+        QTest::newRow("Cyrillic lower") << "%песни%" << "Лучшие ПЕСНИ" << "" << true;
+        QTest::newRow("Cyrillic upper") << "%ПЕСНИ%" << "лучшие песни" << "" << true;
+        QTest::newRow("Latin") << "%HALF%" << "Half-Life 2" << "" << true;
+        QTest::newRow("ё and Ё") << "%ёлк%" << "ЁЛКА" << "" << true;
+        QTest::newRow("ё is not е") << "%елк%" << "Ёлка" << "" << false;
+        QTest::newRow("_ takes one letter") << "п_сни" << "пёсни" << "" << true;
+        QTest::newRow("_ takes exactly one") << "п_сни" << "пессни" << "" << false;
+        QTest::newRow("_ after %") << "%а_" << "бабв" << "" << false;
+        QTest::newRow("_ at the end") << "%а_" << "баб" << "" << true;
+        QTest::newRow("% inside") << "Л%1990" << "Лучшие песни 1990" << "" << true;
+        QTest::newRow("% must give back") << "%ab%abc" << "xabyabcabc" << "" << true;
+        QTest::newRow("anchored") << "песни" << "песни 1990" << "" << false;
+        QTest::newRow("%% and empty") << "%%" << "" << "" << true;
+        QTest::newRow("text missing") << "%x%" << "" << "" << false;
+        QTest::newRow("escaped %") << "100\\%" << "100%" << "\\" << true;
+        QTest::newRow("escaped % is no wildcard") << "100\\%" << "1000" << "\\" << false;
+        QTest::newRow("escaped _") << "a\\_b" << "a_b" << "\\" << true;
+        QTest::newRow("escaped _ is no wildcard") << "a\\_b" << "axb" << "\\" << false;
+        // A typed fragment full of % against the longest name: answered at once, no hang.
+        QTest::newRow("many %, no match") << "%a%a%a%a%a%a%a%a%b%" << longName << "" << false;
+        QTest::newRow("many %, match") << "%a%a%a%a%a%a%a%a%" << longName << "" << true;
     }
 
     void likeIgnoresCase() {
         QFETCH(QString, pattern);
         QFETCH(QString, text);
+        QFETCH(QString, escape);
         QFETCH(bool, matches);
-        QCOMPARE(store::likeMatch(pattern.toStdString(), text.toStdString()), matches);
+        const char32_t esc = escape.isEmpty() ? 0 : escape.at(0).unicode();
+        QCOMPARE(store::likeMatch(pattern.toStdString(), text.toStdString(), esc), matches);
         // The same through a statement.
         FixtureCatalogue f;
-        const QString escaped = QString(text).replace('\'', "''");
-        Query q({"select count(*) as C from 'base\\SprType.db' where '" + escaped.toStdString() +
-                 "' like '" + pattern.toStdString() + "'"},
-                f.open());
+        const auto literal = [](QString s) { return "'" + s.replace('\'', "''") + "'"; };
+        QString condition = literal(text) + " like " + literal(pattern);
+        if (!escape.isEmpty()) condition += " escape " + literal(escape);
+        Query q({"select count(*) as C from 'base\\SprType.db' where " + condition.toStdString()}, f.open());
         q.open();
         QCOMPARE(q.field("C").asString(), std::string(matches ? "2" : "0"));
     }
