@@ -143,7 +143,13 @@ void Database::verifyTables() const {
 
 std::shared_ptr<Database> Database::defaultDatabase() {
     auto& slot = defaultSlot();
-    if (!slot) slot = open(fs::current_path() / std::string(kBaseFolder));
+    if (slot) return slot;
+    std::error_code ec;
+    const fs::path cwd = fs::current_path(ec);  // fails once the folder has been removed
+    if (ec)
+        throw Error(Error::Kind::Missing, "Не найдена папка каталога " + std::string(kBaseFolder) +
+                                              ": рабочая папка программы удалена или недоступна.");
+    slot = open(cwd / std::string(kBaseFolder));
     return slot;
 }
 

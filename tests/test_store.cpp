@@ -462,6 +462,18 @@ private slots:
         QVERIFY(!fs::exists(fs::path(empty.path().toStdString()) / "base"));  // nothing created
     }
 
+    // The folder the program was started in was removed before the first list opened.
+    void workingDirectoryRemoved() {
+        auto gone = std::make_unique<QTemporaryDir>();
+        ScopedWorkingDirectory cwd(fs::path(gone->path().toStdString()));
+        gone.reset();
+        Query q({"select * from 'base\\SprType.db'"});
+        const auto e = failureOf([&] { q.open(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), Error::Kind::Missing);
+        QVERIFY2(messageOf(e).contains("Не найдена папка каталога"), qPrintable(messageOf(e)));
+    }
+
     // --- Result columns ----------------------------------------------------------------
 
     void uniqueColumnNames_data() {
