@@ -1,5 +1,6 @@
 #include "database.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -53,6 +54,34 @@ void checkIsSqliteFile(const fs::path& file) {
 }
 
 std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+// A field as the table file declares it.
+struct ColumnInfo {
+    std::string name;
+    std::string type;
+    bool primaryKey;
+};
+
+// The key must be SQLite's own row key, and a logical or date field must carry the
+// declared type by which the store reads it as "True"/"False" or dd.MM.yyyy; another
+// type would read as 1/0 and the lent flag would never read "True".
+void checkField(const std::string& file, const FieldDef& f, const std::vector<ColumnInfo>& columns) {
+    const auto column = std::find_if(columns.begin(), columns.end(),
+                                     [&](const ColumnInfo& c) { return equalsNoCase(c.name, f.name); });
+    if (column == columns.end())
+        throw Error(Error::Kind::NotCatalogue,
+                    "В таблице " + file + " нет поля " + std::string(f.name) + ".");
+    const bool typeMatters = f.kind == FieldKind::Key || f.kind == FieldKind::Logical ||
+                             f.kind == FieldKind::Date;
+    const std::string_view expected =
+        f.kind == FieldKind::Key ? std::string_view("INTEGER") : sqlType(f.kind);
+    if (typeMatters && (!equalsNoCase(column->type, expected) ||
+                        (f.kind == FieldKind::Key && !column->primaryKey)))
+        throw Error(Error::Kind::NotCatalogue,
+                    "В таблице " + file + " поле " + std::string(f.name) + " объявлено " +
+                        (column->type.empty() ? "без типа" : "как " + column->type) +
+                        ", а должно быть " + std::string(sqlType(f.kind)) + ".");
+}
 
 }  // namespace
 
@@ -111,15 +140,17 @@ void Database::attachAll() {
 
 void Database::verifyTables() const {
     for (const auto& t : catalogueTables()) {
-        const std::string sql =
-            "SELECT name FROM " + quoted(t.schema) + ".pragma_table_info(" + "'" + std::string(t.table) + "')";
+        const std::string sql = "SELECT name, type, pk FROM " + quoted(t.schema) +
+                                ".pragma_table_info('" + std::string(t.table) + "')";
         sqlite3_stmt* raw = nullptr;
         int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
         StatementHandle stmt(raw);
-        std::vector<std::string> columns;
+        std::vector<ColumnInfo> columns;
         if (rc == SQLITE_OK) {
             while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-                columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+                columns.push_back({reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)),
+                                   reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)),
+                                   sqlite3_column_int(raw, 2) != 0});
         }
         const std::string file = findFileNoCase(baseDir_, t.fileName)->string();
         if (rc != SQLITE_DONE) {
@@ -131,13 +162,7 @@ void Database::verifyTables() const {
             throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
                                                        std::string(t.table) + ": " +
                                                        notCatalogueFileMessage(file));
-        for (const auto& f : t.fields) {
-            bool found = false;
-            for (const auto& c : columns) found = found || equalsNoCase(c, f.name);
-            if (!found)
-                throw Error(Error::Kind::NotCatalogue, "В таблице " + file + " нет поля " +
-                                                           std::string(f.name) + ".");
-        }
+        for (const auto& f : t.fields) checkField(file, f, columns);
     }
 }
 

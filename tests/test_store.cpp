@@ -754,6 +754,14 @@ private slots:
         QTest::newRow("field missing") << "SprType.db" << QByteArray()
                                        << "CREATE TABLE SprType(N INTEGER PRIMARY KEY AUTOINCREMENT)" << false
                                        << K::NotCatalogue << "В таблице %BASE%/SprType.db нет поля Tip.";
+        QTest::newRow("logical of another type")
+            << "Dolg.DB" << QByteArray()
+            << "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, DatK DATE, Dolg BOOLEAN)" << false
+            << K::NotCatalogue << "В таблице %BASE%/Dolg.DB поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL.";
+        QTest::newRow("key not the row key")
+            << "SprDolgnik.db" << QByteArray() << "CREATE TABLE SprDolgnik(N INTEGER, Dolgnik TEXT)" << false
+            << K::NotCatalogue
+            << "В таблице %BASE%/SprDolgnik.db поле N объявлено как INTEGER, а должно быть INTEGER PRIMARY KEY AUTOINCREMENT.";
     }
 
     void brokenCatalogue() {
