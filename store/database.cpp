@@ -238,10 +238,16 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
         default:
             break;
     }
+    // SELECT, UPDATE and DELETE say "no such column: F", INSERT "table T has no column named F".
     constexpr std::string_view kNoColumn = "no such column: ";
+    constexpr std::string_view kNoColumnNamed = " has no column named ";
+    std::string unknownField;
     if (engine.rfind(kNoColumn, 0) == 0)
-        return Error(Error::Kind::Statement, "Неизвестное поле " +
-                                                 engine.substr(kNoColumn.size()) +
+        unknownField = engine.substr(kNoColumn.size());
+    else if (const auto at = engine.find(kNoColumnNamed); at != std::string::npos)
+        unknownField = engine.substr(at + kNoColumnNamed.size());
+    if (!unknownField.empty())
+        return Error(Error::Kind::Statement, "Неизвестное поле " + unknownField +
                                                  " в запросе к таблице " + where + "." + text);
     return Error(Error::Kind::Statement,
                  "Ошибка в запросе к таблице " + where + ": " + engine + "." + text);

@@ -73,6 +73,11 @@ const QString kS1 = kS0 + ", SprKategoy.Num";
 const QString kS2 = kS0 + ", SprType.N";
 const QString kS3 = kS0 + ", SprKategoy.Num, SprType.N";
 
+// The reference books in the Russian order of their names, as key|name.
+const QStringList kCategoriesByName = {"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"};
+const QStringList kMediaTypesByName = {"1|CD-R", "2|DVD-R"};
+const QStringList kDebtorsByName = {"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей"};
+
 const QStringList kDiskListColumns = {"Name", "N", "Opisan", "Dolg", "Name_1", "Tip"};
 
 // The fixture's disks as the unfiltered disk list reads them (disk 5 has no category).
@@ -143,14 +148,14 @@ private slots:
         QTest::newRow("categories grid")
             << QStringList{"select Num, Name as Категория from 'base\\SprKategoy.db'", "order by Категория"}
             << QStringList{"Num", "Категория"}
-            << QStringList{"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"} << true;
+            << kCategoriesByName << true;
         QTest::newRow("media types grid")
             << QStringList{"select N, Tip as Носитель from 'base\\SprType.db'", "order by Носитель"}
-            << QStringList{"N", "Носитель"} << QStringList{"1|CD-R", "2|DVD-R"} << true;
+            << QStringList{"N", "Носитель"} << kMediaTypesByName << true;
         QTest::newRow("debtors grid")
             << QStringList{"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"}
             << QStringList{"n", "Должник"}
-            << QStringList{"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей"} << true;
+            << kDebtorsByName << true;
         QTest::newRow("disk list")
             << QStringList{kS0,
                            R"(FROM "base\CDBase.DB" Cdbase)",
@@ -165,22 +170,22 @@ private slots:
             << QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True"} << false;
         QTest::newRow("filter media types")
             << QStringList{R"(select * from "base\SprType.db")", "order by tip"}
-            << QStringList{"N", "Tip"} << QStringList{"1|CD-R", "2|DVD-R"} << true;
+            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
         QTest::newRow("filter categories")
             << QStringList{R"(select * from "base\SprKategoy.db")", "order by Name"}
             << QStringList{"Num", "Name"}
-            << QStringList{"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"} << true;
+            << kCategoriesByName << true;
         QTest::newRow("lend dialog debtors")
             << QStringList{"SELECT *", R"(FROM "base\SprDolgnik.db" )", "ORDER BY Dolgnik"}
             << QStringList{"N", "Dolgnik"}
-            << QStringList{"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей"} << true;
+            << kDebtorsByName << true;
         QTest::newRow("editor categories")
             << QStringList{"select * from 'base\\sprkategoy.db'", "order by name"}
             << QStringList{"Num", "Name"}
-            << QStringList{"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"} << true;
+            << kCategoriesByName << true;
         QTest::newRow("editor media types")
             << QStringList{"select * from 'base\\sprtype.db'", "order by tip"}
-            << QStringList{"N", "Tip"} << QStringList{"1|CD-R", "2|DVD-R"} << true;
+            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
     }
 
     void listStatements() {
@@ -801,6 +806,9 @@ private slots:
                                       "select from 'base\\CDBase.db'";
         QTest::newRow("unknown field") << QStringList{"update 'base\\SprType.db'", "SET Nope = 'x'", "Where N = 1"}
                                        << "Неизвестное поле Nope в запросе к таблице SprType.db.";
+        QTest::newRow("unknown field in an insert")
+            << QStringList{"INSERT INTO 'base\\SprType.db'(Nope)", "Values (1)"}
+            << "Неизвестное поле Nope в запросе к таблице SprType.db.";
         QTest::newRow("empty key") << QStringList{R"(Delete from "base\CDBase.db")", "Where N = "}
                                    << "Ошибка в запросе к таблице CDBase.db: incomplete input.";
         QTest::newRow("rename with a quote")
