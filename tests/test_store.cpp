@@ -116,12 +116,17 @@ private:
         return queryRows(q);
     }
 
-    // Runs one write of the command protocol: close, clear, lines, parameters, execute, close.
-    static void runCommand(Query& q4, const QStringList& lines,
-                           const std::function<void(Query&)>& setParameters = {}) {
+    // Steps 1 to 3 of the command protocol: close, clear, add the lines.
+    static void prepareCommand(Query& q4, const QStringList& lines) {
         q4.close();
         q4.clearSql();
         for (const auto& line : lines) q4.addLine(line.toStdString());
+    }
+
+    // One write of the command protocol: the lines, the parameters, execute, close.
+    static void runCommand(Query& q4, const QStringList& lines,
+                           const std::function<void(Query&)>& setParameters = {}) {
+        prepareCommand(q4, lines);
         if (setParameters) setParameters(q4);
         q4.execSql();
         q4.close();
@@ -129,9 +134,7 @@ private:
 
     // An in-use count of the reference-book deletes: the one column read as text.
     static QString inUseCount(Query& q4, const QStringList& lines, const char* alias) {
-        q4.close();
-        q4.clearSql();
-        for (const auto& line : lines) q4.addLine(line.toStdString());
+        prepareCommand(q4, lines);
         q4.open();
         return QString::fromStdString(q4.field(alias).asString());
     }
