@@ -59,14 +59,21 @@ void makeFixtureCatalogue(const fs::path& root) {
 }
 
 FixtureCatalogue::FixtureCatalogue() {
-    fs::copy(fixtureTemplate() / std::string(store::kBaseFolder), base(), fs::copy_options::recursive);
+    fs::copy(fixtureTemplate() / std::string(store::kBaseFolder), base(),
+             fs::copy_options::recursive);
 }
 
-fs::path FixtureCatalogue::root() const { return fs::path(dir.path().toStdString()); }
+fs::path FixtureCatalogue::root() const {
+    return fs::path(dir.path().toStdString());
+}
 
-fs::path FixtureCatalogue::base() const { return root() / std::string(store::kBaseFolder); }
+fs::path FixtureCatalogue::base() const {
+    return root() / std::string(store::kBaseFolder);
+}
 
-std::shared_ptr<store::Database> FixtureCatalogue::open() const { return store::Database::open(base()); }
+std::shared_ptr<store::Database> FixtureCatalogue::open() const {
+    return store::Database::open(base());
+}
 
 QStringList sqlRows(const fs::path& root, const std::string& sql) {
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));
@@ -100,7 +107,8 @@ QStringList queryRows(store::Query& query) {
     return rows;
 }
 
-ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir) : previous_(fs::current_path()) {
+ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir)
+    : previous_(fs::current_path()) {
     fs::current_path(dir);
     store::Database::resetDefault();
 }

@@ -36,7 +36,6 @@
 
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <memory>
 #include <string>

@@ -2,7 +2,6 @@
 // check finds lent flags that disagree with the loans, and the exit codes tell it all.
 #include <QProcess>
 #include <QtTest>
-
 #include <filesystem>
 
 #include "catalogue.h"
@@ -32,7 +31,8 @@ ToolRun runTool(const QStringList& arguments) {
         return {};
     }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 QStringList problemsOf(const fs::path& root) {
@@ -41,7 +41,9 @@ QStringList problemsOf(const fs::path& root) {
     return out;
 }
 
-QString rootArg(const QTemporaryDir& dir) { return dir.path(); }
+QString rootArg(const QTemporaryDir& dir) {
+    return dir.path();
+}
 
 }  // namespace
 
@@ -57,8 +59,9 @@ private slots:
         const fs::path base = fs::path(dir.path().toStdString()) / "base";
         for (const auto& t : store::catalogueTables()) {
             QVERIFY(fs::is_regular_file(base / std::string(t.fileName)));
-            QCOMPARE(sqlRows(dir.path().toStdString(), "SELECT count(*) FROM " + std::string(t.table)),
-                     QStringList{"0"});
+            QCOMPARE(
+                sqlRows(dir.path().toStdString(), "SELECT count(*) FROM " + std::string(t.table)),
+                QStringList{"0"});
         }
 
         sqlRows(dir.path().toStdString(), "INSERT INTO SprType(Tip) VALUES ('CD-R')");
@@ -67,7 +70,8 @@ private slots:
                                          QStringList{"demo", rootArg(dir), "--disks", "5"}}) {
             const ToolRun refused = runTool(again);
             QCOMPARE(refused.exitCode, 1);
-            QVERIFY2(refused.err.contains("Каталог уже существует: " + dir.path() + "/base"), qPrintable(refused.err));
+            QVERIFY2(refused.err.contains("Каталог уже существует: " + dir.path() + "/base"),
+                     qPrintable(refused.err));
             QVERIFY(FolderSnapshot(base) == before);
         }
     }
@@ -92,13 +96,19 @@ private slots:
         QTest::addColumn<QStringList>("problems");
         QTest::newRow("flag without an open loan")
             << "UPDATE CDBase SET Dolg = TRUE WHERE N = 2"
-            << QStringList{"Диск отмечен как отданный, но открытой записи о выдаче нет: диск № 2 «Лучшие песни 1990»"};
+            << QStringList{
+                   "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № 2 «Лучшие "
+                   "песни 1990»"};
         QTest::newRow("open loan without the flag")
             << "UPDATE CDBase SET Dolg = FALSE WHERE N = 1"
-            << QStringList{"Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № 1 «Матрица»"};
+            << QStringList{
+                   "Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № 1 "
+                   "«Матрица»"};
         QTest::newRow("open loan, empty flag")
             << "UPDATE CDBase SET Dolg = NULL WHERE N = 1"
-            << QStringList{"Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № 1 «Матрица»"};
+            << QStringList{
+                   "Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № 1 "
+                   "«Матрица»"};
         QTest::newRow("two open loans")
             << "INSERT INTO Dolg(NomCD, Dolgnik, DatN, Dolg) VALUES (1, 2, '2024-04-01', TRUE)"
             << QStringList{"У диска больше одной открытой выдачи: диск № 1"};
@@ -121,7 +131,8 @@ private slots:
         QTemporaryDir empty;
         const QStringList problems = problemsOf(empty.path().toStdString());
         QCOMPARE(problems.size(), 1);
-        QVERIFY2(problems.first().startsWith("Не найдена папка каталога"), qPrintable(problems.first()));
+        QVERIFY2(problems.first().startsWith("Не найдена папка каталога"),
+                 qPrintable(problems.first()));
         QCOMPARE(runTool({"check", rootArg(empty)}).exitCode, 1);
 
         FixtureCatalogue f;

@@ -3,7 +3,6 @@
 // columns, values, parameters, text comparison, keys, the default database, transactions,
 // and every failure with its message and the table files left as they were.
 #include <QtTest>
-
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -62,13 +61,12 @@ QString messageOf(const std::optional<Error>& e) {
 
 // The join lines of the disk list, as the filter writes them (no blanks at the ends).
 const QStringList kDiskJoins = {
-    R"(FROM "base\CDBase.DB" Cdbase)",
-    R"(INNER JOIN "base\SprKategoy.db" Sprkategoy)",
-    "ON  (Cdbase.Kategory = Sprkategoy.Num)",
-    R"(INNER JOIN "base\SprType.db" Sprtype)",
+    R"(FROM "base\CDBase.DB" Cdbase)",        R"(INNER JOIN "base\SprKategoy.db" Sprkategoy)",
+    "ON  (Cdbase.Kategory = Sprkategoy.Num)", R"(INNER JOIN "base\SprType.db" Sprtype)",
     "ON  (Cdbase.Tip = Sprtype.N)",
 };
-const QString kS0 = "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
+const QString kS0 =
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
 const QString kS1 = kS0 + ", SprKategoy.Num";
 const QString kS2 = kS0 + ", SprType.N";
 const QString kS3 = kS0 + ", SprKategoy.Num, SprType.N";
@@ -90,7 +88,8 @@ const QStringList kDiskListRows = {
 
 // The lent-disks list of the main window.
 const QStringList kLentDisksLines = {
-    "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, Sprkategoy.Name, Dolg.Dolg",
+    "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, Sprkategoy.Name, "
+    "Dolg.Dolg",
     R"(FROM "base\Dolg.DB" Dolg)",
     R"(   INNER JOIN "base\CDBase.DB" Cdbase)",
     "   ON  (Dolg.NomCD = Cdbase.N)  ",
@@ -149,16 +148,16 @@ private slots:
         QTest::addColumn<bool>("ordered");
 
         QTest::newRow("categories grid")
-            << QStringList{"select Num, Name as Категория from 'base\\SprKategoy.db'", "order by Категория"}
-            << QStringList{"Num", "Категория"}
-            << kCategoriesByName << true;
+            << QStringList{"select Num, Name as Категория from 'base\\SprKategoy.db'",
+                           "order by Категория"}
+            << QStringList{"Num", "Категория"} << kCategoriesByName << true;
         QTest::newRow("media types grid")
             << QStringList{"select N, Tip as Носитель from 'base\\SprType.db'", "order by Носитель"}
             << QStringList{"N", "Носитель"} << kMediaTypesByName << true;
         QTest::newRow("debtors grid")
-            << QStringList{"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"}
-            << QStringList{"n", "Должник"}
-            << kDebtorsByName << true;
+            << QStringList{"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'",
+                           "order by Должник"}
+            << QStringList{"n", "Должник"} << kDebtorsByName << true;
         QTest::newRow("disk list")
             << QStringList{kS0,
                            R"(FROM "base\CDBase.DB" Cdbase)",
@@ -176,16 +175,13 @@ private slots:
             << QStringList{"N", "Tip"} << kMediaTypesByName << true;
         QTest::newRow("filter categories")
             << QStringList{R"(select * from "base\SprKategoy.db")", "order by Name"}
-            << QStringList{"Num", "Name"}
-            << kCategoriesByName << true;
+            << QStringList{"Num", "Name"} << kCategoriesByName << true;
         QTest::newRow("lend dialog debtors")
             << QStringList{"SELECT *", R"(FROM "base\SprDolgnik.db" )", "ORDER BY Dolgnik"}
-            << QStringList{"N", "Dolgnik"}
-            << kDebtorsByName << true;
+            << QStringList{"N", "Dolgnik"} << kDebtorsByName << true;
         QTest::newRow("editor categories")
             << QStringList{"select * from 'base\\sprkategoy.db'", "order by name"}
-            << QStringList{"Num", "Name"}
-            << kCategoriesByName << true;
+            << QStringList{"Num", "Name"} << kCategoriesByName << true;
         QTest::newRow("editor media types")
             << QStringList{"select * from 'base\\sprtype.db'", "order by tip"}
             << QStringList{"N", "Tip"} << kMediaTypesByName << true;
@@ -203,7 +199,8 @@ private slots:
         const QStringList got = columnsOf(q);
         QCOMPARE(got.size(), columns.size());
         for (int i = 0; i < got.size(); ++i)
-            QVERIFY2(got[i].compare(columns[i], Qt::CaseInsensitive) == 0, qPrintable(got.join(',')));
+            QVERIFY2(got[i].compare(columns[i], Qt::CaseInsensitive) == 0,
+                     qPrintable(got.join(',')));
         QCOMPARE(q.currentRow(), 0);
         const QStringList result = queryRows(q);
         QCOMPARE(ordered ? result : sorted(result), ordered ? rows : sorted(rows));
@@ -217,30 +214,35 @@ private slots:
         QTest::addColumn<double>("n");
         QTest::addColumn<QStringList>("disks");
 
-        QTest::newRow("available") << kS0 << "Where (Cdbase.Dolg = False)" << -1.0 << -1.0
-                                   << QStringList{"2", "3", "4"};
-        QTest::newRow("lent") << kS0 << "Where (Cdbase.Dolg = True)" << -1.0 << -1.0 << QStringList{"1"};
+        QTest::newRow("available")
+            << kS0 << "Where (Cdbase.Dolg = False)" << -1.0 << -1.0 << QStringList{"2", "3", "4"};
+        QTest::newRow("lent") << kS0 << "Where (Cdbase.Dolg = True)" << -1.0 << -1.0
+                              << QStringList{"1"};
         QTest::newRow("category") << kS1 << "Where SprKategoy.Num = :Num" << 2.0 << -1.0
                                   << QStringList{"2"};
-        QTest::newRow("media type") << kS2 << "Where SprType.N = :N" << -1.0 << 1.0
-                                    << QStringList{"2", "3"};
+        QTest::newRow("media type")
+            << kS2 << "Where SprType.N = :N" << -1.0 << 1.0 << QStringList{"2", "3"};
         QTest::newRow("both keys, available")
             << kS3 << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = False)"
             << 3.0 << 1.0 << QStringList{"3"};
-        QTest::newRow("name, Cyrillic case") << kS0 << "Where CDBase.Name like '%песни%'" << -1.0
-                                             << -1.0 << QStringList{"2", "3"};
-        QTest::newRow("name, lent") << kS0 << "Where (CDBase.Name like '%МАТР%') and (Cdbase.Dolg = True)"
-                                    << -1.0 << -1.0 << QStringList{"1"};
+        QTest::newRow("name, Cyrillic case")
+            << kS0 << "Where CDBase.Name like '%песни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
+        QTest::newRow("name, lent")
+            << kS0 << "Where (CDBase.Name like '%МАТР%') and (Cdbase.Dolg = True)" << -1.0 << -1.0
+            << QStringList{"1"};
         QTest::newRow("keys and Latin name")
-            << kS3 << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (CDBase.Name like '%half%')"
+            << kS3
+            << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (CDBase.Name like '%half%')"
             << 5.0 << 2.0 << QStringList{"4"};
         QTest::newRow("category and name, available")
-            << kS3 << "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%ПЕСНИ%') and (Cdbase.Dolg = False)"
+            << kS3
+            << "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%ПЕСНИ%') and (Cdbase.Dolg = "
+               "False)"
             << 2.0 << -1.0 << QStringList{"2"};
         QTest::newRow("empty fragment") << kS0 << "Where CDBase.Name like '%%'" << -1.0 << -1.0
                                         << QStringList{"1", "2", "3", "4"};
-        QTest::newRow("one-character wildcard") << kS0 << "Where CDBase.Name like '%п_сни%'" << -1.0
-                                                << -1.0 << QStringList{"2", "3"};
+        QTest::newRow("one-character wildcard")
+            << kS0 << "Where CDBase.Name like '%п_сни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
     }
 
     void diskListFilter() {
@@ -270,8 +272,9 @@ private slots:
         Query q4({}, db);
         const std::string name = "Диск \"Лучшее\" it's";
         const std::string memo = "Первая строка\r\nвторая строка\r\n";
-        runCommand(q4, {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                        "Values (:Name, :Opisan, :Kategory, :Tip)"},
+        runCommand(q4,
+                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
                    [&](Query& q) {
                        q.setText("Name", name);
                        q.setMemo("Opisan", memo);
@@ -287,22 +290,24 @@ private slots:
         QCOMPARE(check.field("Opisan").asString(), memo);
         QCOMPARE(check.field("Dolg").asString(), std::string("False"));
 
-        runCommand(q4, {R"(Update "base\CDBase.db")",
-                        "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
-                        "Where N = 6"},
-                   [](Query& q) {
-                       q.setText("Name", " пробелы ");
-                       q.setMemo("Opisan", "");
-                       q.setFloat("Kategory", 1);
-                       q.setFloat("Tip", 1);
-                   });
+        runCommand(
+            q4,
+            {R"(Update "base\CDBase.db")",
+             "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip", "Where N = 6"},
+            [](Query& q) {
+                q.setText("Name", " пробелы ");
+                q.setMemo("Opisan", "");
+                q.setFloat("Kategory", 1);
+                q.setFloat("Tip", 1);
+            });
         QCOMPARE(sqlRows(f.root(), "SELECT N, Name, Opisan, Kategory, Tip FROM CDBase WHERE N = 6"),
                  QStringList{"6| пробелы ||1|1"});
 
         // Deleting a lent disk leaves its loan; the lent-disks list drops it.
         runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 1"});
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase WHERE N = 1"), QStringList{"0"});
-        QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"), QStringList{"1|1"});
+        QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"),
+                 QStringList{"1|1"});
         QVERIFY(listRows(db, kLentDisksLines).isEmpty());
     }
 
@@ -313,8 +318,9 @@ private slots:
         const store::Date day{2024, 12, 31};
         // Lend disk 3 to debtor 2.
         runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
-        runCommand(q4, {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
-                        "Values (:NomCD, :Dolgnik, :DatN, True)"},
+        runCommand(q4,
+                   {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
+                    "Values (:NomCD, :Dolgnik, :DatN, True)"},
                    [&](Query& q) {
                        q.setFloat("NomCD", 3);
                        q.setFloat("Dolgnik", 2);
@@ -326,8 +332,9 @@ private slots:
 
         // Take it back the same day.
         runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = 3"});
-        runCommand(q4, {R"(Update "base\Dolg.db")", "Set DatK = :DatK, Dolg = False",
-                        "Where (NomCD = :NomCD) and (Dolg = True)"},
+        runCommand(q4,
+                   {R"(Update "base\Dolg.db")", "Set DatK = :DatK, Dolg = False",
+                    "Where (NomCD = :NomCD) and (Dolg = True)"},
                    [&](Query& q) {
                        q.setFloat("NomCD", 3);
                        q.setDate("DatK", day);
@@ -351,15 +358,28 @@ private slots:
         QTest::addColumn<QString>("usedCount");
         QTest::addColumn<int>("newKey");
 
-        QTest::newRow("categories") << "SprKategoy.db" << "SprKategoy" << "Num" << "Name"
-                                    << R"(Select COUNT(*) as Kat from "base\CDBase.db")" << "Kategory"
+        QTest::newRow("categories") << "SprKategoy.db"
+                                    << "SprKategoy"
+                                    << "Num"
+                                    << "Name"
+                                    << R"(Select COUNT(*) as Kat from "base\CDBase.db")"
+                                    << "Kategory"
                                     << "Kat" << 1 << "1" << 6;
-        QTest::newRow("media types") << "SprType.db" << "SprType" << "N" << "Tip"
-                                     << R"(Select COUNT(*) as T from "base\CDBase.db")" << "Tip" << "T"
-                                     << 1 << "3" << 3;
+        QTest::newRow("media types") << "SprType.db"
+                                     << "SprType"
+                                     << "N"
+                                     << "Tip"
+                                     << R"(Select COUNT(*) as T from "base\CDBase.db")"
+                                     << "Tip"
+                                     << "T" << 1 << "3" << 3;
         QTest::newRow("debtors, returned loan only")
-            << "SprDolgnik.db" << "SprDolgnik" << "N" << "Dolgnik"
-            << R"(Select COUNT(*) as Dolg from "base\Dolg.db")" << "Dolgnik" << "Dolg" << 3 << "1" << 4;
+            << "SprDolgnik.db"
+            << "SprDolgnik"
+            << "N"
+            << "Dolgnik"
+            << R"(Select COUNT(*) as Dolg from "base\Dolg.db")"
+            << "Dolgnik"
+            << "Dolg" << 3 << "1" << 4;
     }
 
     void referenceBookCommands() {
@@ -378,14 +398,17 @@ private slots:
         const QString path = "'base\\" + file + "'";
         const auto nameOf = [&](int k) {
             return sqlRows(f.root(), QString("SELECT %1 FROM %2 WHERE %3 = %4")
-                                         .arg(nameField, table, key).arg(k).toStdString());
+                                         .arg(nameField, table, key)
+                                         .arg(k)
+                                         .toStdString());
         };
 
         // Add: the name travels as a parameter, quotes and all; a second equal name is fine.
         const QString added = "O'Brien \"Пётр\"";
         for (int i = 0; i < 2; ++i)
-            runCommand(q4, {"INSERT INTO " + path + "(" + nameField + ")", "Values (:" + nameField + ")"},
-                       [&](Query& q) { q.setText(nameField.toStdString(), added.toStdString()); });
+            runCommand(
+                q4, {"INSERT INTO " + path + "(" + nameField + ")", "Values (:" + nameField + ")"},
+                [&](Query& q) { q.setText(nameField.toStdString(), added.toStdString()); });
         QCOMPARE(nameOf(newKey), QStringList{added});
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
 
@@ -395,13 +418,15 @@ private slots:
         QCOMPARE(nameOf(newKey), QStringList{"Новое имя"});
 
         // In use: the count is not "0", and the next command's first step closes it.
-        QCOMPARE(inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(usedKey)},
-                            alias.toUtf8().constData()),
-                 usedCount);
+        QCOMPARE(
+            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(usedKey)},
+                       alias.toUtf8().constData()),
+            usedCount);
         QVERIFY(q4.isOpen());
-        QCOMPARE(inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(newKey)},
-                            alias.toUtf8().constData()),
-                 QString("0"));
+        QCOMPARE(
+            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(newKey)},
+                       alias.toUtf8().constData()),
+            QString("0"));
         runCommand(q4, {"Delete from " + path, "Where " + key + " = " + QString::number(newKey)});
         QVERIFY(nameOf(newKey).isEmpty());
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
@@ -487,22 +512,26 @@ private slots:
     void uniqueColumnNames_data() {
         QTest::addColumn<QStringList>("raw");
         QTest::addColumn<QStringList>("named");
-        QTest::newRow("distinct") << QStringList{"N", "Name", "Kat"} << QStringList{"N", "Name", "Kat"};
-        QTest::newRow("repeat") << QStringList{"Name", "N", "Name"} << QStringList{"Name", "N", "Name_1"};
-        QTest::newRow("other case") << QStringList{"N", "Name", "n"} << QStringList{"N", "Name", "n_1"};
-        QTest::newRow("three times") << QStringList{"Name", "Name", "NAME"}
-                                     << QStringList{"Name", "Name_1", "NAME_2"};
-        QTest::newRow("suffix already taken") << QStringList{"Name", "Name_1", "Name"}
-                                              << QStringList{"Name", "Name_1", "Name_2"};
-        QTest::newRow("Cyrillic case") << QStringList{"Категория", "КАТЕГОРИЯ"}
-                                       << QStringList{"Категория", "КАТЕГОРИЯ_1"};
+        QTest::newRow("distinct") << QStringList{"N", "Name", "Kat"}
+                                  << QStringList{"N", "Name", "Kat"};
+        QTest::newRow("repeat") << QStringList{"Name", "N", "Name"}
+                                << QStringList{"Name", "N", "Name_1"};
+        QTest::newRow("other case")
+            << QStringList{"N", "Name", "n"} << QStringList{"N", "Name", "n_1"};
+        QTest::newRow("three times")
+            << QStringList{"Name", "Name", "NAME"} << QStringList{"Name", "Name_1", "NAME_2"};
+        QTest::newRow("suffix already taken")
+            << QStringList{"Name", "Name_1", "Name"} << QStringList{"Name", "Name_1", "Name_2"};
+        QTest::newRow("Cyrillic case")
+            << QStringList{"Категория", "КАТЕГОРИЯ"} << QStringList{"Категория", "КАТЕГОРИЯ_1"};
     }
 
     void uniqueColumnNames() {
         QFETCH(QStringList, raw);
         QFETCH(QStringList, named);
         QStringList got;
-        for (const auto& n : store::uniqueColumnNames(toLines(raw))) got << QString::fromStdString(n);
+        for (const auto& n : store::uniqueColumnNames(toLines(raw)))
+            got << QString::fromStdString(n);
         QCOMPARE(got, named);
     }
 
@@ -518,7 +547,8 @@ private slots:
         QCOMPARE(disks.columnIndex("Kategory"), -1);
         QVERIFY(failureOf([&] { disks.field("Kategory"); }));
 
-        Query debtors({"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"}, db);
+        Query debtors(
+            {"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"}, db);
         debtors.open();
         QCOMPARE(debtors.field("N").asInteger(), 3);
         QCOMPARE(debtors.field("должник").asString(), std::string("Егоров Пётр"));
@@ -538,9 +568,11 @@ private slots:
         Query disks({"select N, Dolg from 'base\\CDBase.db'", "order by N"}, db);
         disks.open();
         QCOMPARE(queryRows(disks), (QStringList{"1|True", "2|False", "3|False", "4|", "5|False"}));
-        Query loans({R"(select NomCD, DatN, DatK, Dolg from "base\Dolg.DB")", "order by NomCD"}, db);
+        Query loans({R"(select NomCD, DatN, DatK, Dolg from "base\Dolg.DB")", "order by NomCD"},
+                    db);
         loans.open();
-        QCOMPARE(queryRows(loans), (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False"}));
+        QCOMPARE(queryRows(loans),
+                 (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False"}));
         QVERIFY(loans.field("DatK").isNull());
         QCOMPARE(loans.field("NomCD").asFloat(), 1.0);
     }
@@ -552,7 +584,8 @@ private slots:
         Query q({"INSERT INTO 'base\\CDBase.db' (Name, Opisan, Kategory, Tip)",
                  "Values (:Name, :Opisan, :Kategory, :Tip)"},
                 f.open());
-        QCOMPARE(q.parameterNames(), (std::vector<std::string>{"Name", "Opisan", "Kategory", "Tip"}));
+        QCOMPARE(q.parameterNames(),
+                 (std::vector<std::string>{"Name", "Opisan", "Kategory", "Tip"}));
         QVERIFY(failureOf([&] { q.setText("Nope", "x"); }));
 
         // Names ignore letter case; empty text stays text, not a missing value.
@@ -562,13 +595,15 @@ private slots:
         const auto unset = failureOf([&] { q.execSql(); });
         QVERIFY(unset);
         QCOMPARE(unset->kind(), Error::Kind::Statement);
-        QVERIFY2(messageOf(unset).contains("Не задано значение параметра :Tip"), qPrintable(messageOf(unset)));
+        QVERIFY2(messageOf(unset).contains("Не задано значение параметра :Tip"),
+                 qPrintable(messageOf(unset)));
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
 
         q.setFloat("Tip", 1);
         q.execSql();
-        QCOMPARE(sqlRows(f.root(), "SELECT Name IS NULL, Name = '', length(Opisan), typeof(Kategory) "
-                                   "FROM CDBase WHERE N = 6"),
+        QCOMPARE(sqlRows(f.root(),
+                         "SELECT Name IS NULL, Name = '', length(Opisan), typeof(Kategory) "
+                         "FROM CDBase WHERE N = 6"),
                  QStringList{"0|1|100000|integer"});
     }
 
@@ -593,24 +628,60 @@ private slots:
         QTest::addColumn<QString>("escape");
         QTest::addColumn<bool>("matches");
         const QString longName(255, 'a');
-        QTest::newRow("Cyrillic lower") << "%песни%" << "Лучшие ПЕСНИ" << "" << true;
-        QTest::newRow("Cyrillic upper") << "%ПЕСНИ%" << "лучшие песни" << "" << true;
-        QTest::newRow("Latin") << "%HALF%" << "Half-Life 2" << "" << true;
-        QTest::newRow("ё and Ё") << "%ёлк%" << "ЁЛКА" << "" << true;
-        QTest::newRow("ё is not е") << "%елк%" << "Ёлка" << "" << false;
-        QTest::newRow("_ takes one letter") << "п_сни" << "пёсни" << "" << true;
-        QTest::newRow("_ takes exactly one") << "п_сни" << "пессни" << "" << false;
-        QTest::newRow("_ after %") << "%а_" << "бабв" << "" << false;
-        QTest::newRow("_ at the end") << "%а_" << "баб" << "" << true;
-        QTest::newRow("% inside") << "Л%1990" << "Лучшие песни 1990" << "" << true;
-        QTest::newRow("% must give back") << "%ab%abc" << "xabyabcabc" << "" << true;
-        QTest::newRow("anchored") << "песни" << "песни 1990" << "" << false;
-        QTest::newRow("%% and empty") << "%%" << "" << "" << true;
-        QTest::newRow("text missing") << "%x%" << "" << "" << false;
-        QTest::newRow("escaped %") << "100\\%" << "100%" << "\\" << true;
-        QTest::newRow("escaped % is no wildcard") << "100\\%" << "1000" << "\\" << false;
-        QTest::newRow("escaped _") << "a\\_b" << "a_b" << "\\" << true;
-        QTest::newRow("escaped _ is no wildcard") << "a\\_b" << "axb" << "\\" << false;
+        QTest::newRow("Cyrillic lower") << "%песни%"
+                                        << "Лучшие ПЕСНИ"
+                                        << "" << true;
+        QTest::newRow("Cyrillic upper") << "%ПЕСНИ%"
+                                        << "лучшие песни"
+                                        << "" << true;
+        QTest::newRow("Latin") << "%HALF%"
+                               << "Half-Life 2"
+                               << "" << true;
+        QTest::newRow("ё and Ё") << "%ёлк%"
+                                 << "ЁЛКА"
+                                 << "" << true;
+        QTest::newRow("ё is not е") << "%елк%"
+                                    << "Ёлка"
+                                    << "" << false;
+        QTest::newRow("_ takes one letter") << "п_сни"
+                                            << "пёсни"
+                                            << "" << true;
+        QTest::newRow("_ takes exactly one") << "п_сни"
+                                             << "пессни"
+                                             << "" << false;
+        QTest::newRow("_ after %") << "%а_"
+                                   << "бабв"
+                                   << "" << false;
+        QTest::newRow("_ at the end") << "%а_"
+                                      << "баб"
+                                      << "" << true;
+        QTest::newRow("% inside") << "Л%1990"
+                                  << "Лучшие песни 1990"
+                                  << "" << true;
+        QTest::newRow("% must give back") << "%ab%abc"
+                                          << "xabyabcabc"
+                                          << "" << true;
+        QTest::newRow("anchored") << "песни"
+                                  << "песни 1990"
+                                  << "" << false;
+        QTest::newRow("%% and empty") << "%%"
+                                      << ""
+                                      << "" << true;
+        QTest::newRow("text missing") << "%x%"
+                                      << ""
+                                      << "" << false;
+        QTest::newRow("escaped %") << "100\\%"
+                                   << "100%"
+                                   << "\\" << true;
+        QTest::newRow("escaped % is no wildcard") << "100\\%"
+                                                  << "1000"
+                                                  << "\\" << false;
+        QTest::newRow("escaped _") << "a\\_b"
+                                   << "a_b"
+                                   << "\\" << true;
+        QTest::newRow("escaped _ is no wildcard") << "a\\_b"
+                                                  << "axb"
+                                                  << "\\" << false;
         // A typed fragment full of % against the longest name: answered at once, no hang.
         QTest::newRow("many %, no match") << "%a%a%a%a%a%a%a%a%b%" << longName << "" << false;
         QTest::newRow("many %, match") << "%a%a%a%a%a%a%a%a%" << longName << "" << true;
@@ -628,7 +699,8 @@ private slots:
         const auto literal = [](QString s) { return "'" + s.replace('\'', "''") + "'"; };
         QString condition = literal(text) + " like " + literal(pattern);
         if (!escape.isEmpty()) condition += " escape " + literal(escape);
-        Query q({"select count(*) as C from 'base\\SprType.db' where " + condition.toStdString()}, f.open());
+        Query q({"select count(*) as C from 'base\\SprType.db' where " + condition.toStdString()},
+                f.open());
         q.open();
         QCOMPARE(q.field("C").asString(), std::string(matches ? "2" : "0"));
     }
@@ -637,12 +709,14 @@ private slots:
     void russianOrderOfNames() {
         FixtureCatalogue f;
         const auto db = f.open();
-        for (const char* name : {"ель", "Ёж", "Ежевика", "Яблоко", "apple", "Zebra", "ЖУК", "ёрш"}) {
+        for (const char* name :
+             {"ель", "Ёж", "Ежевика", "Яблоко", "apple", "Zebra", "ЖУК", "ёрш"}) {
             Query add({R"(INSERT INTO 'base\SprKategoy.db'(Name))", "Values (:Name)"}, db);
             add.setText("Name", name);
             add.execSql();
         }
-        QCOMPARE(listRows(db, {"select Name as Категория from 'base\\SprKategoy.db'", "order by Категория"}),
+        QCOMPARE(listRows(db, {"select Name as Категория from 'base\\SprKategoy.db'",
+                               "order by Категория"}),
                  (QStringList{"Документы", "Ёж", "Ежевика", "Ёлка", "ель", "ёрш", "ЖУК", "музыка",
                               "Фильмы", "Яблоко", "apple", "Games", "Zebra"}));
     }
@@ -655,8 +729,9 @@ private slots:
         Query q4({}, db);
         runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 5"});
         runCommand(q4, {"Delete from 'base\\SprType.db'", "Where N = 2"});
-        runCommand(q4, {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                        "Values (:Name, :Opisan, :Kategory, :Tip)"},
+        runCommand(q4,
+                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
                    [](Query& q) {
                        q.setText("Name", "Новый");
                        q.setMemo("Opisan", "");
@@ -666,10 +741,13 @@ private slots:
         runCommand(q4, {"INSERT INTO 'base\\SprType.db'(Tip)", "Values (:Tip)"},
                    [](Query& q) { q.setText("Tip", "BD-R"); });
         // Disk 5 and media type 2 were the highest keys: neither comes back.
-        QCOMPARE(sqlRows(f.root(), "SELECT N, Dolg FROM CDBase WHERE Name = 'Новый'"), QStringList{"6|0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Dolg FROM CDBase WHERE Name = 'Новый'"),
+                 QStringList{"6|0"});
         QCOMPARE(sqlRows(f.root(), "SELECT N FROM SprType WHERE Tip = 'BD-R'"), QStringList{"3"});
         // A new disk is available at once.
-        Query available(toLines(QStringList{kS0} + kDiskJoins + QStringList{"Where (Cdbase.Dolg = False)"}), db);
+        Query available(
+            toLines(QStringList{kS0} + kDiskJoins + QStringList{"Where (Cdbase.Dolg = False)"}),
+            db);
         available.open();
         QVERIFY(queryRows(available).contains("Новый|6||False|Фильмы|CD-R"));
     }
@@ -683,8 +761,9 @@ private slots:
         Query q4({}, db);
         const auto lendDisk3 = [&] {
             runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
-            runCommand(q4, {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
-                            "Values (:NomCD, :Dolgnik, :DatN, True)"},
+            runCommand(q4,
+                       {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
+                        "Values (:NomCD, :Dolgnik, :DatN, True)"},
                        [](Query& q) {
                            q.setFloat("NomCD", 3);
                            q.setFloat("Dolgnik", 1);
@@ -695,11 +774,14 @@ private slots:
             Database::Transaction tx(*db);
             lendDisk3();
             // A failing third statement: the unit is abandoned.
-            QVERIFY(failureOf([&] { runCommand(q4, {"update 'base\\SprType.db'", "SET Nope = 1"}); }));
+            QVERIFY(failureOf([&] {
+                runCommand(q4, {"update 'base\\SprType.db'", "SET Nope = 1"});
+            }));
         }
         QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg"), QStringList{"2"});
-        QVERIFY2(FolderSnapshot(f.base()) == before, qPrintable(FolderSnapshot(f.base()).describe().join(", ")));
+        QVERIFY2(FolderSnapshot(f.base()) == before,
+                 qPrintable(FolderSnapshot(f.base()).describe().join(", ")));
 
         {
             Database::Transaction tx(*db);
@@ -707,16 +789,18 @@ private slots:
             tx.commit();
         }
         QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"1"});
-        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg WHERE NomCD = 3 AND Dolg"), QStringList{"1"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg WHERE NomCD = 3 AND Dolg"),
+                 QStringList{"1"});
     }
 
     // A list read only in part (a long disk list) goes on reading after a unit of work on
     // the same connection was rolled back or committed.
     void partlyReadListSurvivesTransactions() {
         FixtureCatalogue f;
-        sqlRows(f.root(),
-                "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 500) "
-                "INSERT INTO CDBase(Name, Opisan, Kategory, Tip) SELECT 'Диск ' || i, '', 1, 1 FROM k");
+        sqlRows(
+            f.root(),
+            "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 500) "
+            "INSERT INTO CDBase(Name, Opisan, Kategory, Tip) SELECT 'Диск ' || i, '', 1, 1 FROM k");
         const auto db = f.open();
         Query list({"select N, Name from 'base\\CDBase.db'"}, db);
         list.open();
@@ -735,41 +819,50 @@ private slots:
 
     void brokenCatalogue_data() {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("bytes");   // written as the file's contents, unless
-        QTest::addColumn<QString>("schema");     // the file is made by SQLite with this schema
-        QTest::addColumn<bool>("remove");        // or the file is removed
+        QTest::addColumn<QByteArray>("bytes");  // written as the file's contents, unless
+        QTest::addColumn<QString>("schema");    // the file is made by SQLite with this schema
+        QTest::addColumn<bool>("remove");       // or the file is removed
         QTest::addColumn<store::Error::Kind>("kind");
         QTest::addColumn<QString>("message");
 
         using K = Error::Kind;
-        QTest::newRow("disks file missing") << "CDBase.DB" << QByteArray() << "" << true << K::Missing
-                                            << "Не найден файл таблицы CDBase.DB в папке %BASE%.";
-        QTest::newRow("debtors file missing") << "SprDolgnik.db" << QByteArray() << "" << true << K::Missing
-                                              << "Не найден файл таблицы SprDolgnik.db в папке %BASE%.";
-        QTest::newRow("text file") << "SprDolgnik.db" << QByteArray("это не таблица, а письмо\n") << ""
-                                   << false << K::NotCatalogue
-                                   << "Файл %BASE%/SprDolgnik.db не является таблицей каталога Korvalen.";
-        QTest::newRow("short file") << "CDBase.DB" << QByteArray("abc") << "" << false << K::NotCatalogue
-                                    << "Файл %BASE%/CDBase.DB не является таблицей каталога Korvalen.";
+        QTest::newRow("disks file missing")
+            << "CDBase.DB" << QByteArray() << "" << true << K::Missing
+            << "Не найден файл таблицы CDBase.DB в папке %BASE%.";
+        QTest::newRow("debtors file missing")
+            << "SprDolgnik.db" << QByteArray() << "" << true << K::Missing
+            << "Не найден файл таблицы SprDolgnik.db в папке %BASE%.";
+        QTest::newRow("text file")
+            << "SprDolgnik.db" << QByteArray("это не таблица, а письмо\n") << "" << false
+            << K::NotCatalogue
+            << "Файл %BASE%/SprDolgnik.db не является таблицей каталога Korvalen.";
+        QTest::newRow("short file")
+            << "CDBase.DB" << QByteArray("abc") << "" << false << K::NotCatalogue
+            << "Файл %BASE%/CDBase.DB не является таблицей каталога Korvalen.";
         QTest::newRow("Paradox table")
-            << "SprType.db" << QByteArray::fromHex("2200000800020000000000000000000000000000") << "" << false
-            << K::NotCatalogue << "Файл %BASE%/SprType.db — таблица Paradox прежней программы";
+            << "SprType.db" << QByteArray::fromHex("2200000800020000000000000000000000000000") << ""
+            << false << K::NotCatalogue
+            << "Файл %BASE%/SprType.db — таблица Paradox прежней программы";
         QTest::newRow("empty file") << "Dolg.DB" << QByteArray("") << "" << false << K::NotCatalogue
                                     << "В файле %BASE%/Dolg.DB нет таблицы Dolg";
-        QTest::newRow("other SQLite table") << "SprKategoy.db" << QByteArray() << "CREATE TABLE Other(x)"
-                                            << false << K::NotCatalogue
-                                            << "В файле %BASE%/SprKategoy.db нет таблицы SprKategoy";
-        QTest::newRow("field missing") << "SprType.db" << QByteArray()
-                                       << "CREATE TABLE SprType(N INTEGER PRIMARY KEY AUTOINCREMENT)" << false
-                                       << K::NotCatalogue << "В таблице %BASE%/SprType.db нет поля Tip.";
+        QTest::newRow("other SQLite table")
+            << "SprKategoy.db" << QByteArray() << "CREATE TABLE Other(x)" << false
+            << K::NotCatalogue << "В файле %BASE%/SprKategoy.db нет таблицы SprKategoy";
+        QTest::newRow("field missing")
+            << "SprType.db" << QByteArray()
+            << "CREATE TABLE SprType(N INTEGER PRIMARY KEY AUTOINCREMENT)" << false
+            << K::NotCatalogue << "В таблице %BASE%/SprType.db нет поля Tip.";
         QTest::newRow("logical of another type")
             << "Dolg.DB" << QByteArray()
-            << "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, DatK DATE, Dolg BOOLEAN)" << false
-            << K::NotCatalogue << "В таблице %BASE%/Dolg.DB поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL.";
+            << "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, DatK DATE, Dolg "
+               "BOOLEAN)"
+            << false << K::NotCatalogue
+            << "В таблице %BASE%/Dolg.DB поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL.";
         QTest::newRow("key not the row key")
-            << "SprDolgnik.db" << QByteArray() << "CREATE TABLE SprDolgnik(N INTEGER, Dolgnik TEXT)" << false
-            << K::NotCatalogue
-            << "В таблице %BASE%/SprDolgnik.db поле N объявлено как INTEGER, а должно быть INTEGER PRIMARY KEY AUTOINCREMENT.";
+            << "SprDolgnik.db" << QByteArray() << "CREATE TABLE SprDolgnik(N INTEGER, Dolgnik TEXT)"
+            << false << K::NotCatalogue
+            << "В таблице %BASE%/SprDolgnik.db поле N объявлено как INTEGER, а должно быть INTEGER "
+               "PRIMARY KEY AUTOINCREMENT.";
     }
 
     void brokenCatalogue() {
@@ -786,7 +879,8 @@ private slots:
             sqlite3* raw = nullptr;
             sqlite3_open(target.c_str(), &raw);
             const store::ConnectionHandle db(raw);
-            QCOMPARE(sqlite3_exec(raw, schema.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(raw, schema.toUtf8().constData(), nullptr, nullptr, nullptr),
+                     SQLITE_OK);
         } else if (!remove) {
             QFile out(QString::fromStdString(target.string()));
             QVERIFY(out.open(QIODevice::WriteOnly));
@@ -804,11 +898,13 @@ private slots:
     void rejectedStatements_data() {
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("message");
-        QTest::newRow("malformed") << QStringList{"select from 'base\\CDBase.db'"}
-                                   << "Ошибка в запросе к таблице CDBase.db: near \"from\": syntax error.\n\n"
-                                      "select from 'base\\CDBase.db'";
-        QTest::newRow("unknown field") << QStringList{"update 'base\\SprType.db'", "SET Nope = 'x'", "Where N = 1"}
-                                       << "Неизвестное поле Nope в запросе к таблице SprType.db.";
+        QTest::newRow("malformed")
+            << QStringList{"select from 'base\\CDBase.db'"}
+            << "Ошибка в запросе к таблице CDBase.db: near \"from\": syntax error.\n\n"
+               "select from 'base\\CDBase.db'";
+        QTest::newRow("unknown field")
+            << QStringList{"update 'base\\SprType.db'", "SET Nope = 'x'", "Where N = 1"}
+            << "Неизвестное поле Nope в запросе к таблице SprType.db.";
         QTest::newRow("unknown field in an insert")
             << QStringList{"INSERT INTO 'base\\SprType.db'(Nope)", "Values (1)"}
             << "Неизвестное поле Nope в запросе к таблице SprType.db.";
@@ -879,7 +975,8 @@ private slots:
         const auto e = failureOf([&] { q.execSql(); });
         QVERIFY(e);
         QCOMPARE(e->kind(), Error::Kind::DiskFull);
-        QVERIFY2(messageOf(e).contains("Недостаточно места на диске: изменение таблицы CDBase.db не записано."),
+        QVERIFY2(messageOf(e).contains(
+                     "Недостаточно места на диске: изменение таблицы CDBase.db не записано."),
                  qPrintable(messageOf(e)));
         QVERIFY(FolderSnapshot(f.base()) == before);
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
