@@ -65,14 +65,16 @@ struct ColumnInfo {
 // The key must be SQLite's own row key, and a logical or date field must carry the
 // declared type by which the store reads it as "True"/"False" or dd.MM.yyyy; another
 // type would read as 1/0 and the lent flag would never read "True".
-void checkField(const std::string& file, const FieldDef& f, const std::vector<ColumnInfo>& columns) {
-    const auto column = std::find_if(columns.begin(), columns.end(),
-                                     [&](const ColumnInfo& c) { return equalsNoCase(c.name, f.name); });
+void checkField(const std::string& file, const FieldDef& f,
+                const std::vector<ColumnInfo>& columns) {
+    const auto column = std::find_if(columns.begin(), columns.end(), [&](const ColumnInfo& c) {
+        return equalsNoCase(c.name, f.name);
+    });
     if (column == columns.end())
         throw Error(Error::Kind::NotCatalogue,
                     "В таблице " + file + " нет поля " + std::string(f.name) + ".");
-    const bool typeMatters = f.kind == FieldKind::Key || f.kind == FieldKind::Logical ||
-                             f.kind == FieldKind::Date;
+    const bool typeMatters =
+        f.kind == FieldKind::Key || f.kind == FieldKind::Logical || f.kind == FieldKind::Date;
     const std::string_view expected =
         f.kind == FieldKind::Key ? std::string_view("INTEGER") : sqlType(f.kind);
     if (typeMatters && (!equalsNoCase(column->type, expected) ||
