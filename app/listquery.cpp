@@ -1,5 +1,7 @@
 #include "listquery.h"
 
+#include "layoutqueries.h"
+
 void ListQuery::setLines(const QStringList& lines) {
     close();
     std::vector<std::string> text;
@@ -63,4 +65,11 @@ double ListQuery::number(const QString& field) const {
 
 void ListQuery::fetchMore(int count) {
     if (query_.fetchMore(count) > 0) emit rowsFetched();
+}
+
+ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner) {
+    auto* list = new ListQuery(owner);
+    list->setObjectName(query);
+    list->setLines(layoutQueryLines(window, query));
+    return list;
 }

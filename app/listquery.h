@@ -49,3 +49,6 @@ private:
     store::Query query_;
     bool fetchAll_ = false;
 };
+
+// A list query of a window, named query and with its statement as laid out; closed.
+ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner);

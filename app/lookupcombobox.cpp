@@ -35,6 +35,12 @@ void LookupComboBox::choose(int row) {
     });
 }
 
+void LookupComboBox::standOn(int row) {
+    if (!query_ || !query_->setCurrentRow(row)) return;
+    chosen_ = query_->text(listField_);
+    showCurrentRow();
+}
+
 void LookupComboBox::showCurrentRow() {
     const QSignalBlocker blocker(this);
     setCurrentIndex(query_ && query_->isOpen() ? query_->currentRow() : -1);

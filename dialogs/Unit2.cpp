@@ -1,17 +1,61 @@
 #include "Unit2.h"
 
+#include "Unit1.h"
+#include "commandquery.h"
+#include "dialogwindow.h"
 #include "layoutqueries.h"
 #include "listquery.h"
+#include "ui_Unit2.h"
 
 TForm2* Form2 = nullptr;
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+TForm2::TForm2(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm2>()) {
     Form2 = this;
-    setWindowTitle(QStringLiteral("Отдать диск"));
-    Query1 = new ListQuery(this);
-    Query1->setLines(layoutQueryLines(QStringLiteral("Unit2"), QStringLiteral("Query1")));
+    initResources();
+    ui->setupUi(this);
+    setFixedDialogWindow(*this, {185, 124});
+    Query1 = createLayoutListQuery(QStringLiteral("Unit2"), QStringLiteral("Query1"), this);
+    ui->DBLookupComboBox1->bind(Query1, QStringLiteral("Dolgnik"));
     Query1->open();
+    onClick(this, ui->BitBtn1, &TForm2::Button1Click);
+    onClick(this, ui->BitBtn2, &TForm2::Button2Click);
     FormCreate();
 }
 
-void TForm2::FormCreate() { Query1->open(); }
+TForm2::~TForm2() {
+    if (Form2 == this) Form2 = nullptr;
+}
+
+void TForm2::FormCreate() {
+    Query1->open();
+}
+
+void TForm2::Button1Click() {
+    ListQuery& disks = *Form1->Query5;
+    if (command::refuseEmpty(disks, command::emptyDiskList())) return;
+    if (command::refuseEmpty(*Query1, command::emptyDebtors())) return;
+    const QString diskKey = disks.text(QStringLiteral("N"));
+    const auto diskNumber = static_cast<double>(disks.integer(QStringLiteral("N")));
+    const auto debtor = static_cast<double>(Query1->integer(QStringLiteral("N")));
+    // The flag and the loan row change together or not at all.
+    command::asOneUnit([&] {
+        command::execute(Form1->Query4, {QStringLiteral("update 'base\\CDBase.db'"),
+                                         QStringLiteral("SET Dolg = True"),
+                                         QStringLiteral("Where N = ") + diskKey});
+        command::execute(
+            Form1->Query4,
+            {QStringLiteral("Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)"),
+             QStringLiteral("Values (:NomCD, :Dolgnik, :DatN, True)")},
+            [&](store::Query& q) {
+                q.setFloat("NomCD", diskNumber);
+                q.setFloat("Dolgnik", debtor);
+                q.setDate("DatN", store::Date::today());
+            });
+    });
+    disks.reopen();
+    done(QDialog::Accepted);
+}
+
+void TForm2::Button2Click() {
+    done(QDialog::Rejected);
+}

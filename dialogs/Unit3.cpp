@@ -1,23 +1,149 @@
 #include "Unit3.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <QTextDocument>
+
+#include "Unit1.h"
+#include "commandquery.h"
+#include "dialogwindow.h"
 #include "layoutqueries.h"
 #include "listquery.h"
+#include "messages.h"
+#include "ui_Unit3.h"
 
 TForm3* Form3 = nullptr;
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+namespace {
+
+// Makes the entry whose key is key the box's choice; an unknown key changes nothing.
+void standOnKey(LookupComboBox& box, const QString& keyField, int64_t key) {
+    const int row = box.query()->findRow(keyField, QString::number(key));
+    if (row >= 0) box.standOn(row);
+}
+
+QString windows1251(const QByteArray& bytes) {
+    QStringDecoder decoder("windows-1251");
+    return decoder.isValid() ? decoder.decode(bytes) : QString::fromLatin1(bytes);
+}
+
+// The memo's text exactly as it holds it (no-break spaces kept), lines joined by CR LF.
+QString memoText(const QPlainTextEdit& memo) {
+    QString text = memo.document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text;
+}
+
+}  // namespace
+
+QString descriptionFromFile(QByteArray bytes) {
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0) bytes.truncate(nul);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) text = windows1251(bytes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
     Form3 = this;
-    setWindowTitle(QStringLiteral("Добавление/редактирование диска"));
-    Query1 = new ListQuery(this);
-    Query1->setLines(layoutQueryLines(QStringLiteral("Unit3"), QStringLiteral("Query1")));
-    Query2 = new ListQuery(this);
-    Query2->setLines(layoutQueryLines(QStringLiteral("Unit3"), QStringLiteral("Query2")));
+    initResources();
+    ui->setupUi(this);
+    setFixedDialogWindow(*this, {216, 248});
+    Query1 = createLayoutListQuery(QStringLiteral("Unit3"), QStringLiteral("Query1"), this);
+    Query2 = createLayoutListQuery(QStringLiteral("Unit3"), QStringLiteral("Query2"), this);
+    ui->DBLookupComboBox1->bind(Query1, QStringLiteral("Name"));
+    ui->DBLookupComboBox2->bind(Query2, QStringLiteral("Tip"));
     Query1->open();
     Query2->open();
+    OpenDialog1 = [](TForm3& dialog) { return QFileDialog::getOpenFileName(&dialog); };
+    onClick(this, ui->BitBtn1, &TForm3::Button3Click);
+    onClick(this, ui->BitBtn2, &TForm3::Button4Click);
+    onClick(this, ui->BitBtn3, &TForm3::Button1Click);
     FormCreate();
+}
+
+TForm3::~TForm3() {
+    if (Form3 == this) Form3 = nullptr;
 }
 
 void TForm3::FormCreate() {
     Query1->open();
     Query2->open();
+}
+
+void TForm3::startOnDisk(int64_t diskKey) {
+    store::Query keys({"select Kategory, Tip from \"base\\CDBase.db\"", "Where N = :N"});
+    keys.setFloat("N", static_cast<double>(diskKey));
+    keys.open();
+    if (keys.currentRow() < 0) return;
+    standOnKey(*ui->DBLookupComboBox1, QStringLiteral("Num"), keys.field("Kategory").asInteger());
+    standOnKey(*ui->DBLookupComboBox2, QStringLiteral("N"), keys.field("Tip").asInteger());
+}
+
+void TForm3::Button1Click() {
+    const QString path = OpenDialog1(*this);
+    if (path.isEmpty()) return;
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        messages().error(QStringLiteral("Не удалось прочитать файл \"%1\".\nОписание не изменено.")
+                             .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    ui->Memo1->setPlainText(descriptionFromFile(std::move(bytes)));
+}
+
+void TForm3::Button3Click() {
+    done(QDialog::Rejected);
+}
+
+void TForm3::Button4Click() {
+    const QString name = ui->LabeledEdit1->text();
+    if (name.isEmpty() || name == QLatin1String(" ")) {
+        messages().information(QStringLiteral("Введите название диска!"));
+        done(QDialog::Rejected);
+        return;
+    }
+    ListQuery& disks = *Form1->Query5;
+    if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
+    if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
+    if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
+    const QStringList lines =
+        EditMode ? QStringList{QStringLiteral("Update \"base\\CDBase.db\""),
+                               QStringLiteral("SET Name = :Name, Opisan = :Opisan, "
+                                              "Kategory = :Kategory, Tip = :Tip"),
+                               QStringLiteral("Where N = ") + disks.text(QStringLiteral("N"))}
+                 : QStringList{
+                       QStringLiteral("INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)"),
+                       QStringLiteral("Values (:Name, :Opisan, :Kategory, :Tip)")};
+    const QString description = memoText(*ui->Memo1);
+    command::execute(Form1->Query4, lines, [&](store::Query& q) {
+        q.setText("Name", name.toStdString());
+        q.setMemo("Opisan", description.toStdString());
+        q.setFloat("Kategory", Query1->number(QStringLiteral("Num")));
+        q.setFloat("Tip", Query2->number(QStringLiteral("N")));
+    });
+    disks.reopen();
+    done(QDialog::Accepted);
+}
+
+void TForm3::FormCloseQuery(bool& CanClose) {
+    ui->LabeledEdit1->clear();
+    ui->Memo1->clear();
+    CanClose = true;
+}
+
+void TForm3::done(int result) {
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (canClose) QDialog::done(result);
 }

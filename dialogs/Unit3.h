@@ -1,18 +1,55 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
 
+namespace Ui {
+class TForm3;
+}
 class ListQuery;
 
-// The disk editor: adds a disk or edits the current one.
+// The disk editor: adds a disk (EditMode false) or edits the current disk of the
+// main window's list (EditMode true).
 class TForm3 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm3(QWidget* parent = nullptr);
-    ListQuery* Query1;  // categories by name
-    ListQuery* Query2;  // media types by name
+    ~TForm3() override;
+
+    std::unique_ptr<Ui::TForm3> ui;
+    ListQuery* Query1;  // categories by name, DBLookupComboBox1
+    ListQuery* Query2;  // media types by name, DBLookupComboBox2
 
     void FormCreate();
+    void Button1Click();  // "Загрузить описание из файла"
+    void Button3Click();  // "Отмена"
+    void Button4Click();  // "Сохранить"
+    void FormCloseQuery(bool& CanClose);
+
+    // Stands the two boxes on the category and media type the disk has now, so a
+    // save that touches neither box keeps them.
+    void startOnDisk(int64_t diskKey);
+
+    // The file chosen in the file-open dialog; empty when the user cancels.
+    std::function<QString(TForm3&)> OpenDialog1;
+    // Shows the dialog modally and returns when it is closed. Tests replace how,
+    // answering the dialog in place.
+    std::function<void(TForm3&)> showModal = [](TForm3& dialog) { dialog.exec(); };
+    void ShowModal() { showModal(*this); }
+
+    // Every close, whichever way, runs FormCloseQuery.
+    void done(int result) override;
+    // Escape does not close the dialog (and no button is the default): only its
+    // buttons do.
+    void reject() override {}
 };
 
 extern TForm3* Form3;
+
+// A description file's bytes as the editor takes them: up to the first NUL byte,
+// UTF-8 when they are valid UTF-8 and Windows-1251 otherwise, every line end
+// (CR LF, lone CR, lone LF) made CR LF.
+QString descriptionFromFile(QByteArray bytes);

@@ -1,7 +1,6 @@
 #include "catalogue.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 
 #include "error.h"
@@ -36,16 +35,22 @@ const std::array<TableDef, 5> kTables = {{
 const std::array<TableDef, 5>& catalogueTables() { return kTables; }
 const TableDef& diskTable() { return kTables[0]; }
 
+namespace {
+
+// Not std::tolower: the locale that Qt sets at start must not change how names compare.
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
 std::string asciiLower(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out) c = lowerAscii(c);
     return out;
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return lowerAscii(x) == lowerAscii(y);
            });
 }
 

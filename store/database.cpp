@@ -1,5 +1,6 @@
 #include "database.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -54,6 +55,36 @@ void checkIsSqliteFile(const fs::path& file) {
 
 std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
+// A field as the table file declares it.
+struct ColumnInfo {
+    std::string name;
+    std::string type;
+    bool primaryKey;
+};
+
+// The key must be SQLite's own row key, and a logical or date field must carry the
+// declared type by which the store reads it as "True"/"False" or dd.MM.yyyy; another
+// type would read as 1/0 and the lent flag would never read "True".
+void checkField(const std::string& file, const FieldDef& f,
+                const std::vector<ColumnInfo>& columns) {
+    const auto column = std::find_if(columns.begin(), columns.end(), [&](const ColumnInfo& c) {
+        return equalsNoCase(c.name, f.name);
+    });
+    if (column == columns.end())
+        throw Error(Error::Kind::NotCatalogue,
+                    "В таблице " + file + " нет поля " + std::string(f.name) + ".");
+    const bool typeMatters =
+        f.kind == FieldKind::Key || f.kind == FieldKind::Logical || f.kind == FieldKind::Date;
+    const std::string_view expected =
+        f.kind == FieldKind::Key ? std::string_view("INTEGER") : sqlType(f.kind);
+    if (typeMatters && (!equalsNoCase(column->type, expected) ||
+                        (f.kind == FieldKind::Key && !column->primaryKey)))
+        throw Error(Error::Kind::NotCatalogue,
+                    "В таблице " + file + " поле " + std::string(f.name) + " объявлено " +
+                        (column->type.empty() ? "без типа" : "как " + column->type) +
+                        ", а должно быть " + std::string(sqlType(f.kind)) + ".");
+}
+
 }  // namespace
 
 std::string notCatalogueFileMessage(const fs::path& file) {
@@ -86,8 +117,12 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     sqlite3_busy_timeout(raw, 2000);
     if (registerTextFunctions(raw) != SQLITE_OK)
         throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
+    // The main file is read before any other is attached: attaching reads its schema,
+    // and a fault of the main file must not be blamed on the file being attached.
+    db->verifyTable(diskTable());
     db->attachAll();
-    db->verifyTables();
+    for (const auto& t : catalogueTables())
+        if (&t != &diskTable()) db->verifyTable(t);
     return db;
 }
 
@@ -109,52 +144,70 @@ void Database::attachAll() {
     }
 }
 
-void Database::verifyTables() const {
-    for (const auto& t : catalogueTables()) {
-        const std::string sql =
-            "SELECT name FROM " + quoted(t.schema) + ".pragma_table_info(" + "'" + std::string(t.table) + "')";
-        sqlite3_stmt* raw = nullptr;
-        int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-        StatementHandle stmt(raw);
-        std::vector<std::string> columns;
-        if (rc == SQLITE_OK) {
-            while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-                columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
-        }
-        const std::string file = findFileNoCase(baseDir_, t.fileName)->string();
-        if (rc != SQLITE_DONE) {
-            if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
-                throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
-            throw errorFor(rc, {std::string(t.fileName)}, {});
-        }
-        if (columns.empty())
-            throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
-                                                       std::string(t.table) + ": " +
-                                                       notCatalogueFileMessage(file));
-        for (const auto& f : t.fields) {
-            bool found = false;
-            for (const auto& c : columns) found = found || equalsNoCase(c, f.name);
-            if (!found)
-                throw Error(Error::Kind::NotCatalogue, "В таблице " + file + " нет поля " +
-                                                           std::string(f.name) + ".");
-        }
+void Database::verifyTable(const TableDef& t) const {
+    const std::string sql = "SELECT name, type, pk FROM " + quoted(t.schema) +
+                            ".pragma_table_info('" + std::string(t.table) + "')";
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    StatementHandle stmt(raw);
+    std::vector<ColumnInfo> columns;
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+            columns.push_back({reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)),
+                               reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)),
+                               sqlite3_column_int(raw, 2) != 0});
     }
+    const auto found = findFileNoCase(baseDir_, t.fileName);
+    const std::string file = (found ? *found : baseDir_ / std::string(t.fileName)).string();
+    if (rc != SQLITE_DONE) {
+        if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
+            throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
+        throw errorFor(rc, {std::string(t.fileName)}, {});
+    }
+    if (columns.empty())
+        throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
+                                                   std::string(t.table) + ": " +
+                                                   notCatalogueFileMessage(file));
+    for (const auto& f : t.fields) checkField(file, f, columns);
 }
 
 std::shared_ptr<Database> Database::defaultDatabase() {
     auto& slot = defaultSlot();
-    if (!slot) slot = open(fs::current_path() / std::string(kBaseFolder));
+    if (slot) return slot;
+    std::error_code ec;
+    const fs::path cwd = fs::current_path(ec);  // fails once the folder has been removed
+    if (ec)
+        throw Error(Error::Kind::Missing, "Не найдена папка каталога " + std::string(kBaseFolder) +
+                                              ": рабочая папка программы удалена или недоступна.");
+    slot = open(cwd / std::string(kBaseFolder));
     return slot;
 }
 
 void Database::resetDefault() { defaultSlot().reset(); }
 
-Prepared Database::prepare(std::string_view statement) const {
-    Translation t = translate(statement, [](std::string_view file) -> std::optional<std::string> {
+namespace {
+
+// Table paths become the attached schema's table.
+Translation translateForCatalogue(std::string_view statement) {
+    static const auto sqlNames = [] {  // "schema"."table", in the order of the tables
+        std::vector<std::string> names;
+        for (const TableDef& t : catalogueTables())
+            names.push_back(quoted(t.schema) + "." + quoted(t.table));
+        return names;
+    }();
+    return translate(statement, [](std::string_view file) -> std::optional<std::string> {
         const TableDef* def = tableForFile(file);
         if (!def) return std::nullopt;
-        return quoted(def->schema) + "." + quoted(def->table);
+        return sqlNames[static_cast<size_t>(def - catalogueTables().data())];
     });
+}
+
+}  // namespace
+
+std::string sqliteSql(std::string_view statement) { return translateForCatalogue(statement).sql; }
+
+Prepared Database::prepare(std::string_view statement) const {
+    Translation t = translateForCatalogue(statement);
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0,
@@ -207,10 +260,16 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
         default:
             break;
     }
+    // SELECT, UPDATE and DELETE say "no such column: F", INSERT "table T has no column named F".
     constexpr std::string_view kNoColumn = "no such column: ";
+    constexpr std::string_view kNoColumnNamed = " has no column named ";
+    std::string unknownField;
     if (engine.rfind(kNoColumn, 0) == 0)
-        return Error(Error::Kind::Statement, "Неизвестное поле " +
-                                                 engine.substr(kNoColumn.size()) +
+        unknownField = engine.substr(kNoColumn.size());
+    else if (const auto at = engine.find(kNoColumnNamed); at != std::string::npos)
+        unknownField = engine.substr(at + kNoColumnNamed.size());
+    if (!unknownField.empty())
+        return Error(Error::Kind::Statement, "Неизвестное поле " + unknownField +
                                                  " в запросе к таблице " + where + "." + text);
     return Error(Error::Kind::Statement,
                  "Ошибка в запросе к таблице " + where + ": " + engine + "." + text);

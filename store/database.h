@@ -11,6 +11,8 @@
 
 namespace store {
 
+struct TableDef;
+
 // A prepared statement of the program's dialect, with the table files it names.
 struct Prepared {
     StatementHandle stmt;
@@ -64,11 +66,14 @@ public:
 private:
     explicit Database(std::filesystem::path baseDir);
     void attachAll();
-    void verifyTables() const;
+    void verifyTable(const TableDef& table) const;
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
 };
+
+// The SQL that Database::prepare hands to SQLite for a statement of ours.
+std::string sqliteSql(std::string_view statement);
 
 // The message for a file in base/ that is not one of our tables.
 std::string notCatalogueFileMessage(const std::filesystem::path& file);

@@ -35,39 +35,42 @@ bool introducesTable(std::string_view word) {
 
 }  // namespace
 
+Token nextToken(std::string_view s, size_t& i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t j = i + 1;
+    Token::Kind kind;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+        while (j < s.size() && (s[j] == ' ' || s[j] == '\t' || s[j] == '\r' || s[j] == '\n' ||
+                                s[j] == '\f' || s[j] == '\v'))
+            ++j;
+        kind = Token::Kind::Space;
+    } else if (c == '-' && j < s.size() && s[j] == '-') {
+        while (j < s.size() && s[j] != '\n') ++j;
+        kind = Token::Kind::Space;
+    } else if (c == '\'' || c == '"') {
+        j = quotedEnd(s, i);
+        kind = c == '\'' ? Token::Kind::SingleQuoted : Token::Kind::DoubleQuoted;
+    } else if (c == ':' && j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) {
+        while (j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) ++j;
+        kind = Token::Kind::Parameter;
+    } else if (isDigit(c) ||
+               (c == '.' && j < s.size() && isDigit(static_cast<unsigned char>(s[j])))) {
+        while (j < s.size() && (isDigit(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
+        kind = Token::Kind::Number;
+    } else if (isWordByte(c)) {
+        while (j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) ++j;
+        kind = Token::Kind::Word;
+    } else {
+        kind = Token::Kind::Punct;
+    }
+    const Token token{kind, s.substr(i, j - i)};
+    i = j;
+    return token;
+}
+
 std::vector<Token> tokenize(std::string_view s) {
     std::vector<Token> out;
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t j = i + 1;
-        Token::Kind kind;
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-            while (j < s.size() && (s[j] == ' ' || s[j] == '\t' || s[j] == '\r' || s[j] == '\n' ||
-                                    s[j] == '\f' || s[j] == '\v'))
-                ++j;
-            kind = Token::Kind::Space;
-        } else if (c == '-' && j < s.size() && s[j] == '-') {
-            while (j < s.size() && s[j] != '\n') ++j;
-            kind = Token::Kind::Space;
-        } else if (c == '\'' || c == '"') {
-            j = quotedEnd(s, i);
-            kind = c == '\'' ? Token::Kind::SingleQuoted : Token::Kind::DoubleQuoted;
-        } else if (c == ':' && j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) {
-            while (j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) ++j;
-            kind = Token::Kind::Parameter;
-        } else if (isDigit(c) || (c == '.' && j < s.size() && isDigit(static_cast<unsigned char>(s[j])))) {
-            while (j < s.size() && (isDigit(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
-            kind = Token::Kind::Number;
-        } else if (isWordByte(c)) {
-            while (j < s.size() && isWordByte(static_cast<unsigned char>(s[j]))) ++j;
-            kind = Token::Kind::Word;
-        } else {
-            kind = Token::Kind::Punct;
-        }
-        out.push_back({kind, s.substr(i, j - i)});
-        i = j;
-    }
+    for (size_t i = 0; i < s.size();) out.push_back(nextToken(s, i));
     return out;
 }
 
@@ -89,7 +92,8 @@ Translation translate(std::string_view statement, const TableResolver& resolve) 
     Translation t;
     t.sql.reserve(statement.size() + 32);
     std::string_view lastWord;  // the last keyword-like token before this one, spaces skipped
-    for (const Token& tok : tokenize(statement)) {
+    for (size_t i = 0; i < statement.size();) {
+        const Token tok = nextToken(statement, i);
         if (tok.kind == Token::Kind::Space) {
             t.sql += tok.text;
             continue;
@@ -99,8 +103,8 @@ Translation translate(std::string_view statement, const TableResolver& resolve) 
                 auto sqlName = resolve(*file);
                 if (!sqlName)
                     throw Error(Error::Kind::Statement,
-                                "Неизвестная таблица " + std::string(tok.text) +
-                                    " в запросе:\n" + std::string(statement));
+                                "Неизвестная таблица " + std::string(tok.text) + " в запросе:\n" +
+                                    std::string(statement));
                 t.tableFiles.push_back(*file);
                 t.sql += *sqlName;
                 lastWord = {};
@@ -121,7 +125,8 @@ Translation translate(std::string_view statement, const TableResolver& resolve) 
 
 std::vector<std::string> parameterNames(std::string_view statement) {
     std::vector<std::string> names;
-    for (const Token& tok : tokenize(statement)) {
+    for (size_t i = 0; i < statement.size();) {
+        const Token tok = nextToken(statement, i);
         if (tok.kind != Token::Kind::Parameter) continue;
         std::string name(tok.text.substr(1));
         bool seen = false;

@@ -19,6 +19,8 @@ struct Token {
 };
 
 std::vector<Token> tokenize(std::string_view sql);
+// The token that starts at i (i < sql.size()); i moves past it.
+Token nextToken(std::string_view sql, size_t& i);
 
 // The file name inside a quoted table path such as 'base\CDBase.db', if it is one.
 std::optional<std::string> tablePathFileName(const Token& token);

@@ -30,9 +30,13 @@ std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw) 
         return false;
     };
     for (const auto& r : raw) {
-        std::string name = r;
-        for (int n = 1; taken(foldCase(name)); ++n) name = r + "_" + std::to_string(n);
-        folded.push_back(foldCase(name));
+        const std::string base = foldCase(r);  // the suffix is ASCII: folded as it is
+        std::string name = r, key = base;
+        for (int n = 1; taken(key); ++n) {
+            name = r + "_" + std::to_string(n);
+            key = base + "_" + std::to_string(n);
+        }
+        folded.push_back(std::move(key));
         names.push_back(std::move(name));
     }
     return names;
@@ -72,21 +76,29 @@ std::string Query::text() const {
 
 void Query::textChanged() {
     params_.clear();
-    for (auto& name : store::parameterNames(text())) {
-        Param p;
-        p.name = std::move(name);
-        params_.push_back(std::move(p));
+    paramsFound_ = false;  // found on first use, not once per added line
+}
+
+std::vector<Query::Param>& Query::params() const {
+    if (!paramsFound_) {
+        for (auto& name : store::parameterNames(text())) {
+            Param p;
+            p.name = std::move(name);
+            params_.push_back(std::move(p));
+        }
+        paramsFound_ = true;
     }
+    return params_;
 }
 
 std::vector<std::string> Query::parameterNames() const {
     std::vector<std::string> names;
-    for (const auto& p : params_) names.push_back(p.name);
+    for (const auto& p : params()) names.push_back(p.name);
     return names;
 }
 
 Query::Param& Query::param(std::string_view name) {
-    for (auto& p : params_)
+    for (auto& p : params())
         if (sameName(p.name, name)) return p;
     throw Error(Error::Kind::Statement,
                 "В запросе нет параметра :" + std::string(name) + ":\n" + text());
@@ -170,7 +182,7 @@ void Query::open() {
         close();
         throw;
     }
-    current_ = rows_.empty() ? -1 : 0;
+    current_ = rowCount_ == 0 ? -1 : 0;
 }
 
 void Query::execSql() {
@@ -187,7 +199,9 @@ void Query::close() {
     stmt_.reset();
     open_ = false;
     columns_.clear();
-    rows_.clear();
+    cells_.clear();
+    texts_.clear();
+    rowCount_ = 0;
     current_ = -1;
 }
 
@@ -218,20 +232,28 @@ bool Query::fetchRow() {
         stmt_.reset();
         throw e;
     }
-    std::vector<Value> row;
-    row.reserve(columns_.size());
     for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
+        Cell& c = cells_.emplace_back();
         switch (sqlite3_column_type(s, i)) {
-            case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, i))); break;
-            case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(s, i)); break;
-            case SQLITE_NULL: row.emplace_back(); break;
+            case SQLITE_INTEGER:
+                c.type = Value::Type::Integer;
+                c.integer = sqlite3_column_int64(s, i);
+                break;
+            case SQLITE_FLOAT:
+                c.type = Value::Type::Float;
+                c.number = sqlite3_column_double(s, i);
+                break;
+            case SQLITE_NULL: break;
             default: {
                 const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-                row.emplace_back(std::string(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+                c.type = Value::Type::Text;
+                c.integer = static_cast<int64_t>(texts_.size());
+                c.textSize = static_cast<uint32_t>(sqlite3_column_bytes(s, i));
+                if (t) texts_.append(t, c.textSize);
             }
         }
     }
-    rows_.push_back(std::move(row));
+    ++rowCount_;
     return true;
 }
 
@@ -246,7 +268,7 @@ void Query::fetchAll() {
     }
 }
 
-void Query::first() { current_ = rows_.empty() ? -1 : 0; }
+void Query::first() { current_ = rowCount_ == 0 ? -1 : 0; }
 
 void Query::next() {
     if (current_ < 0) return;
@@ -258,7 +280,7 @@ void Query::next() {
 
 bool Query::eof() const { return current_ < 0 || current_ >= fetchedRows(); }
 
-bool Query::isEmpty() { return rows_.empty(); }
+bool Query::isEmpty() { return rowCount_ == 0; }
 
 bool Query::moveTo(int row) {
     if (row < 0) return false;
@@ -283,10 +305,31 @@ Field Query::field(std::string_view name) const {
     return fieldAt(current_, col);
 }
 
-Field Query::fieldAt(int row, int column) const { return Field(rows_[row][column], columns_[column].kind); }
+const Query::Cell& Query::cell(int row, int column) const {
+    return cells_[static_cast<size_t>(row) * columns_.size() + static_cast<size_t>(column)];
+}
+
+Value Query::valueAt(int row, int column) const {
+    const Cell& c = cell(row, column);
+    switch (c.type) {
+        case Value::Type::Integer: return Value(c.integer);
+        case Value::Type::Float: return Value(c.number);
+        case Value::Type::Text:
+            return Value(texts_.substr(static_cast<size_t>(c.integer), c.textSize));
+        case Value::Type::Null: break;
+    }
+    return Value();
+}
+
+Field Query::fieldAt(int row, int column) const {
+    return Field(valueAt(row, column), columns_[column].kind);
+}
 
 std::string Query::text(int row, int column) const {
-    return rows_[row][column].asString(columns_[column].kind);
+    const Cell& c = cell(row, column);
+    if (c.type == Value::Type::Text && columns_[column].kind == ColumnKind::Plain)
+        return texts_.substr(static_cast<size_t>(c.integer), c.textSize);
+    return valueAt(row, column).asString(columns_[column].kind);
 }
 
 }  // namespace store

@@ -72,7 +72,7 @@ public:
     bool moveTo(int row);                        // false when there is no such row
 
     // Rows read so far; more are read on demand.
-    int fetchedRows() const { return static_cast<int>(rows_.size()); }
+    int fetchedRows() const { return rowCount_; }
     bool canFetchMore() const { return stmt_ != nullptr; }
     int fetchMore(int count);
     void fetchAll();
@@ -92,6 +92,13 @@ private:
         std::string name;
         ColumnKind kind;
     };
+    // A field of a fetched row; text lies in texts_, so a row costs no allocation.
+    struct Cell {
+        Value::Type type = Value::Type::Null;
+        uint32_t textSize = 0;
+        int64_t integer = 0;  // a whole number, or where the text starts in texts_
+        double number = 0;
+    };
     struct Param {
         std::string name;
         ParamKind kind = ParamKind::Text;
@@ -101,14 +108,18 @@ private:
     };
 
     void textChanged();
+    std::vector<Param>& params() const;
     Param& param(std::string_view name);
     Prepared prepareBound();
     void readColumns();
     bool fetchRow();
+    const Cell& cell(int row, int column) const;
+    Value valueAt(int row, int column) const;
     std::shared_ptr<Database> databaseForRun();
 
     std::vector<std::string> lines_;
-    std::vector<Param> params_;
+    mutable std::vector<Param> params_;
+    mutable bool paramsFound_ = true;
     std::shared_ptr<Database> db_;
     bool ownDb_ = false;
 
@@ -116,7 +127,9 @@ private:
     StatementHandle stmt_;
     std::vector<std::string> tableFiles_;
     std::vector<Column> columns_;
-    std::vector<std::vector<Value>> rows_;
+    std::vector<Cell> cells_;  // row after row
+    std::string texts_;
+    int rowCount_ = 0;
     int current_ = -1;
     int rowsAffected_ = 0;
 };

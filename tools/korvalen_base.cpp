@@ -5,6 +5,7 @@
 #include <string>
 
 #include "catalogue.h"
+#include "catalogue_import.h"
 #include "catalogue_tools.h"
 #include "error.h"
 
@@ -14,7 +15,9 @@ int usage() {
     std::cerr << "Использование:\n"
                  "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
                  "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
-                 "  korvalen-base check ПАПКА               проверка каталога\n";
+                 "  korvalen-base check ПАПКА               проверка каталога\n"
+                 "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
+                 "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n";
     return 2;
 }
 
@@ -29,10 +32,31 @@ int check(const std::string& dir) {
     return 1;
 }
 
+// korvalen-base import OLD NEW [--codepage N]
+int import(int argc, char** argv) {
+    if (argc != 4 && argc != 6) return usage();
+    tools::ImportOptions options;
+    if (argc == 6) {
+        char* end = nullptr;
+        const long cp = std::strtol(argv[5], &end, 10);
+        if (std::strcmp(argv[4], "--codepage") != 0 || *end != '\0' || cp <= 0 || cp > 65535)
+            return usage();
+        options.codePage = static_cast<int>(cp);
+    }
+    try {
+        std::cout << tools::describe(tools::importCatalogue(argv[2], argv[3], options));
+        return 0;
+    } catch (const store::Error& e) {
+        std::cerr << "korvalen-base: " << e.what() << "\nНовый каталог не создан.\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
+    if (std::strcmp(argv[1], "import") == 0) return import(argc, argv);
     const std::string command = argv[1];
     const std::string dir = argv[2];
     try {

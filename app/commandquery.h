@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "query.h"
+
+class ListQuery;
+
+// How the commands drive the command query: every write and in-use count of the
+// program runs through these.
+namespace command {
+
+using Parameters = std::function<void(store::Query&)>;
+
+// One write: close, clear, add the lines, set the parameters, execute, close.
+void execute(store::Query& query, const QStringList& lines, const Parameters& parameters = {});
+
+// An in-use count: the lines opened as a result; returns the text of column. The
+// query stays open on the count.
+QString count(store::Query& query, const QStringList& lines, const QString& column);
+
+// Runs work as one unit on the catalogue: if any statement in it fails, none of
+// them stays done.
+void asOneUnit(const std::function<void()>& work);
+
+// A text to splice between single quotes: every quote in it doubled, so the
+// literal holds the text exactly as typed.
+QString quotedLiteral(const QString& text);
+
+// True, after telling the user message, when list has no row to act on.
+bool refuseEmpty(const ListQuery& list, const QString& message);
+
+// Refusals in the program's own words.
+QString emptyDiskList();
+QString emptyCategories();
+QString emptyMediaTypes();
+QString emptyDebtors();
+
+}  // namespace command

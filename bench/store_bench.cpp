@@ -1,0 +1,226 @@
+// The store against the floor that SQLite sets: the same statements, as the
+// store hands them to SQLite, prepared and stepped with the raw API on the same
+// connection. Also our Unicode `like` against SQLite's built-in one.
+#include <benchmark/benchmark.h>
+
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "catalogue.h"
+#include "catalogues.h"
+#include "database.h"
+#include "error.h"
+#include "query.h"
+#include "statements.h"
+#include "table_reporter.h"
+
+namespace {
+
+using store::Database;
+
+constexpr int kRows = 40;  // what the grid shows first
+
+struct Case {
+    std::string name;
+    std::vector<std::string> lines;
+    std::vector<std::pair<std::string, double>> floats;  // in binding order
+};
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> list = {
+        {"disk_list", bench::diskListLayout(), {}},
+        // A fragment that is in about one name of fourteen, and one that is in none:
+        // then the whole table is scanned, as while a fragment is typed wrong.
+        {"filter4_хит", bench::filterAll(4, "хит"), {}},
+        {"filter4_ёлк", bench::filterAll(4, "ёлк"), {}},
+        {"filter2", bench::filterAll(2), {{"Num", 3}}},
+        {"filter6", bench::filterAll(6), {{"N", 2}, {"Num", 3}}},
+    };
+    return list;
+}
+
+const std::vector<std::string>& likeFragments() {
+    static const std::vector<std::string> list = {"хит", "ЁЛК", "hit"};
+    return list;
+}
+
+std::string likeItem(const std::string& fragment) {
+    return "%" + fragment + "%";
+}
+
+std::shared_ptr<Database> database(int disks) {
+    static std::map<int, std::shared_ptr<Database>> open;
+    auto& db = open[disks];
+    if (!db) db = Database::open(bench::demoCatalogue(disks) / std::string(store::kBaseFolder));
+    return db;
+}
+
+// The disk table's file on a connection of its own, with nothing registered:
+// SQLite's built-in `like`.
+sqlite3* plainConnection(int disks) {
+    static std::map<int, store::ConnectionHandle> open;
+    auto& db = open[disks];
+    if (!db) {
+        const auto file = database(disks)->baseDir() / std::string(store::diskTable().fileName);
+        sqlite3* raw = nullptr;
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+        db.reset(raw);
+    }
+    return db.get();
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& line : lines) out += (out.empty() ? "" : "\n") + line;
+    return out;
+}
+
+// What every reader of a row does at least: ask each column for its value.
+int64_t readRow(sqlite3_stmt* s) {
+    int64_t sum = 0;
+    for (int i = 0, n = sqlite3_column_count(s); i < n; ++i) {
+        switch (sqlite3_column_type(s, i)) {
+            case SQLITE_INTEGER:
+                sum += sqlite3_column_int64(s, i);
+                break;
+            case SQLITE_FLOAT:
+                sum += static_cast<int64_t>(sqlite3_column_double(s, i));
+                break;
+            case SQLITE_NULL:
+                break;
+            default:
+                sum += reinterpret_cast<intptr_t>(sqlite3_column_text(s, i));
+                sum += sqlite3_column_bytes(s, i);
+        }
+    }
+    return sum;
+}
+
+// A filter rebuild as the window does it: new text, parameters, open, first rows.
+void storeOpen(benchmark::State& state, const Case& c, int disks) {
+    const auto db = database(disks);
+    store::Query q({}, db);
+    for (auto _ : state) {
+        q.clearSql();
+        for (const auto& line : c.lines) q.addLine(line);
+        for (const auto& [name, value] : c.floats) q.setFloat(name, value);
+        q.open();
+        q.fetchMore(kRows - q.fetchedRows());
+        benchmark::DoNotOptimize(q.fetchedRows());
+    }
+    state.counters["rows"] = q.fetchedRows();
+}
+
+void floorOpen(benchmark::State& state, const Case& c, int disks) {
+    const auto db = database(disks);
+    const std::string sql = store::sqliteSql(joined(c.lines));
+    std::vector<std::pair<std::string, double>> params;
+    for (const auto& [name, value] : c.floats) params.emplace_back(":" + name, value);
+    int rows = 0;
+    for (auto _ : state) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v3(db->handle(), sql.data(), static_cast<int>(sql.size()), 0, &raw,
+                               nullptr) != SQLITE_OK) {
+            state.SkipWithError(sqlite3_errmsg(db->handle()));
+            break;
+        }
+        store::StatementHandle stmt(raw);
+        for (const auto& [name, value] : params)
+            sqlite3_bind_double(raw, sqlite3_bind_parameter_index(raw, name.c_str()), value);
+        int64_t sum = 0;
+        for (rows = 0; rows < kRows && sqlite3_step(raw) == SQLITE_ROW; ++rows) sum += readRow(raw);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["rows"] = rows;
+}
+
+void likeScan(benchmark::State& state, sqlite3* db, const std::string& fragment) {
+    const std::string sql = "SELECT count(*) FROM CDBase WHERE Name LIKE '%" + fragment + "%'";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+        state.SkipWithError(sqlite3_errmsg(db));
+        return;
+    }
+    store::StatementHandle stmt(raw);
+    int64_t matches = 0;
+    for (auto _ : state) {
+        sqlite3_reset(raw);
+        if (sqlite3_step(raw) != SQLITE_ROW) {
+            state.SkipWithError(sqlite3_errmsg(db));
+            break;
+        }
+        matches = sqlite3_column_int64(raw, 0);
+    }
+    state.counters["matches"] = static_cast<double>(matches);
+}
+
+std::string benchName(std::string_view side, std::string_view item, int disks) {
+    std::string name(side);
+    name.append("/").append(item).append("/").append(std::to_string(disks));
+    return name;
+}
+
+void registerAll() {
+    for (int disks : bench::benchSizes()) {
+        bench::demoCatalogue(disks);  // made before anything is timed
+        for (const Case& c : cases()) {
+            benchmark::RegisterBenchmark(benchName("store", c.name, disks).c_str(), storeOpen, c,
+                                         disks)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark(benchName("floor", c.name, disks).c_str(), floorOpen, c,
+                                         disks)
+                ->Unit(benchmark::kMicrosecond);
+        }
+        for (const auto& fragment : likeFragments()) {
+            const std::string item = likeItem(fragment);
+            benchmark::RegisterBenchmark(
+                benchName("like_unicode", item, disks).c_str(),
+                [=](auto& state) { likeScan(state, database(disks)->handle(), fragment); })
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(
+                benchName("like_builtin", item, disks).c_str(),
+                [=](auto& state) { likeScan(state, plainConnection(disks), fragment); })
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
+}  // namespace
+
+// The store's part of start-up, for measuring memory: the catalogue in base/
+// under the working directory, the disk list opened and its first rows read.
+int openDiskList() {
+    try {
+        store::Query q(bench::diskListLayout());
+        q.open();
+        q.fetchMore(kRows - q.fetchedRows());
+        return q.fetchedRows() > 0 ? 0 : 1;
+    } catch (const store::Error& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+}
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--open-disk-list") return openDiskList();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    try {
+        registerAll();
+    } catch (const store::Error& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    std::vector<std::string> order;
+    for (const Case& c : cases()) order.push_back(c.name);
+    for (const auto& fragment : likeFragments()) order.push_back(likeItem(fragment));
+    bench::TableReporter reporter(order);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

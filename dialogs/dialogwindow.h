@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QPushButton>
+
+#include "guarded.h"
+
+// A dialog window as the program lays them out: fixed size at a fixed place on the
+// screen, a caption without title-bar buttons.
+inline void setFixedDialogWindow(QDialog& dialog, QPoint position) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    dialog.setFixedSize(dialog.size());
+    dialog.move(position);
+}
+
+// Wires a button of the dialog to its click handler.
+template <class Dialog>
+void onClick(Dialog* dialog, QPushButton* button, void (Dialog::*handler)()) {
+    QObject::connect(button, &QPushButton::clicked, dialog,
+                     [dialog, handler] { guarded([dialog, handler] { (dialog->*handler)(); }); });
+}

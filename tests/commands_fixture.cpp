@@ -1,0 +1,126 @@
+#include "commands_fixture.h"
+
+#include <QDir>
+#include <QTest>
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "catalogue.h"
+#include "database.h"
+#include "listquery.h"
+#include "query.h"
+#include "ui_Unit1.h"
+#include "value.h"
+
+void RecordingBoxes::information(const QString& text) {
+    shown << "information: " + text;
+}
+
+bool RecordingBoxes::confirm(const QString& text) {
+    shown << "confirm: " + text;
+    return answers.isEmpty() ? true : answers.takeFirst();
+}
+
+void RecordingBoxes::error(const QString& text) {
+    shown << "error: " + text;
+}
+
+namespace {
+
+constexpr const char* kCatalogue[] = {
+    "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES"
+    " (1, 'Фильмы'), (2, 'Музыка'), (3, 'Игры'), (4, 'Документы')",
+    "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (1, 'CD-R'), (2, 'DVD-R'), (3, 'Blu-ray')",
+    "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES"
+    " (1, 'Петров Пётр'), (2, 'Иванов Иван'), (3, 'Сидоров Сидор')",
+    "INSERT INTO main.CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES"
+    " (1, 'Матрица', 'Фильм о выборе', 1, 2, 1),"
+    " (2, 'Битлз', 'Лучшие песни' || char(13, 10) || 'Два диска', 2, 1, 0),"
+    " (3, 'Тетрис', '', 3, 1, 0)",
+    "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES"
+    " (1, 1, '2024-03-01', NULL, 1), (2, 2, '2024-01-10', '2024-01-20', 0)",
+};
+
+}  // namespace
+
+CommandsFixture::CommandsFixture() : previousDir_(QDir::currentPath()) {
+    store::createCatalogue(dir_.path().toStdString());
+    {
+        auto db = store::Database::open((dir_.path() + "/base").toStdString());
+        for (const char* sql : kCatalogue) db->execRaw(sql);
+    }
+    QDir::setCurrent(dir_.path());
+    store::Database::resetDefault();
+    setMessages(&boxes);
+    form1_ = std::make_unique<TForm1>();
+    form2_ = std::make_unique<TForm2>();
+    form3_ = std::make_unique<TForm3>();
+    // Whatever a settings file beside the test restored: the whole disk list.
+    Ui::TForm1& ui = *form1_->ui;
+    ui.RadioButton1->setChecked(true);
+    for (QCheckBox* box : {ui.CheckBox1, ui.CheckBox2, ui.CheckBox4}) box->setChecked(false);
+}
+
+CommandsFixture::~CommandsFixture() {
+    form3_.reset();
+    form2_.reset();
+    form1_.reset();
+    setMessages(nullptr);
+    store::Database::resetDefault();
+    QDir::setCurrent(previousDir_);
+}
+
+void CommandsFixture::raw(const char* sql) {
+    store::Database::defaultDatabase()->execRaw(sql);
+}
+
+QStringList CommandsFixture::rows(const QString& statement) {
+    store::Query query({statement.toStdString()});
+    query.open();
+    QStringList out;
+    for (; !query.eof(); query.next()) {
+        QStringList fields;
+        for (int c = 0; c < query.columnCount(); ++c)
+            fields << QString::fromStdString(query.text(query.currentRow(), c));
+        out << fields.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+bool CommandsFixture::select(ListQuery& list, const QString& field, const QString& value) {
+    const int row = list.findRow(field, value);
+    return row >= 0 && list.setCurrentRow(row);
+}
+
+QStringList CommandsFixture::lines(const store::Query& query) {
+    QStringList out;
+    for (const auto& line : query.lines()) out << QString::fromStdString(line);
+    return out;
+}
+
+QString CommandsFixture::today() {
+    return QString::fromStdString(store::Date::today().display());
+}
+
+ReopenSpy::ReopenSpy() {
+    auto watch = [this](ListQuery* list, const QString& name) {
+        connections_ << QObject::connect(list, &ListQuery::opened,
+                                         [this, name] { opened << name; });
+    };
+    TForm1& f = *Form1;
+    watch(f.Query1, "Query1");
+    watch(f.Query2, "Query2");
+    watch(f.Query3, "Query3");
+    watch(f.Query5, "Query5");
+    watch(f.Query6, "Query6");
+    watch(f.Query7, "Query7");
+    watch(f.Query8, "Query8");
+    watch(Form2->Query1, "Form2.Query1");
+    watch(Form3->Query1, "Form3.Query1");
+    watch(Form3->Query2, "Form3.Query2");
+}
+
+ReopenSpy::~ReopenSpy() {
+    for (const auto& c : connections_) QObject::disconnect(c);
+}

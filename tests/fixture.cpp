@@ -1,0 +1,135 @@
+#include "fixture.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "catalogue.h"
+#include "sqlite_handle.h"
+
+namespace fixture {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The rows of the header comment, in SQLite's own SQL.
+constexpr const char* kFixtureRows = R"sql(
+INSERT INTO SprKategoy(Num, Name) VALUES
+  (1, 'Фильмы'), (2, 'музыка'), (3, 'Ёлка'), (4, 'Документы'), (5, 'Games');
+INSERT INTO SprType(N, Tip) VALUES
+  (1, 'CD-R'), (2, 'DVD-R');
+INSERT INTO SprDolgnik(N, Dolgnik) VALUES
+  (1, 'Иванов Сергей'), (2, 'ёлкина мария'), (3, 'Егоров Пётр');
+INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
+  (1, 'Матрица', 'Фильм.' || char(13, 10) || 'Два диска.', 1, 2, TRUE),
+  (2, 'Лучшие песни 1990', 'Сборник хитов.', 2, 1, FALSE),
+  (3, 'Новогодние ПЕСНИ', '', 3, 1, FALSE),
+  (4, 'Half-Life 2', 'Игра.', 5, 2, FALSE),
+  (5, 'Потерянный диск', 'Категории нет.', 99, 1, FALSE);
+INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
+  (1, 1, '2024-03-01', NULL, TRUE),
+  (2, 3, '2024-01-10', '2024-02-01', FALSE);
+)sql";
+
+std::string readAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Made once per process and copied for each test: making five SQLite files waits for
+// the disk several times, a copy does not.
+const fs::path& fixtureTemplate() {
+    static QTemporaryDir dir;
+    static const fs::path root = [] {
+        const fs::path r = dir.path().toStdString();
+        makeFixtureCatalogue(r);
+        return r;
+    }();
+    return root;
+}
+
+}  // namespace
+
+void makeFixtureCatalogue(const fs::path& root) {
+    store::createCatalogue(root);
+    const auto db = store::Database::open(root / std::string(store::kBaseFolder));
+    store::Database::Transaction tx(*db);
+    db->execRaw(kFixtureRows);
+    tx.commit();
+}
+
+FixtureCatalogue::FixtureCatalogue() {
+    fs::copy(fixtureTemplate() / std::string(store::kBaseFolder), base(),
+             fs::copy_options::recursive);
+}
+
+fs::path FixtureCatalogue::root() const {
+    return fs::path(dir.path().toStdString());
+}
+
+fs::path FixtureCatalogue::base() const {
+    return root() / std::string(store::kBaseFolder);
+}
+
+std::shared_ptr<store::Database> FixtureCatalogue::open() const {
+    return store::Database::open(base());
+}
+
+QStringList sqlRows(const fs::path& root, const std::string& sql) {
+    const auto db = store::Database::open(root / std::string(store::kBaseFolder));
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db->handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw db->errorFor(sqlite3_errcode(db->handle()), {}, sql);
+    const store::StatementHandle stmt(raw);
+    QStringList rows;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        QStringList values;
+        for (int i = 0; i < sqlite3_column_count(raw); ++i) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
+            values << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
+        }
+        rows << values.join('|');
+    }
+    if (rc != SQLITE_DONE) throw db->errorFor(rc, {}, sql);
+    return rows;
+}
+
+QStringList queryRows(store::Query& query) {
+    query.fetchAll();
+    QStringList rows;
+    for (int r = 0; r < query.fetchedRows(); ++r) {
+        QStringList values;
+        for (int c = 0; c < query.columnCount(); ++c)
+            values << QString::fromStdString(query.text(r, c));
+        rows << values.join('|');
+    }
+    return rows;
+}
+
+ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir)
+    : previous_(fs::current_path()) {
+    fs::current_path(dir);
+    store::Database::resetDefault();
+}
+
+ScopedWorkingDirectory::~ScopedWorkingDirectory() {
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+    store::Database::resetDefault();
+}
+
+FolderSnapshot::FolderSnapshot(const fs::path& dir) {
+    for (const auto& entry : fs::directory_iterator(dir))
+        files.emplace_back(entry.path().filename().string(), readAll(entry.path()));
+    std::sort(files.begin(), files.end());
+}
+
+QStringList FolderSnapshot::describe() const {
+    QStringList out;
+    for (const auto& [name, bytes] : files)
+        out << QString::fromStdString(name) + ": " + QString::number(bytes.size()) + " bytes";
+    return out;
+}
+
+}  // namespace fixture

@@ -1,0 +1,987 @@
+// The catalogue store against the fixture catalogue (fixture.h names its rows): the
+// program's statements as the windows and commands write them, the naming of result
+// columns, values, parameters, text comparison, keys, the default database, transactions,
+// and every failure with its message and the table files left as they were.
+#include <QtTest>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "catalogue.h"
+#include "database.h"
+#include "dialect.h"
+#include "fixture.h"
+#include "query.h"
+#include "text.h"
+
+using fixture::FixtureCatalogue;
+using fixture::FolderSnapshot;
+using fixture::queryRows;
+using fixture::ScopedWorkingDirectory;
+using fixture::sqlRows;
+using store::Database;
+using store::Error;
+using store::Query;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(store::Error::Kind)
+
+namespace {
+
+std::vector<std::string> toLines(const QStringList& lines) {
+    std::vector<std::string> out;
+    for (const auto& l : lines) out.push_back(l.toStdString());
+    return out;
+}
+
+QStringList columnsOf(const Query& q) {
+    QStringList names;
+    for (int c = 0; c < q.columnCount(); ++c) names << QString::fromStdString(q.columnName(c));
+    return names;
+}
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
+// The error an action raises, if any.
+std::optional<Error> failureOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+QString messageOf(const std::optional<Error>& e) {
+    return e ? QString::fromUtf8(e->what()) : QStringLiteral("(no error)");
+}
+
+// The join lines of the disk list, as the filter writes them (no blanks at the ends).
+const QStringList kDiskJoins = {
+    R"(FROM "base\CDBase.DB" Cdbase)",        R"(INNER JOIN "base\SprKategoy.db" Sprkategoy)",
+    "ON  (Cdbase.Kategory = Sprkategoy.Num)", R"(INNER JOIN "base\SprType.db" Sprtype)",
+    "ON  (Cdbase.Tip = Sprtype.N)",
+};
+const QString kS0 =
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
+const QString kS1 = kS0 + ", SprKategoy.Num";
+const QString kS2 = kS0 + ", SprType.N";
+const QString kS3 = kS0 + ", SprKategoy.Num, SprType.N";
+
+// The reference books in the Russian order of their names, as key|name.
+const QStringList kCategoriesByName = {"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"};
+const QStringList kMediaTypesByName = {"1|CD-R", "2|DVD-R"};
+const QStringList kDebtorsByName = {"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей"};
+
+const QStringList kDiskListColumns = {"Name", "N", "Opisan", "Dolg", "Name_1", "Tip"};
+
+// The fixture's disks as the unfiltered disk list reads them (disk 5 has no category).
+const QStringList kDiskListRows = {
+    "Матрица|1|Фильм.\r\nДва диска.|True|Фильмы|DVD-R",
+    "Лучшие песни 1990|2|Сборник хитов.|False|музыка|CD-R",
+    "Новогодние ПЕСНИ|3||False|Ёлка|CD-R",
+    "Half-Life 2|4|Игра.|False|Games|DVD-R",
+};
+
+// The lent-disks list of the main window.
+const QStringList kLentDisksLines = {
+    "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, Sprkategoy.Name, "
+    "Dolg.Dolg",
+    R"(FROM "base\Dolg.DB" Dolg)",
+    R"(   INNER JOIN "base\CDBase.DB" Cdbase)",
+    "   ON  (Dolg.NomCD = Cdbase.N)  ",
+    R"(   INNER JOIN "base\SprDolgnik.db" Sprdolgnik)",
+    "   ON  (Dolg.Dolgnik = Sprdolgnik.N)  ",
+    R"(   INNER JOIN "base\SprKategoy.db" Sprkategoy)",
+    "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
+    R"(   INNER JOIN "base\SprType.db" Sprtype)",
+    "   ON  (Cdbase.Tip = Sprtype.N)  ",
+    "Where Dolg.Dolg = True",
+};
+
+}  // namespace
+
+class StoreTest : public QObject {
+    Q_OBJECT
+
+private:
+    // Every row of a list statement run on db.
+    static QStringList listRows(const std::shared_ptr<Database>& db, const QStringList& lines) {
+        Query q(toLines(lines), db);
+        q.open();
+        return queryRows(q);
+    }
+
+    // Steps 1 to 3 of the command protocol: close, clear, add the lines.
+    static void prepareCommand(Query& q4, const QStringList& lines) {
+        q4.close();
+        q4.clearSql();
+        for (const auto& line : lines) q4.addLine(line.toStdString());
+    }
+
+    // One write of the command protocol: the lines, the parameters, execute, close.
+    static void runCommand(Query& q4, const QStringList& lines,
+                           const std::function<void(Query&)>& setParameters = {}) {
+        prepareCommand(q4, lines);
+        if (setParameters) setParameters(q4);
+        q4.execSql();
+        q4.close();
+    }
+
+    // An in-use count of the reference-book deletes: the one column read as text.
+    static QString inUseCount(Query& q4, const QStringList& lines, const char* alias) {
+        prepareCommand(q4, lines);
+        q4.open();
+        return QString::fromStdString(q4.field(alias).asString());
+    }
+
+private slots:
+    // --- The list statements of the windows ---------------------------------------------
+
+    void listStatements_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("columns");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<bool>("ordered");
+
+        QTest::newRow("categories grid")
+            << QStringList{"select Num, Name as Категория from 'base\\SprKategoy.db'",
+                           "order by Категория"}
+            << QStringList{"Num", "Категория"} << kCategoriesByName << true;
+        QTest::newRow("media types grid")
+            << QStringList{"select N, Tip as Носитель from 'base\\SprType.db'", "order by Носитель"}
+            << QStringList{"N", "Носитель"} << kMediaTypesByName << true;
+        QTest::newRow("debtors grid")
+            << QStringList{"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'",
+                           "order by Должник"}
+            << QStringList{"n", "Должник"} << kDebtorsByName << true;
+        QTest::newRow("disk list")
+            << QStringList{kS0,
+                           R"(FROM "base\CDBase.DB" Cdbase)",
+                           R"(   INNER JOIN "base\SprKategoy.db" Sprkategoy)",
+                           "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
+                           R"(   INNER JOIN "base\SprType.db" Sprtype)",
+                           "   ON  (Cdbase.Tip = Sprtype.N)  "}
+            << kDiskListColumns << kDiskListRows << false;
+        QTest::newRow("lent disks")
+            << kLentDisksLines
+            << QStringList{"NomCD", "DatN", "Name", "Dolgnik", "Tip", "Name_1", "Dolg"}
+            << QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True"} << false;
+        QTest::newRow("filter media types")
+            << QStringList{R"(select * from "base\SprType.db")", "order by tip"}
+            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
+        QTest::newRow("filter categories")
+            << QStringList{R"(select * from "base\SprKategoy.db")", "order by Name"}
+            << QStringList{"Num", "Name"} << kCategoriesByName << true;
+        QTest::newRow("lend dialog debtors")
+            << QStringList{"SELECT *", R"(FROM "base\SprDolgnik.db" )", "ORDER BY Dolgnik"}
+            << QStringList{"N", "Dolgnik"} << kDebtorsByName << true;
+        QTest::newRow("editor categories")
+            << QStringList{"select * from 'base\\sprkategoy.db'", "order by name"}
+            << QStringList{"Num", "Name"} << kCategoriesByName << true;
+        QTest::newRow("editor media types")
+            << QStringList{"select * from 'base\\sprtype.db'", "order by tip"}
+            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
+    }
+
+    void listStatements() {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, columns);
+        QFETCH(QStringList, rows);
+        QFETCH(bool, ordered);
+        FixtureCatalogue f;
+        Query q(toLines(lines), f.open());
+        q.open();
+        // Names are looked up without regard to case, so only the letters must agree.
+        const QStringList got = columnsOf(q);
+        QCOMPARE(got.size(), columns.size());
+        for (int i = 0; i < got.size(); ++i)
+            QVERIFY2(got[i].compare(columns[i], Qt::CaseInsensitive) == 0,
+                     qPrintable(got.join(',')));
+        QCOMPARE(q.currentRow(), 0);
+        const QStringList result = queryRows(q);
+        QCOMPARE(ordered ? result : sorted(result), ordered ? rows : sorted(rows));
+    }
+
+    // The filter's variants: availability, category and media-type keys, name fragment.
+    void diskListFilter_data() {
+        QTest::addColumn<QString>("select");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<double>("num");  // -1: not bound
+        QTest::addColumn<double>("n");
+        QTest::addColumn<QStringList>("disks");
+
+        QTest::newRow("available")
+            << kS0 << "Where (Cdbase.Dolg = False)" << -1.0 << -1.0 << QStringList{"2", "3", "4"};
+        QTest::newRow("lent") << kS0 << "Where (Cdbase.Dolg = True)" << -1.0 << -1.0
+                              << QStringList{"1"};
+        QTest::newRow("category") << kS1 << "Where SprKategoy.Num = :Num" << 2.0 << -1.0
+                                  << QStringList{"2"};
+        QTest::newRow("media type")
+            << kS2 << "Where SprType.N = :N" << -1.0 << 1.0 << QStringList{"2", "3"};
+        QTest::newRow("both keys, available")
+            << kS3 << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = False)"
+            << 3.0 << 1.0 << QStringList{"3"};
+        QTest::newRow("name, Cyrillic case")
+            << kS0 << "Where CDBase.Name like '%песни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
+        QTest::newRow("name, lent")
+            << kS0 << "Where (CDBase.Name like '%МАТР%') and (Cdbase.Dolg = True)" << -1.0 << -1.0
+            << QStringList{"1"};
+        QTest::newRow("keys and Latin name")
+            << kS3
+            << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (CDBase.Name like '%half%')"
+            << 5.0 << 2.0 << QStringList{"4"};
+        QTest::newRow("category and name, available")
+            << kS3
+            << "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%ПЕСНИ%') and (Cdbase.Dolg = "
+               "False)"
+            << 2.0 << -1.0 << QStringList{"2"};
+        QTest::newRow("empty fragment") << kS0 << "Where CDBase.Name like '%%'" << -1.0 << -1.0
+                                        << QStringList{"1", "2", "3", "4"};
+        QTest::newRow("one-character wildcard")
+            << kS0 << "Where CDBase.Name like '%п_сни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
+    }
+
+    void diskListFilter() {
+        QFETCH(QString, select);
+        QFETCH(QString, condition);
+        QFETCH(double, num);
+        QFETCH(double, n);
+        QFETCH(QStringList, disks);
+        FixtureCatalogue f;
+        Query q(toLines(QStringList{select} + kDiskJoins + QStringList{condition}), f.open());
+        if (n >= 0) q.setFloat("N", n);
+        if (num >= 0) q.setFloat("Num", num);
+        q.open();
+        QStringList keys;
+        for (q.first(); !q.eof(); q.next()) keys << QString::fromStdString(q.field("N").asString());
+        QCOMPARE(sorted(keys), disks);
+        // Whatever the variant adds, N stays the disk key and Name_1 the category.
+        QCOMPARE(columnsOf(q).mid(0, 6), kDiskListColumns);
+        if (select == kS3) QCOMPARE(columnsOf(q).mid(6), (QStringList{"Num", "N_1"}));
+    }
+
+    // --- The commands' statements through the command query ----------------------------
+
+    void diskEditorSavesAndDiskDelete() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        Query q4({}, db);
+        const std::string name = "Диск \"Лучшее\" it's";
+        const std::string memo = "Первая строка\r\nвторая строка\r\n";
+        runCommand(q4,
+                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
+                   [&](Query& q) {
+                       q.setText("Name", name);
+                       q.setMemo("Opisan", memo);
+                       q.setFloat("Kategory", 3);
+                       q.setFloat("Tip", 2);
+                   });
+        // A new key, the flag False by default, text and memo stored as given.
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Kategory, Tip, Dolg FROM CDBase WHERE N = 6"),
+                 QStringList{"6|3|2|0"});
+        Query check({"select Name, Opisan, Dolg from 'base\\CDBase.db' where N = 6"}, db);
+        check.open();
+        QCOMPARE(check.field("Name").asString(), name);
+        QCOMPARE(check.field("Opisan").asString(), memo);
+        QCOMPARE(check.field("Dolg").asString(), std::string("False"));
+
+        runCommand(
+            q4,
+            {R"(Update "base\CDBase.db")",
+             "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip", "Where N = 6"},
+            [](Query& q) {
+                q.setText("Name", " пробелы ");
+                q.setMemo("Opisan", "");
+                q.setFloat("Kategory", 1);
+                q.setFloat("Tip", 1);
+            });
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Name, Opisan, Kategory, Tip FROM CDBase WHERE N = 6"),
+                 QStringList{"6| пробелы ||1|1"});
+
+        // Deleting a lent disk leaves its loan; the lent-disks list drops it.
+        runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 1"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase WHERE N = 1"), QStringList{"0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"),
+                 QStringList{"1|1"});
+        QVERIFY(listRows(db, kLentDisksLines).isEmpty());
+    }
+
+    void lendAndTakeBack() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        Query q4({}, db);
+        const store::Date day{2024, 12, 31};
+        // Lend disk 3 to debtor 2.
+        runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
+        runCommand(q4,
+                   {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
+                    "Values (:NomCD, :Dolgnik, :DatN, True)"},
+                   [&](Query& q) {
+                       q.setFloat("NomCD", 3);
+                       q.setFloat("Dolgnik", 2);
+                       q.setDate("DatN", day);
+                   });
+        QCOMPARE(sorted(listRows(db, kLentDisksLines)),
+                 (QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True",
+                              "3|31.12.2024|Новогодние ПЕСНИ|ёлкина мария|CD-R|Ёлка|True"}));
+
+        // Take it back the same day.
+        runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = 3"});
+        runCommand(q4,
+                   {R"(Update "base\Dolg.db")", "Set DatK = :DatK, Dolg = False",
+                    "Where (NomCD = :NomCD) and (Dolg = True)"},
+                   [&](Query& q) {
+                       q.setFloat("NomCD", 3);
+                       q.setDate("DatK", day);
+                   });
+        QCOMPARE(q4.rowsAffected(), 1);
+        QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT Dolgnik, DatN, DatK, Dolg FROM Dolg WHERE NomCD = 3"),
+                 QStringList{"2|2024-12-31|2024-12-31|0"});
+        QCOMPARE(listRows(db, kLentDisksLines).size(), 1);
+    }
+
+    void referenceBookCommands_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("nameField");
+        QTest::addColumn<QString>("countLine");
+        QTest::addColumn<QString>("countField");
+        QTest::addColumn<QString>("alias");
+        QTest::addColumn<int>("usedKey");
+        QTest::addColumn<QString>("usedCount");
+        QTest::addColumn<int>("newKey");
+
+        QTest::newRow("categories") << "SprKategoy.db"
+                                    << "SprKategoy"
+                                    << "Num"
+                                    << "Name"
+                                    << R"(Select COUNT(*) as Kat from "base\CDBase.db")"
+                                    << "Kategory"
+                                    << "Kat" << 1 << "1" << 6;
+        QTest::newRow("media types") << "SprType.db"
+                                     << "SprType"
+                                     << "N"
+                                     << "Tip"
+                                     << R"(Select COUNT(*) as T from "base\CDBase.db")"
+                                     << "Tip"
+                                     << "T" << 1 << "3" << 3;
+        QTest::newRow("debtors, returned loan only")
+            << "SprDolgnik.db"
+            << "SprDolgnik"
+            << "N"
+            << "Dolgnik"
+            << R"(Select COUNT(*) as Dolg from "base\Dolg.db")"
+            << "Dolgnik"
+            << "Dolg" << 3 << "1" << 4;
+    }
+
+    void referenceBookCommands() {
+        QFETCH(QString, file);
+        QFETCH(QString, table);
+        QFETCH(QString, key);
+        QFETCH(QString, nameField);
+        QFETCH(QString, countLine);
+        QFETCH(QString, countField);
+        QFETCH(QString, alias);
+        QFETCH(int, usedKey);
+        QFETCH(QString, usedCount);
+        QFETCH(int, newKey);
+        FixtureCatalogue f;
+        Query q4({}, f.open());
+        const QString path = "'base\\" + file + "'";
+        const auto nameOf = [&](int k) {
+            return sqlRows(f.root(), QString("SELECT %1 FROM %2 WHERE %3 = %4")
+                                         .arg(nameField, table, key)
+                                         .arg(k)
+                                         .toStdString());
+        };
+
+        // Add: the name travels as a parameter, quotes and all; a second equal name is fine.
+        const QString added = "O'Brien \"Пётр\"";
+        for (int i = 0; i < 2; ++i)
+            runCommand(
+                q4, {"INSERT INTO " + path + "(" + nameField + ")", "Values (:" + nameField + ")"},
+                [&](Query& q) { q.setText(nameField.toStdString(), added.toStdString()); });
+        QCOMPARE(nameOf(newKey), QStringList{added});
+        QCOMPARE(nameOf(newKey + 1), QStringList{added});
+
+        // Rename: the new name spliced between single quotes, the key kept.
+        runCommand(q4, {"update " + path, "SET " + nameField + " = 'Новое имя'",
+                        "Where " + key + " = " + QString::number(newKey)});
+        QCOMPARE(nameOf(newKey), QStringList{"Новое имя"});
+
+        // In use: the count is not "0", and the next command's first step closes it.
+        QCOMPARE(
+            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(usedKey)},
+                       alias.toUtf8().constData()),
+            usedCount);
+        QVERIFY(q4.isOpen());
+        QCOMPARE(
+            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(newKey)},
+                       alias.toUtf8().constData()),
+            QString("0"));
+        runCommand(q4, {"Delete from " + path, "Where " + key + " = " + QString::number(newKey)});
+        QVERIFY(nameOf(newKey).isEmpty());
+        QCOMPARE(nameOf(newKey + 1), QStringList{added});
+    }
+
+    // --- Table paths and the default database ------------------------------------------
+
+    void tablePathsIgnoreLetterCase_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("single quotes") << "'base\\CDBase.db'";
+        QTest::newRow("double quotes") << "\"base\\CDBase.DB\"";
+        QTest::newRow("all lower") << "'base\\cdbase.db'";
+        QTest::newRow("all upper") << "\"BASE\\CDBASE.DB\"";
+    }
+
+    void tablePathsIgnoreLetterCase() {
+        QFETCH(QString, path);
+        FixtureCatalogue f;
+        // The files on disk in yet another letter case.
+        fs::rename(f.base() / "CDBase.DB", f.base() / "cdBASE.db");
+        fs::rename(f.base() / "SprType.db", f.base() / "SPRTYPE.DB");
+        const auto db = f.open();
+        QCOMPARE(listRows(db, {"select count(*) as C from " + path}), QStringList{"5"});
+        QCOMPARE(listRows(db, {"SELECT c.Name FROM " + path + " c WHERE c.N = 4"}),
+                 QStringList{"Half-Life 2"});
+        QCOMPARE(sorted(listRows(db, QStringList{kS0} + kDiskJoins)), sorted(kDiskListRows));
+    }
+
+    void defaultDatabaseStaysWhereFirstOpened() {
+        FixtureCatalogue first;
+        QTemporaryDir otherDir;
+        const fs::path other = otherDir.path().toStdString();
+        store::createCatalogue(other);  // an empty catalogue elsewhere
+        const QStringList mediaTypes = {"select * from 'base\\SprType.db'", "order by tip"};
+
+        ScopedWorkingDirectory cwd(first.root());
+        Query list(toLines(mediaTypes));
+        list.open();
+        QCOMPARE(queryRows(list).size(), 2);
+
+        // Moving the working directory later (the editor's file dialog) moves no table.
+        fs::current_path(other);
+        list.reopen();
+        QCOMPARE(queryRows(list).size(), 2);
+        Query fresh(toLines(mediaTypes));
+        fresh.open();
+        QCOMPARE(queryRows(fresh).size(), 2);
+        QCOMPARE(Database::defaultDatabase()->baseDir(), first.base());
+
+        // Forgotten, it is found again under the working directory of that moment.
+        Database::resetDefault();
+        fresh.reopen();
+        QCOMPARE(queryRows(fresh).size(), 0);
+    }
+
+    void noCatalogueInWorkingDirectory() {
+        QTemporaryDir empty;
+        ScopedWorkingDirectory cwd(fs::path(empty.path().toStdString()));
+        Query q({"select * from 'base\\SprType.db'"});
+        const auto e = failureOf([&] { q.open(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), Error::Kind::Missing);
+        QVERIFY2(messageOf(e).contains("Не найдена папка каталога " + empty.path() + "/base"),
+                 qPrintable(messageOf(e)));
+        QVERIFY(!q.isOpen());
+        QVERIFY(!fs::exists(fs::path(empty.path().toStdString()) / "base"));  // nothing created
+    }
+
+    // The folder the program was started in was removed before the first list opened.
+    void workingDirectoryRemoved() {
+        auto gone = std::make_unique<QTemporaryDir>();
+        ScopedWorkingDirectory cwd(fs::path(gone->path().toStdString()));
+        gone.reset();
+        Query q({"select * from 'base\\SprType.db'"});
+        const auto e = failureOf([&] { q.open(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), Error::Kind::Missing);
+        QVERIFY2(messageOf(e).contains("Не найдена папка каталога"), qPrintable(messageOf(e)));
+    }
+
+    // --- Result columns ----------------------------------------------------------------
+
+    void uniqueColumnNames_data() {
+        QTest::addColumn<QStringList>("raw");
+        QTest::addColumn<QStringList>("named");
+        QTest::newRow("distinct") << QStringList{"N", "Name", "Kat"}
+                                  << QStringList{"N", "Name", "Kat"};
+        QTest::newRow("repeat") << QStringList{"Name", "N", "Name"}
+                                << QStringList{"Name", "N", "Name_1"};
+        QTest::newRow("other case")
+            << QStringList{"N", "Name", "n"} << QStringList{"N", "Name", "n_1"};
+        QTest::newRow("three times")
+            << QStringList{"Name", "Name", "NAME"} << QStringList{"Name", "Name_1", "NAME_2"};
+        QTest::newRow("suffix already taken")
+            << QStringList{"Name", "Name_1", "Name"} << QStringList{"Name", "Name_1", "Name_2"};
+        QTest::newRow("Cyrillic case")
+            << QStringList{"Категория", "КАТЕГОРИЯ"} << QStringList{"Категория", "КАТЕГОРИЯ_1"};
+    }
+
+    void uniqueColumnNames() {
+        QFETCH(QStringList, raw);
+        QFETCH(QStringList, named);
+        QStringList got;
+        for (const auto& n : store::uniqueColumnNames(toLines(raw)))
+            got << QString::fromStdString(n);
+        QCOMPARE(got, named);
+    }
+
+    void columnLookupIgnoresCaseFirstMatchWins() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        Query disks(toLines(QStringList{kS2} + kDiskJoins), db);
+        disks.open();
+        QCOMPARE(disks.columnIndex("name"), 0);
+        QCOMPARE(disks.columnIndex("NAME_1"), 4);
+        QCOMPARE(disks.columnIndex("n"), 1);
+        QCOMPARE(disks.columnIndex("n_1"), 6);
+        QCOMPARE(disks.columnIndex("Kategory"), -1);
+        QVERIFY(failureOf([&] { disks.field("Kategory"); }));
+
+        Query debtors(
+            {"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"}, db);
+        debtors.open();
+        QCOMPARE(debtors.field("N").asInteger(), 3);
+        QCOMPARE(debtors.field("должник").asString(), std::string("Егоров Пётр"));
+
+        Query count({R"(Select COUNT(*) as Kat from "base\CDBase.db")", "Where Kategory = 2"}, db);
+        count.open();
+        QCOMPARE(columnsOf(count), QStringList{"Kat"});
+        QCOMPARE(count.field("kat").asString(), std::string("1"));
+    }
+
+    // --- Values ------------------------------------------------------------------------
+
+    void logicalAndDateText() {
+        FixtureCatalogue f;
+        sqlRows(f.root(), "UPDATE CDBase SET Dolg = NULL WHERE N = 4");
+        const auto db = f.open();
+        Query disks({"select N, Dolg from 'base\\CDBase.db'", "order by N"}, db);
+        disks.open();
+        QCOMPARE(queryRows(disks), (QStringList{"1|True", "2|False", "3|False", "4|", "5|False"}));
+        Query loans({R"(select NomCD, DatN, DatK, Dolg from "base\Dolg.DB")", "order by NomCD"},
+                    db);
+        loans.open();
+        QCOMPARE(queryRows(loans),
+                 (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False"}));
+        QVERIFY(loans.field("DatK").isNull());
+        QCOMPARE(loans.field("NomCD").asFloat(), 1.0);
+    }
+
+    // --- Parameters --------------------------------------------------------------------
+
+    void parameters() {
+        FixtureCatalogue f;
+        Query q({"INSERT INTO 'base\\CDBase.db' (Name, Opisan, Kategory, Tip)",
+                 "Values (:Name, :Opisan, :Kategory, :Tip)"},
+                f.open());
+        QCOMPARE(q.parameterNames(),
+                 (std::vector<std::string>{"Name", "Opisan", "Kategory", "Tip"}));
+        QVERIFY(failureOf([&] { q.setText("Nope", "x"); }));
+
+        // Names ignore letter case; empty text stays text, not a missing value.
+        q.setText("name", "");
+        q.setMemo("OPISAN", std::string(100000, 'x'));
+        q.setFloat("Kategory", 2);
+        const auto unset = failureOf([&] { q.execSql(); });
+        QVERIFY(unset);
+        QCOMPARE(unset->kind(), Error::Kind::Statement);
+        QVERIFY2(messageOf(unset).contains("Не задано значение параметра :Tip"),
+                 qPrintable(messageOf(unset)));
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
+
+        q.setFloat("Tip", 1);
+        q.execSql();
+        QCOMPARE(sqlRows(f.root(),
+                         "SELECT Name IS NULL, Name = '', length(Opisan), typeof(Kategory) "
+                         "FROM CDBase WHERE N = 6"),
+                 QStringList{"0|1|100000|integer"});
+    }
+
+    // Reopening runs the same text with the same values; new text finds its parameters anew.
+    void reopenKeepsParameterValues() {
+        FixtureCatalogue f;
+        Query q({"select Name from 'base\\SprKategoy.db'", "where Num = :Num"}, f.open());
+        q.setFloat("Num", 3);
+        q.open();
+        QCOMPARE(q.field("Name").asString(), std::string("Ёлка"));
+        q.reopen();
+        QCOMPARE(q.field("Name").asString(), std::string("Ёлка"));
+        q.setSql({"select Name from 'base\\SprKategoy.db'", "where Num = :Key"});
+        QVERIFY(failureOf([&] { q.open(); }));
+    }
+
+    // --- Text: like and the Russian order -----------------------------------------------
+
+    void likeIgnoresCase_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("escape");
+        QTest::addColumn<bool>("matches");
+        const QString longName(255, 'a');
+        QTest::newRow("Cyrillic lower") << "%песни%"
+                                        << "Лучшие ПЕСНИ"
+                                        << "" << true;
+        QTest::newRow("Cyrillic upper") << "%ПЕСНИ%"
+                                        << "лучшие песни"
+                                        << "" << true;
+        QTest::newRow("Latin") << "%HALF%"
+                               << "Half-Life 2"
+                               << "" << true;
+        QTest::newRow("ё and Ё") << "%ёлк%"
+                                 << "ЁЛКА"
+                                 << "" << true;
+        QTest::newRow("ё is not е") << "%елк%"
+                                    << "Ёлка"
+                                    << "" << false;
+        QTest::newRow("_ takes one letter") << "п_сни"
+                                            << "пёсни"
+                                            << "" << true;
+        QTest::newRow("_ takes exactly one") << "п_сни"
+                                             << "пессни"
+                                             << "" << false;
+        QTest::newRow("_ after %") << "%а_"
+                                   << "бабв"
+                                   << "" << false;
+        QTest::newRow("_ at the end") << "%а_"
+                                      << "баб"
+                                      << "" << true;
+        QTest::newRow("% inside") << "Л%1990"
+                                  << "Лучшие песни 1990"
+                                  << "" << true;
+        QTest::newRow("% must give back") << "%ab%abc"
+                                          << "xabyabcabc"
+                                          << "" << true;
+        QTest::newRow("anchored") << "песни"
+                                  << "песни 1990"
+                                  << "" << false;
+        QTest::newRow("%% and empty") << "%%"
+                                      << ""
+                                      << "" << true;
+        QTest::newRow("text missing") << "%x%"
+                                      << ""
+                                      << "" << false;
+        QTest::newRow("escaped %") << "100\\%"
+                                   << "100%"
+                                   << "\\" << true;
+        QTest::newRow("escaped % is no wildcard") << "100\\%"
+                                                  << "1000"
+                                                  << "\\" << false;
+        QTest::newRow("escaped _") << "a\\_b"
+                                   << "a_b"
+                                   << "\\" << true;
+        QTest::newRow("escaped _ is no wildcard") << "a\\_b"
+                                                  << "axb"
+                                                  << "\\" << false;
+        // A typed fragment full of % against the longest name: answered at once, no hang.
+        QTest::newRow("many %, no match") << "%a%a%a%a%a%a%a%a%b%" << longName << "" << false;
+        QTest::newRow("many %, match") << "%a%a%a%a%a%a%a%a%" << longName << "" << true;
+    }
+
+    void likeIgnoresCase() {
+        QFETCH(QString, pattern);
+        QFETCH(QString, text);
+        QFETCH(QString, escape);
+        QFETCH(bool, matches);
+        const char32_t esc = escape.isEmpty() ? 0 : escape.at(0).unicode();
+        QCOMPARE(store::likeMatch(pattern.toStdString(), text.toStdString(), esc), matches);
+        // The same through a statement.
+        FixtureCatalogue f;
+        const auto literal = [](QString s) { return "'" + s.replace('\'', "''") + "'"; };
+        QString condition = literal(text) + " like " + literal(pattern);
+        if (!escape.isEmpty()) condition += " escape " + literal(escape);
+        Query q({"select count(*) as C from 'base\\SprType.db' where " + condition.toStdString()},
+                f.open());
+        q.open();
+        QCOMPARE(q.field("C").asString(), std::string(matches ? "2" : "0"));
+    }
+
+    // Reference names sort the Russian way: case ignored, ё beside е, Cyrillic before Latin.
+    void russianOrderOfNames() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        for (const char* name :
+             {"ель", "Ёж", "Ежевика", "Яблоко", "apple", "Zebra", "ЖУК", "ёрш"}) {
+            Query add({R"(INSERT INTO 'base\SprKategoy.db'(Name))", "Values (:Name)"}, db);
+            add.setText("Name", name);
+            add.execSql();
+        }
+        QCOMPARE(listRows(db, {"select Name as Категория from 'base\\SprKategoy.db'",
+                               "order by Категория"}),
+                 (QStringList{"Документы", "Ёж", "Ежевика", "Ёлка", "ель", "ёрш", "ЖУК", "музыка",
+                              "Фильмы", "Яблоко", "apple", "Games", "Zebra"}));
+    }
+
+    // --- Keys and defaults -------------------------------------------------------------
+
+    void keysAreNeverGivenAgain() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        Query q4({}, db);
+        runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 5"});
+        runCommand(q4, {"Delete from 'base\\SprType.db'", "Where N = 2"});
+        runCommand(q4,
+                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
+                   [](Query& q) {
+                       q.setText("Name", "Новый");
+                       q.setMemo("Opisan", "");
+                       q.setFloat("Kategory", 1);
+                       q.setFloat("Tip", 1);
+                   });
+        runCommand(q4, {"INSERT INTO 'base\\SprType.db'(Tip)", "Values (:Tip)"},
+                   [](Query& q) { q.setText("Tip", "BD-R"); });
+        // Disk 5 and media type 2 were the highest keys: neither comes back.
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Dolg FROM CDBase WHERE Name = 'Новый'"),
+                 QStringList{"6|0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT N FROM SprType WHERE Tip = 'BD-R'"), QStringList{"3"});
+        // A new disk is available at once.
+        Query available(
+            toLines(QStringList{kS0} + kDiskJoins + QStringList{"Where (Cdbase.Dolg = False)"}),
+            db);
+        available.open();
+        QVERIFY(queryRows(available).contains("Новый|6||False|Фильмы|CD-R"));
+    }
+
+    // --- Transactions ------------------------------------------------------------------
+
+    void transactionRollsBackAcrossFiles() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        const FolderSnapshot before(f.base());
+        Query q4({}, db);
+        const auto lendDisk3 = [&] {
+            runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
+            runCommand(q4,
+                       {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
+                        "Values (:NomCD, :Dolgnik, :DatN, True)"},
+                       [](Query& q) {
+                           q.setFloat("NomCD", 3);
+                           q.setFloat("Dolgnik", 1);
+                           q.setDate("DatN", {2024, 5, 1});
+                       });
+        };
+        {
+            Database::Transaction tx(*db);
+            lendDisk3();
+            // A failing third statement: the unit is abandoned.
+            QVERIFY(failureOf([&] {
+                runCommand(q4, {"update 'base\\SprType.db'", "SET Nope = 1"});
+            }));
+        }
+        QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg"), QStringList{"2"});
+        QVERIFY2(FolderSnapshot(f.base()) == before,
+                 qPrintable(FolderSnapshot(f.base()).describe().join(", ")));
+
+        {
+            Database::Transaction tx(*db);
+            lendDisk3();
+            tx.commit();
+        }
+        QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"1"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg WHERE NomCD = 3 AND Dolg"),
+                 QStringList{"1"});
+    }
+
+    // A list read only in part (a long disk list) goes on reading after a unit of work on
+    // the same connection was rolled back or committed.
+    void partlyReadListSurvivesTransactions() {
+        FixtureCatalogue f;
+        sqlRows(
+            f.root(),
+            "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 500) "
+            "INSERT INTO CDBase(Name, Opisan, Kategory, Tip) SELECT 'Диск ' || i, '', 1, 1 FROM k");
+        const auto db = f.open();
+        Query list({"select N, Name from 'base\\CDBase.db'"}, db);
+        list.open();
+        QVERIFY(list.canFetchMore());
+        for (const bool commit : {false, true}) {
+            Database::Transaction tx(*db);
+            Query q({"update 'base\\SprType.db'", "SET Tip = 'x'", "Where N = 1"}, db);
+            q.execSql();
+            if (commit) tx.commit();
+        }
+        list.fetchAll();
+        QCOMPARE(list.fetchedRows(), 505);
+    }
+
+    // --- Failures: a clear Russian message, the files untouched -------------------------
+
+    void brokenCatalogue_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes");  // written as the file's contents, unless
+        QTest::addColumn<QString>("schema");    // the file is made by SQLite with this schema
+        QTest::addColumn<bool>("remove");       // or the file is removed
+        QTest::addColumn<store::Error::Kind>("kind");
+        QTest::addColumn<QString>("message");
+
+        using K = Error::Kind;
+        QTest::newRow("disks file missing")
+            << "CDBase.DB" << QByteArray() << "" << true << K::Missing
+            << "Не найден файл таблицы CDBase.DB в папке %BASE%.";
+        QTest::newRow("debtors file missing")
+            << "SprDolgnik.db" << QByteArray() << "" << true << K::Missing
+            << "Не найден файл таблицы SprDolgnik.db в папке %BASE%.";
+        QTest::newRow("text file")
+            << "SprDolgnik.db" << QByteArray("это не таблица, а письмо\n") << "" << false
+            << K::NotCatalogue
+            << "Файл %BASE%/SprDolgnik.db не является таблицей каталога Korvalen.";
+        QTest::newRow("short file")
+            << "CDBase.DB" << QByteArray("abc") << "" << false << K::NotCatalogue
+            << "Файл %BASE%/CDBase.DB не является таблицей каталога Korvalen.";
+        QTest::newRow("Paradox table")
+            << "SprType.db" << QByteArray::fromHex("2200000800020000000000000000000000000000") << ""
+            << false << K::NotCatalogue
+            << "Файл %BASE%/SprType.db — таблица Paradox прежней программы";
+        QTest::newRow("empty file") << "Dolg.DB" << QByteArray("") << "" << false << K::NotCatalogue
+                                    << "В файле %BASE%/Dolg.DB нет таблицы Dolg";
+        QTest::newRow("other SQLite table")
+            << "SprKategoy.db" << QByteArray() << "CREATE TABLE Other(x)" << false
+            << K::NotCatalogue << "В файле %BASE%/SprKategoy.db нет таблицы SprKategoy";
+        QTest::newRow("field missing")
+            << "SprType.db" << QByteArray()
+            << "CREATE TABLE SprType(N INTEGER PRIMARY KEY AUTOINCREMENT)" << false
+            << K::NotCatalogue << "В таблице %BASE%/SprType.db нет поля Tip.";
+        QTest::newRow("logical of another type")
+            << "Dolg.DB" << QByteArray()
+            << "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, DatK DATE, Dolg "
+               "BOOLEAN)"
+            << false << K::NotCatalogue
+            << "В таблице %BASE%/Dolg.DB поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL.";
+        QTest::newRow("key not the row key")
+            << "SprDolgnik.db" << QByteArray() << "CREATE TABLE SprDolgnik(N INTEGER, Dolgnik TEXT)"
+            << false << K::NotCatalogue
+            << "В таблице %BASE%/SprDolgnik.db поле N объявлено как INTEGER, а должно быть INTEGER "
+               "PRIMARY KEY AUTOINCREMENT.";
+    }
+
+    void brokenCatalogue() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, schema);
+        QFETCH(bool, remove);
+        QFETCH(Error::Kind, kind);
+        QFETCH(QString, message);
+        FixtureCatalogue f;
+        const fs::path target = f.base() / file.toStdString();
+        fs::remove(target);
+        if (!schema.isEmpty()) {
+            sqlite3* raw = nullptr;
+            sqlite3_open(target.c_str(), &raw);
+            const store::ConnectionHandle db(raw);
+            QCOMPARE(sqlite3_exec(raw, schema.toUtf8().constData(), nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+        } else if (!remove) {
+            QFile out(QString::fromStdString(target.string()));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        }
+        const FolderSnapshot before(f.base());
+        const auto e = failureOf([&] { f.open(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), kind);
+        message.replace("%BASE%", QString::fromStdString(f.base().string()));
+        QVERIFY2(messageOf(e).contains(message), qPrintable(messageOf(e)));
+        QVERIFY(FolderSnapshot(f.base()) == before);
+    }
+
+    void rejectedStatements_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("malformed")
+            << QStringList{"select from 'base\\CDBase.db'"}
+            << "Ошибка в запросе к таблице CDBase.db: near \"from\": syntax error.\n\n"
+               "select from 'base\\CDBase.db'";
+        QTest::newRow("unknown field")
+            << QStringList{"update 'base\\SprType.db'", "SET Nope = 'x'", "Where N = 1"}
+            << "Неизвестное поле Nope в запросе к таблице SprType.db.";
+        QTest::newRow("unknown field in an insert")
+            << QStringList{"INSERT INTO 'base\\SprType.db'(Nope)", "Values (1)"}
+            << "Неизвестное поле Nope в запросе к таблице SprType.db.";
+        QTest::newRow("empty key") << QStringList{R"(Delete from "base\CDBase.db")", "Where N = "}
+                                   << "Ошибка в запросе к таблице CDBase.db: incomplete input.";
+        QTest::newRow("rename with a quote")
+            << QStringList{"update 'base\\SprKategoy.db'", "SET Name = 'O'Brien'", "Where Num = 1"}
+            << "Ошибка в запросе к таблице SprKategoy.db:";
+        QTest::newRow("unknown table") << QStringList{"select * from 'base\\Nope.db'"}
+                                       << "Неизвестная таблица 'base\\Nope.db' в запросе:";
+        QTest::newRow("two statements")
+            << QStringList{R"(Delete from "base\CDBase.db" Where N = 1; Delete from "base\Dolg.db")"}
+            << "В запросе больше одного оператора:";
+        QTest::newRow("empty") << QStringList{"  "} << "Пустой запрос.";
+    }
+
+    void rejectedStatements() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, message);
+        FixtureCatalogue f;
+        const auto db = f.open();
+        const FolderSnapshot before(f.base());
+        Query q(toLines(lines), db);
+        const auto e = failureOf([&] { q.execSql(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), Error::Kind::Statement);
+        QVERIFY2(messageOf(e).contains(message), qPrintable(messageOf(e)));
+        QVERIFY(!q.isOpen());
+        QVERIFY(FolderSnapshot(f.base()) == before);
+    }
+
+    // Another program holding the disks file: a write and a read each fail after a short wait.
+    void lockedTableFile() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        const FolderSnapshot before(f.base());
+        {
+            sqlite3* raw = nullptr;
+            QCOMPARE(sqlite3_open((f.base() / "CDBase.DB").c_str(), &raw), SQLITE_OK);
+            const store::ConnectionHandle other(raw);
+            QCOMPARE(sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+            Query write({"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"}, db);
+            Query read({"select * from 'base\\CDBase.db'"}, db);
+            for (Query* q : {&write, &read}) {
+                const auto e = failureOf([&] { q == &write ? q->execSql() : q->open(); });
+                QVERIFY(e);
+                QCOMPARE(e->kind(), Error::Kind::Locked);
+                QVERIFY2(messageOf(e).contains("Таблица CDBase.db занята другой программой"),
+                         qPrintable(messageOf(e)));
+            }
+        }
+        QVERIFY(FolderSnapshot(f.base()) == before);
+    }
+
+    // A full disk, made small by a page limit on the store's own connection.
+    void fullDisk() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        const FolderSnapshot before(f.base());
+        db->execRaw("PRAGMA main.max_page_count = 1");  // never below the current size
+        Query q({"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                 "Values (:Name, :Opisan, :Kategory, :Tip)"},
+                db);
+        q.setText("Name", "Большой");
+        q.setMemo("Opisan", std::string(200000, 'x'));
+        q.setFloat("Kategory", 1);
+        q.setFloat("Tip", 1);
+        const auto e = failureOf([&] { q.execSql(); });
+        QVERIFY(e);
+        QCOMPARE(e->kind(), Error::Kind::DiskFull);
+        QVERIFY2(messageOf(e).contains(
+                     "Недостаточно места на диске: изменение таблицы CDBase.db не записано."),
+                 qPrintable(messageOf(e)));
+        QVERIFY(FolderSnapshot(f.base()) == before);
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
+    }
+};
+
+QTEST_APPLESS_MAIN(StoreTest)
+#include "test_store.moc"

@@ -1,0 +1,394 @@
+// The disk and lending commands of the main window, with the two dialogs they show,
+// against a real catalogue.
+#include <QTest>
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "commands_fixture.h"
+#include "guarded.h"
+#include "listquery.h"
+#include "lookupcombobox.h"
+#include "ui_Unit2.h"
+#include "ui_Unit3.h"
+
+namespace {
+
+const QString kDisks =
+    "select N, Name, Opisan, Kategory, Tip, Dolg from \"base\\CDBase.db\" order by N";
+const QString kLoans =
+    "select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" order by DatN";
+
+}  // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<CommandsFixture> fx;
+    TForm1& f() { return fx->form1(); }
+    RecordingBoxes& boxes() { return fx->boxes; }
+    void selectDisk(const QString& name) { QVERIFY(fx->select(*f().Query5, "Name", name)); }
+
+private slots:
+    void init() { fx = std::make_unique<CommandsFixture>(); }
+    void cleanup() { fx.reset(); }
+
+    void addDiskInsertsTheEditorsChoiceAndReopensTheDiskList();
+    void addThenCancelWritesNothing();
+    void saveRefusesAnEmptyOrOneBlankName();
+    void editShowsTheDiskAndKeepsItsCategoryAndMediaType();
+    void deleteAsksThenDeletesKeepingLoans();
+    void emptyDiskListIsRefusedBeforeAnyStatement();
+    void saveIsRefusedWithoutCategoriesOrMediaTypes();
+
+    void lendIsRefusedForALentDisk();
+    void lendWritesFlagAndLoanToTheDebtorTheBoxShows();
+    void lendThenCancelOnlyReopensTheLentList();
+    void lendIsRefusedWithoutDebtors();
+    void takeBackIsRefusedForADiskNotLent();
+    void takeBackAsksThenClosesTheLoan();
+    void lendAndTakeBackOnOneDayLeaveOneClosedRow();
+    void lendIsOneUnit();
+    void takeBackIsOneUnit();
+};
+
+void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
+    EditMode = true;
+    Form3->ui->LabeledEdit1->setText("осталось от прошлого раза");
+    ReopenSpy spy;
+    bool shown = false;
+    Form3->showModal = [&](TForm3& editor) {
+        shown = true;
+        QCOMPARE(EditMode, false);
+        QCOMPARE(editor.ui->LabeledEdit1->text(), QString());
+        QCOMPARE(editor.ui->Memo1->toPlainText(), QString());
+        editor.ui->LabeledEdit1->setText("  Новый 'диск' \"с кавычками\" ");
+        editor.ui->Memo1->setPlainText("первая строка\nвторая строка");
+        editor.ui->DBLookupComboBox1->choose(editor.Query1->findRow("Name", "Игры"));
+        editor.ui->DBLookupComboBox2->choose(editor.Query2->findRow("Tip", "DVD-R"));
+        editor.Button4Click();
+    };
+    f().Button3Click();
+    QVERIFY(shown);
+    QCOMPARE(fx->rows(kDisks).last(),
+             "4|  Новый 'диск' \"с кавычками\" |первая строка\r\nвторая строка|3|2|False");
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+                          "Values (:Name, :Opisan, :Kategory, :Tip)"}));
+    QVERIFY(!f().Query4.isOpen());
+    QCOMPARE(spy.opened, QStringList({"Query5"}));
+    QCOMPARE(f().Query5->currentRow(), 0);
+    // Every close clears the name and the description.
+    QCOMPARE(Form3->ui->LabeledEdit1->text(), QString());
+    QCOMPARE(Form3->ui->Memo1->toPlainText(), QString());
+    QVERIFY(boxes().shown.isEmpty());
+}
+
+void CommandsTest::addThenCancelWritesNothing() {
+    const QStringList before = fx->rows(kDisks);
+    ReopenSpy spy;
+    Form3->showModal = [](TForm3& editor) {
+        editor.ui->LabeledEdit1->setText("Не сохранять");
+        editor.Button3Click();
+    };
+    f().Button3Click();
+    QCOMPARE(fx->rows(kDisks), before);
+    QVERIFY(spy.opened.isEmpty());
+    QCOMPARE(Form3->ui->LabeledEdit1->text(), QString());
+}
+
+void CommandsTest::saveRefusesAnEmptyOrOneBlankName() {
+    const QStringList before = fx->rows(kDisks);
+    for (const QString name : {"", " "}) {
+        Form3->showModal = [&](TForm3& editor) {
+            editor.ui->LabeledEdit1->setText(name);
+            editor.ui->Memo1->setPlainText("описание");
+            editor.Button4Click();
+        };
+        f().Button3Click();
+        QCOMPARE(fx->rows(kDisks), before);
+        QCOMPARE(Form3->ui->Memo1->toPlainText(), QString());
+    }
+    QCOMPARE(boxes().shown, QStringList({"information: Введите название диска!",
+                                         "information: Введите название диска!"}));
+    // Two blanks are a name.
+    Form3->showModal = [](TForm3& editor) {
+        editor.ui->LabeledEdit1->setText("  ");
+        editor.Button4Click();
+    };
+    f().Button3Click();
+    QCOMPARE(fx->rows(kDisks).size(), before.size() + 1);
+}
+
+void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
+    // The editor's last choice was Фильмы on DVD-R ...
+    Form3->showModal = [](TForm3& editor) {
+        editor.ui->LabeledEdit1->setText("Другой диск");
+        editor.ui->DBLookupComboBox1->choose(editor.Query1->findRow("Name", "Фильмы"));
+        editor.ui->DBLookupComboBox2->choose(editor.Query2->findRow("Tip", "DVD-R"));
+        editor.Button4Click();
+    };
+    f().Button3Click();
+    // ... and Битлз is Музыка on CD-R: saved untouched, it stays so.
+    selectDisk("Битлз");
+    ReopenSpy spy;
+    Form3->showModal = [](TForm3& editor) {
+        QCOMPARE(EditMode, true);
+        QCOMPARE(editor.ui->LabeledEdit1->text(), QString("Битлз"));
+        QCOMPARE(editor.ui->Memo1->toPlainText(), QString("Лучшие песни\nДва диска"));
+        QCOMPARE(editor.ui->DBLookupComboBox1->currentText(), QString("Музыка"));
+        QCOMPARE(editor.ui->DBLookupComboBox2->currentText(), QString("CD-R"));
+        editor.Button4Click();
+    };
+    f().Button5Click();
+    QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"Update \"base\\CDBase.db\"",
+                          "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
+                          "Where N = 2"}));
+    QCOMPARE(spy.opened, QStringList({"Query5"}));
+
+    // A new choice in the editor is saved; the lent-disks list is not reopened.
+    selectDisk("Матрица");
+    Form3->showModal = [](TForm3& editor) {
+        editor.ui->LabeledEdit1->setText("Матрица 2");
+        editor.ui->DBLookupComboBox1->choose(editor.Query1->findRow("Name", "Документы"));
+        editor.Button4Click();
+    };
+    f().Button5Click();
+    QCOMPARE(fx->rows(kDisks)[0], "1|Матрица 2|Фильм о выборе|4|2|True");
+    QCOMPARE(spy.opened, QStringList({"Query5", "Query5"}));
+
+    // Cancel writes nothing and leaves the current disk current.
+    selectDisk("Тетрис");
+    const QStringList before = fx->rows(kDisks);
+    Form3->showModal = [](TForm3& editor) {
+        editor.ui->LabeledEdit1->setText("не то");
+        editor.Button3Click();
+    };
+    f().Button5Click();
+    QCOMPARE(fx->rows(kDisks), before);
+    QCOMPARE(f().Query5->text("Name"), QString("Тетрис"));
+}
+
+void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    selectDisk("Матрица");
+    ReopenSpy spy;
+    boxes().answers = {false};
+    f().Button4Click();
+    QCOMPARE(boxes().shown,
+             QStringList({"confirm: Вы действительно хотите удалить диск \"Матрица\""}));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QVERIFY(spy.opened.isEmpty());
+
+    // A lent disk goes; its open loan row stays and keeps being listed until the
+    // lent-disks list is next reopened.
+    f().Button4Click();
+    QCOMPARE(fx->rows(kDisks), disks.mid(1));
+    QCOMPARE(fx->rows(kLoans), loans);
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
+    QCOMPARE(spy.opened, QStringList({"Query5"}));
+    QCOMPARE(f().Query5->currentRow(), 0);
+    QCOMPARE(f().Query6->text("Name"), QString("Матрица"));
+}
+
+void CommandsTest::emptyDiskListIsRefusedBeforeAnyStatement() {
+    fx->raw("DELETE FROM main.CDBase");
+    f().Query5->reopen();
+    const QStringList loans = fx->rows(kLoans);
+    ReopenSpy spy;
+    bool dialogShown = false;
+    Form2->showModal = [&](TForm2&) { dialogShown = true; };
+    Form3->showModal = [&](TForm3&) { dialogShown = true; };
+    f().Button1Click();
+    f().Button2Click();
+    f().Button4Click();
+    f().Button5Click();
+    Form2->Button1Click();
+    EditMode = true;
+    Form3->ui->LabeledEdit1->setText("Диск");
+    Form3->Button4Click();
+    QVERIFY(!dialogShown);
+    QCOMPARE(boxes().shown, QStringList(6, "information: Список дисков пуст!"));
+    QCOMPARE(fx->rows(kLoans), loans);
+    QVERIFY(fx->rows(kDisks).isEmpty());
+    QVERIFY(spy.opened.isEmpty());
+}
+
+void CommandsTest::saveIsRefusedWithoutCategoriesOrMediaTypes() {
+    const QStringList disks = fx->rows(kDisks);
+    struct Case {
+        const char* clear;
+        ListQuery* list;
+        QString message;
+    };
+    for (const Case& c : {Case{"DELETE FROM sprtype_db.SprType", Form3->Query2,
+                               "information: Справочник носителей пуст!"},
+                          Case{"DELETE FROM sprkategoy_db.SprKategoy", Form3->Query1,
+                               "information: Справочник категорий пуст!"}}) {
+        fx->raw(c.clear);
+        c.list->reopen();
+        boxes().shown.clear();
+        EditMode = false;
+        Form3->ui->LabeledEdit1->setText("Диск без категории");
+        Form3->Button4Click();
+        QCOMPARE(boxes().shown, QStringList({c.message}));
+        QCOMPARE(fx->rows(kDisks), disks);
+        // The editor stays open with what the user typed.
+        QCOMPARE(Form3->ui->LabeledEdit1->text(), QString("Диск без категории"));
+    }
+}
+
+void CommandsTest::lendIsRefusedForALentDisk() {
+    selectDisk("Матрица");
+    ReopenSpy spy;
+    Form2->showModal = [](TForm2&) { QFAIL("the lend dialog opened"); };
+    f().Button2Click();
+    QCOMPARE(boxes().shown, QStringList({"information: Этот диск вы уже отдали!"}));
+    QVERIFY(spy.opened.isEmpty());
+}
+
+void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
+    selectDisk("Тетрис");
+    ReopenSpy spy;
+    Form2->showModal = [](TForm2& dialog) {
+        // Nothing chosen yet: the box shows the first debtor by name, the one lent to.
+        QCOMPARE(dialog.ui->DBLookupComboBox1->currentText(), QString("Иванов Иван"));
+        dialog.Button1Click();
+    };
+    f().Button2Click();
+    QCOMPARE(fx->rows(kDisks)[2], "3|Тетрис||3|1|True");
+    QCOMPARE(fx->rows(kLoans).last(), "3|2|" + fx->today() + "||True");
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
+                          "Values (:NomCD, :Dolgnik, :DatN, True)"}));
+    QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
+    QCOMPARE(f().Query5->currentRow(), 0);
+    QVERIFY(f().Query6->findRow("Name", "Тетрис") >= 0);
+
+    // A chosen debtor is the one lent to.
+    selectDisk("Битлз");
+    Form2->showModal = [](TForm2& dialog) {
+        dialog.ui->DBLookupComboBox1->choose(dialog.Query1->findRow("Dolgnik", "Сидоров Сидор"));
+        dialog.Button1Click();
+    };
+    f().Button2Click();
+    QCOMPARE(fx->rows(kLoans).last(), "2|3|" + fx->today() + "||True");
+    QVERIFY(boxes().shown.isEmpty());
+}
+
+void CommandsTest::lendThenCancelOnlyReopensTheLentList() {
+    selectDisk("Тетрис");
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    ReopenSpy spy;
+    Form2->showModal = [](TForm2& dialog) { dialog.Button2Click(); };
+    f().Button2Click();
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+    QCOMPARE(spy.opened, QStringList({"Query6"}));
+}
+
+void CommandsTest::lendIsRefusedWithoutDebtors() {
+    fx->raw("DELETE FROM sprdolgnik_db.SprDolgnik");
+    Form2->Query1->reopen();
+    selectDisk("Тетрис");
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    Form2->showModal = [](TForm2&) { QFAIL("the lend dialog opened"); };
+    f().Button2Click();
+    Form2->Button1Click();
+    QCOMPARE(boxes().shown, QStringList(2, "information: Справочник должников пуст!"));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+}
+
+void CommandsTest::takeBackIsRefusedForADiskNotLent() {
+    selectDisk("Битлз");
+    ReopenSpy spy;
+    f().Button1Click();
+    QCOMPARE(boxes().shown, QStringList({"information: Этот диск вы не отдавали!"}));
+    QVERIFY(spy.opened.isEmpty());
+    // A disk whose flag has no value is not lent either.
+    fx->raw("UPDATE main.CDBase SET Dolg = NULL WHERE N = 3");
+    f().Query5->reopen();
+    selectDisk("Тетрис");
+    f().Button1Click();
+    QCOMPARE(boxes().shown.last(), "information: Этот диск вы не отдавали!");
+}
+
+void CommandsTest::takeBackAsksThenClosesTheLoan() {
+    selectDisk("Матрица");
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    ReopenSpy spy;
+    boxes().answers = {false};
+    f().Button1Click();
+    QCOMPARE(boxes().shown, QStringList({"confirm: Подтвердите, что забираете диск \"Матрица\""}));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+    QVERIFY(spy.opened.isEmpty());
+
+    f().Button1Click();
+    QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
+    QCOMPARE(fx->rows(kLoans), QStringList({"2|2|10.01.2024|20.01.2024|False",
+                                            "1|1|01.03.2024|" + fx->today() + "|False"}));
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             QStringList({"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
+                          "Where (NomCD = :NomCD) and (Dolg = True)"}));
+    QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
+    QCOMPARE(f().Query6->currentRow(), -1);  // no disk is out now
+}
+
+void CommandsTest::lendAndTakeBackOnOneDayLeaveOneClosedRow() {
+    selectDisk("Тетрис");
+    Form2->showModal = [](TForm2& dialog) { dialog.Button1Click(); };
+    f().Button2Click();
+    selectDisk("Тетрис");
+    f().Button1Click();
+    const QString day = fx->today();
+    QCOMPARE(
+        fx->rows("select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" Where NomCD = 3"),
+        QStringList({"3|2|" + day + "|" + day + "|False"}));
+    QCOMPARE(fx->rows(kLoans).size(), 3);  // no loan row is ever deleted
+}
+
+void CommandsTest::lendIsOneUnit() {
+    fx->raw(
+        "CREATE TRIGGER dolg_db.refuse BEFORE INSERT ON Dolg BEGIN SELECT RAISE(ABORT, 'нет "
+        "места'); END");
+    selectDisk("Тетрис");
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    guarded([] { Form2->Button1Click(); });
+    QCOMPARE(boxes().shown.size(), 1);
+    QVERIFY(boxes().shown[0].startsWith("error: "));
+    // The flag set by the first statement is undone with the failed insert.
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+}
+
+void CommandsTest::takeBackIsOneUnit() {
+    fx->raw(
+        "CREATE TRIGGER dolg_db.refuse BEFORE UPDATE ON Dolg BEGIN SELECT RAISE(ABORT, 'нет "
+        "места'); END");
+    selectDisk("Матрица");
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    ReopenSpy spy;
+    guarded([this] { f().Button1Click(); });
+    QCOMPARE(boxes().shown.size(), 2);
+    QVERIFY(boxes().shown[1].startsWith("error: "));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+    QVERIFY(spy.opened.isEmpty());
+    // The command query is usable again at once.
+    fx->raw("DROP TRIGGER dolg_db.refuse");
+    f().Button1Click();
+    QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
+}
+
+QTEST_MAIN(CommandsTest)
+#include "tst_commands.moc"
