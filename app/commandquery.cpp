@@ -1,11 +1,51 @@
 #include "commandquery.h"
 
+#include <QApplication>
+#include <QPointer>
+#include <QWidget>
+#include <utility>
+#include <vector>
+
 #include "database.h"
 #include "listquery.h"
 #include "messages.h"
 
 namespace command {
 namespace {
+
+int unitsRunning = 0;
+
+struct UnitRunning {
+    UnitRunning() { ++unitsRunning; }
+    ~UnitRunning() { --unitsRunning; }
+    UnitRunning(const UnitRunning&) = delete;
+    UnitRunning& operator=(const UnitRunning&) = delete;
+};
+
+// A write that fails for want of room or by an I/O error leaves its half-written file
+// for SQLite to put back once the connection reads nothing more. While a list still
+// holds part of its result, that never comes, and the error sticks to every later
+// statement, a retry with room again included. Closing every list lets SQLite restore
+// the file at once; each then reopens on the row it stood on.
+void releaseListsAfter(const store::Error& e) {
+    if (e.kind() != store::Error::Kind::DiskFull && e.kind() != store::Error::Kind::Io) return;
+    std::vector<std::pair<QPointer<ListQuery>, int>> reading;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        for (ListQuery* list : window->findChildren<ListQuery*>()) {
+            if (!list->isOpen()) continue;
+            reading.emplace_back(list, list->currentRow());
+            list->close();
+        }
+    for (auto& [list, row] : reading) {
+        if (!list) continue;
+        try {
+            list->open();
+            if (row > 0) list->setCurrentRow(row);
+        } catch (const store::Error&) {
+            // Left closed: the failure that brought us here is the one the user is told.
+        }
+    }
+}
 
 void setLines(store::Query& query, const QStringList& lines) {
     query.close();
@@ -18,7 +58,12 @@ void setLines(store::Query& query, const QStringList& lines) {
 void execute(store::Query& query, const QStringList& lines, const Parameters& parameters) {
     setLines(query, lines);
     if (parameters) parameters(query);
-    query.execSql();
+    try {
+        query.execSql();
+    } catch (const store::Error& e) {
+        if (unitsRunning == 0) releaseListsAfter(e);  // a unit does it once rolled back
+        throw;
+    }
     query.close();
 }
 
@@ -30,14 +75,22 @@ QString count(store::Query& query, const QStringList& lines, const QString& colu
 
 void asOneUnit(const std::function<void()>& work) {
     const auto database = store::Database::defaultDatabase();
-    store::Database::Transaction unit(*database);
-    work();
-    unit.commit();
+    try {
+        const UnitRunning running;
+        store::Database::Transaction unit(*database);
+        work();
+        unit.commit();
+    } catch (const store::Error& e) {
+        releaseListsAfter(e);  // the unit is rolled back by now
+        throw;
+    }
 }
 
 QString quotedLiteral(const QString& text) {
-    QString doubled = text;
-    return doubled.replace(QLatin1Char('\''), QStringLiteral("''"));
+    QString literal = text;
+    literal.replace(QLatin1Char('\''), QStringLiteral("''"));
+    // SQLite reads a statement's text only up to a NUL: one is spliced as char(0).
+    return literal.replace(QChar(u'\0'), QStringLiteral("' || char(0) || '"));
 }
 
 bool refuseEmpty(const ListQuery& list, const QString& message) {
