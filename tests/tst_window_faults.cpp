@@ -482,16 +482,19 @@ void WindowFaults::readOnlyCatalogue() {
 void WindowFaults::lockedCatalogue_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("lockedFile");
+    QTest::addColumn<int>("messages");
+    // The lend dialog, its "Отдать" refused, is closed by "Отмена"; the lend command then
+    // refreshes the lent-disks list, which waits for the lock in turn.
     QTest::newRow("lend disk, Dolg.DB locked") << "lend disk"
-                                               << "Dolg.DB";
+                                               << "Dolg.DB" << 2;
     QTest::newRow("take back disk, CDBase.DB locked") << "take back disk"
-                                                      << "CDBase.DB";
+                                                      << "CDBase.DB" << 1;
     QTest::newRow("add disk, CDBase.DB locked") << "add disk"
-                                                << "CDBase.DB";
+                                                << "CDBase.DB" << 1;
     QTest::newRow("add category, SprKategoy.db locked") << "add category"
-                                                        << "SprKategoy.db";
+                                                        << "SprKategoy.db" << 1;
     QTest::newRow("delete debtor, SprDolgnik.db locked") << "delete debtor"
-                                                         << "SprDolgnik.db";
+                                                         << "SprDolgnik.db" << 1;
 }
 
 // Another program holds a table in an exclusive transaction: the command waits two
@@ -500,6 +503,7 @@ void WindowFaults::lockedCatalogue_data() {
 void WindowFaults::lockedCatalogue() {
     QFETCH(QString, command);
     QFETCH(QString, lockedFile);
+    QFETCH(int, messages);
     WindowTestEnvironment env;
     addUnusedEntries(env.fixture);
     const fs::path base = basePath(env.fixture);
@@ -511,8 +515,7 @@ void WindowFaults::lockedCatalogue() {
         faults::LockHolder holder(base / lockedFile.toStdString());
         QVERIFY(holder.held());
         windowCommand(command).run();
-        QVERIFY2(!env.messages.errors.isEmpty(), "no message");
-        // Lending goes on to refresh the lent-disks list, which waits for the lock too.
+        QCOMPARE(env.messages.errors.size(), messages);
         for (const QString& message : env.messages.errors)
             QVERIFY2(message.contains(kLocked), qPrintable(message));
     }
