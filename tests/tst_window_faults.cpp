@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -68,11 +69,13 @@ void addUnusedEntries(const GuiFixture& fixture) {
         "(4, 'Смирнов')");
 }
 
-// The program's four windows as the start creates them, the lend dialog answering
-// "Отдать" whenever it is shown.
+// The program's four windows as the start creates them. Shown, the lend dialog
+// answers "Отдать", and the disk editor "Отмена" unless a test types into it.
 std::unique_ptr<ProgramWindows> startWindows() {
     auto windows = createWindows();
-    if (windows) Form2->showModal = [](TForm2& dialog) { dialog.ui->BitBtn1->click(); };
+    if (!windows) return windows;
+    Form2->showModal = [](TForm2& dialog) { dialog.ui->BitBtn1->click(); };
+    Form3->showModal = [](TForm3& editor) { editor.ui->BitBtn1->click(); };
     return windows;
 }
 
@@ -629,8 +632,8 @@ void WindowFaults::unwritableSettingsFile() {
         writeFile(root / "plain", "not a folder");
         settings = root / "plain" / "Korvalen.ini";
     }
-    faults::ReadOnlyMount mount(root / "settings");
-    if (readOnlyFolder && !mount.mounted())
+    std::optional<faults::ReadOnlyMount> mount;
+    if (readOnlyFolder && !mount.emplace(root / "settings").mounted())
         QSKIP("this process may not mount a file system of its own here");
     const QString path = QString::fromStdString(settings.string());
     setSettingsFilePath(path);
