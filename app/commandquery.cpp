@@ -1,11 +1,76 @@
 #include "commandquery.h"
 
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QPointer>
+#include <QWidget>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "catalogue.h"
 #include "database.h"
 #include "listquery.h"
 #include "messages.h"
 
 namespace command {
 namespace {
+
+int unitsRunning = 0;
+
+struct UnitRunning {
+    UnitRunning() { ++unitsRunning; }
+    ~UnitRunning() { --unitsRunning; }
+    UnitRunning(const UnitRunning&) = delete;
+    UnitRunning& operator=(const UnitRunning&) = delete;
+};
+
+// Every list of the windows closed while work runs, then reopened on the row it stood
+// on. A list that cannot be reopened is left closed: the failure that brought us here
+// is the one the user is told.
+void withListsClosed(const std::function<void()>& work) {
+    std::vector<std::pair<QPointer<ListQuery>, int>> reading;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        for (ListQuery* list : window->findChildren<ListQuery*>()) {
+            if (!list->isOpen()) continue;
+            reading.emplace_back(list, list->currentRow());
+            list->close();
+        }
+    work();
+    for (auto& [list, row] : reading) {
+        if (!list) continue;
+        try {
+            list->open();
+            if (row > 0) list->setCurrentRow(row);
+        } catch (const store::Error&) {
+        }
+    }
+}
+
+// A write that fails for want of room or by an I/O error leaves its half-written file
+// for SQLite to put back once the connection reads nothing more, which never comes
+// while a list still holds part of its result; meanwhile the error sticks to every
+// later statement, a retry with room again included. Closing the lists lets SQLite
+// restore the file at once.
+void recoverFrom(const store::Error& e) {
+    if (e.kind() == store::Error::Kind::DiskFull || e.kind() == store::Error::Kind::Io)
+        withListsClosed([] {});
+}
+
+// SQLite opens a table file that it may not write read-only, for good: before a write,
+// a connection holding such a file is replaced by a new one, so a catalogue made
+// writable meanwhile is written without a restart.
+void reopenIfReadOnly() {
+    bool readOnly = false;
+    {
+        const auto database = store::Database::defaultDatabase();
+        for (const store::TableDef& table : store::catalogueTables())
+            readOnly = readOnly || sqlite3_db_readonly(database->handle(),
+                                                       std::string(table.schema).c_str()) == 1;
+    }
+    if (readOnly) withListsClosed([] { store::Database::resetDefault(); });
+}
 
 void setLines(store::Query& query, const QStringList& lines) {
     query.close();
@@ -16,9 +81,15 @@ void setLines(store::Query& query, const QStringList& lines) {
 }  // namespace
 
 void execute(store::Query& query, const QStringList& lines, const Parameters& parameters) {
+    if (unitsRunning == 0) reopenIfReadOnly();  // a unit does it before it begins
     setLines(query, lines);
     if (parameters) parameters(query);
-    query.execSql();
+    try {
+        query.execSql();
+    } catch (const store::Error& e) {
+        if (unitsRunning == 0) recoverFrom(e);  // a unit does it once rolled back
+        throw;
+    }
     query.close();
 }
 
@@ -29,15 +100,24 @@ QString count(store::Query& query, const QStringList& lines, const QString& colu
 }
 
 void asOneUnit(const std::function<void()>& work) {
+    reopenIfReadOnly();
     const auto database = store::Database::defaultDatabase();
-    store::Database::Transaction unit(*database);
-    work();
-    unit.commit();
+    try {
+        const UnitRunning running;
+        store::Database::Transaction unit(*database);
+        work();
+        unit.commit();
+    } catch (const store::Error& e) {
+        recoverFrom(e);  // the unit is rolled back by now
+        throw;
+    }
 }
 
 QString quotedLiteral(const QString& text) {
-    QString doubled = text;
-    return doubled.replace(QLatin1Char('\''), QStringLiteral("''"));
+    QString literal = text;
+    literal.replace(QLatin1Char('\''), QStringLiteral("''"));
+    // SQLite reads a statement's text only up to a NUL: one is spliced as char(0).
+    return literal.replace(QChar(u'\0'), QStringLiteral("' || char(0) || '"));
 }
 
 bool refuseEmpty(const ListQuery& list, const QString& message) {

@@ -25,8 +25,8 @@ QString count(store::Query& query, const QStringList& lines, const QString& colu
 // them stays done.
 void asOneUnit(const std::function<void()>& work);
 
-// A text to splice between single quotes: every quote in it doubled, so the
-// literal holds the text exactly as typed.
+// A text to splice between single quotes: every quote in it doubled (and a NUL
+// joined on as char(0)), so the literal holds the text exactly as typed.
 QString quotedLiteral(const QString& text);
 
 // True, after telling the user message, when list has no row to act on.

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <QTextDocument>
+#include <QValidator>
 
 #include "Unit1.h"
 #include "commandquery.h"
@@ -24,6 +25,20 @@ void standOnKey(LookupComboBox& box, const QString& keyField, int64_t key) {
     const int row = box.query()->findRow(keyField, QString::number(key));
     if (row >= 0) box.standOn(row);
 }
+
+// A disk name takes at most 255 characters, counted as the user sees them: an emoji is
+// one character like a letter, not two UTF-16 units. A length limit in units would cut
+// an emoji in half as the 255th unit is typed, and cut a longer name loaded for editing.
+class NameLength final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*position*/) const override {
+        return input.toUcs4().size() <= kMaxNameCharacters ? Acceptable : Invalid;
+    }
+
+private:
+    static constexpr qsizetype kMaxNameCharacters = 255;
+};
 
 QString windows1251(const QByteArray& bytes) {
     QStringDecoder decoder("windows-1251");
@@ -59,6 +74,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     setFixedDialogWindow(*this, {216, 248});
     Query1 = createLayoutListQuery(QStringLiteral("Unit3"), QStringLiteral("Query1"), this);
     Query2 = createLayoutListQuery(QStringLiteral("Unit3"), QStringLiteral("Query2"), this);
+    ui->LabeledEdit1->setValidator(new NameLength(ui->LabeledEdit1));
     ui->DBLookupComboBox1->bind(Query1, QStringLiteral("Name"));
     ui->DBLookupComboBox2->bind(Query2, QStringLiteral("Tip"));
     Query1->open();

@@ -216,6 +216,33 @@ std::string_view kindName(store::Error::Kind kind) {
     return "Unknown";
 }
 
+std::string repeat(std::string_view piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+const std::vector<AwkwardText>& awkwardTexts() {
+    using namespace std::string_literals;
+    static const std::vector<AwkwardText> texts = {
+        {"single quotes", "O'Brien's 'Best of'"},
+        {"double quotes", "Диск \"Лучшее\" и \"\"двойные\"\""},
+        {"percent and underscore", "100% хиты_2024 %_% __"},
+        {"backslashes", "C:\\Музыка\\ \\\\ \\' \\\""},
+        {"a quoted table path", "'base\\CDBase.db' \"base\\Dolg.DB\""},
+        {"a statement inside", "x'); Delete from \"base\\CDBase.db\" Where N = 1; --"},
+        {"parameter marks", ":Name :Opisan :NomCD ?1 @x $y"},
+        {"Cyrillic", "Ёжик в тумане — Юрий Норштейн, «Союзмультфильм», №1"},
+        {"emoji", "🎵 Музыка 🎬 👨‍👩‍👧‍👦 🇷🇺"},
+        {"blanks around", "  два пробела  "},
+        {"line breaks", "строка 1\r\nстрока 2\nстрока 3\r"},
+        {"tab and NUL", "таб\tи\0ноль"s},
+        {"255 characters", repeat("Ё", 100) + repeat("🎵", 100) + repeat("x", 55)},
+        {"empty", ""},
+    };
+    return texts;
+}
+
 std::map<std::string, std::string> folderBytes(const std::filesystem::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {

@@ -65,6 +65,18 @@ std::vector<NamedWrite> everyWriteCommand();
 
 std::string_view kindName(store::Error::Kind kind);
 
+// piece, times over.
+std::string repeat(std::string_view piece, int times);
+
+// Text a user might type that is awkward for statements, encodings or lengths: quotes,
+// wildcards, backslashes, statement fragments, Cyrillic, emoji, line breaks, NUL,
+// 255 characters, nothing at all.
+struct AwkwardText {
+    const char* name;
+    std::string text;
+};
+const std::vector<AwkwardText>& awkwardTexts();
+
 // Every file of a catalogue folder with its bytes: equal snapshots mean that
 // nothing was written, and no journal was left behind.
 std::map<std::string, std::string> folderBytes(const std::filesystem::path& dir);

@@ -15,38 +15,6 @@ using writes::DatabasePtr;
 
 namespace {
 
-std::string repeat(std::string_view piece, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += piece;
-    return out;
-}
-
-struct Typed {
-    const char* name;
-    std::string text;
-};
-
-const std::vector<Typed>& typedTexts() {
-    using namespace std::string_literals;
-    static const std::vector<Typed> texts = {
-        {"single quotes", "O'Brien's 'Best of'"},
-        {"double quotes", "Диск \"Лучшее\" и \"\"двойные\"\""},
-        {"percent and underscore", "100% хиты_2024 %_% __"},
-        {"backslashes", "C:\\Музыка\\ \\\\ \\' \\\""},
-        {"a quoted table path", "'base\\CDBase.db' \"base\\Dolg.DB\""},
-        {"a statement inside", "x'); Delete from \"base\\CDBase.db\" Where N = 1; --"},
-        {"parameter marks", ":Name :Opisan :NomCD ?1 @x $y"},
-        {"Cyrillic", "Ёжик в тумане — Юрий Норштейн, «Союзмультфильм», №1"},
-        {"emoji", "🎵 Музыка 🎬 👨‍👩‍👧‍👦 🇷🇺"},
-        {"blanks around", "  два пробела  "},
-        {"line breaks", "строка 1\r\nстрока 2\nстрока 3\r"},
-        {"tab and NUL", "таб\tи\0ноль"s},
-        {"255 characters", repeat("Ё", 100) + repeat("🎵", 100) + repeat("x", 55)},
-        {"empty", ""},
-    };
-    return texts;
-}
-
 int64_t lastKey(const DatabasePtr& db, const char* table, const char* key) {
     return writes::keys(
                db,
@@ -100,13 +68,13 @@ void BadInput::initTestCase() {
 
 void BadInput::diskNameAndDescription_data() {
     QTest::addColumn<int>("row");
-    for (int i = 0; i < static_cast<int>(typedTexts().size()); ++i)
-        QTest::newRow(typedTexts()[i].name) << i;
+    for (int i = 0; i < static_cast<int>(writes::awkwardTexts().size()); ++i)
+        QTest::newRow(writes::awkwardTexts()[i].name) << i;
 }
 
 void BadInput::diskNameAndDescription() {
     QFETCH(int, row);
-    const std::string& text = typedTexts()[row].text;
+    const std::string& text = writes::awkwardTexts()[row].text;
     const std::string description = "Описание: " + text + "\r\n" + text;
 
     writes::addDisk(db_, {text, description, 1, 1});
@@ -132,7 +100,7 @@ void BadInput::referenceNames_data() {
 // category and media type lent to that debtor: every list shows the name as typed.
 void BadInput::referenceNames() {
     QFETCH(int, row);
-    const std::string& text = typedTexts()[row].text;
+    const std::string& text = writes::awkwardTexts()[row].text;
     writes::addEntry(db_, Book::Category, text);
     writes::addEntry(db_, Book::MediaType, text);
     writes::addEntry(db_, Book::Debtor, text);
@@ -156,7 +124,7 @@ void BadInput::referenceNames() {
 }
 
 void BadInput::longestNameAndMegabyteDescription() {
-    const std::string name = repeat("Я", 200) + repeat("😀", 54) + "!";
+    const std::string name = writes::repeat("Я", 200) + writes::repeat("😀", 54) + "!";
     QCOMPARE(store::foldCase(name).size(), name.size());  // 255 characters of 2, 4 and 1 bytes
     QCOMPARE(name.size(), size_t{200 * 2 + 54 * 4 + 1});
     std::string description;
@@ -175,9 +143,10 @@ void BadInput::longestNameAndMegabyteDescription() {
 // The name filter puts the typed text between % signs: text full of % must not make
 // the search try every way of splitting a name (it once took minutes per disk).
 void BadInput::nameFilterWithManyWildcards() {
-    const std::string longName = repeat("а", 255);
+    const std::string longName = writes::repeat("а", 255);
     for (int i = 0; i < 20; ++i) writes::addDisk(db_, {longName, "", 1, 1});
-    writes::addDisk(db_, {repeat("а", 100) + "ѣ" + repeat("а", 100) + "ѳ", "", 1, 1});
+    writes::addDisk(db_,
+                    {writes::repeat("а", 100) + "ѣ" + writes::repeat("а", 100) + "ѳ", "", 1, 1});
     auto matches = [&](const std::string& typed) {
         auto lines = writes::diskListLines();
         lines.push_back("Where CDBase.Name like '%" + typed + "%'");
@@ -186,9 +155,9 @@ void BadInput::nameFilterWithManyWildcards() {
         list.fetchAll();
         return list.fetchedRows();
     };
-    QCOMPARE(matches(repeat("а%", 12) + "ѵ"), 0);
-    QCOMPARE(matches(repeat("А%", 12) + "Ѣ%а%Ѳ"), 1);
-    QCOMPARE(matches(repeat("_%", 12) + "ѣ"), 1);
+    QCOMPARE(matches(writes::repeat("а%", 12) + "ѵ"), 0);
+    QCOMPARE(matches(writes::repeat("А%", 12) + "Ѣ%а%Ѳ"), 1);
+    QCOMPARE(matches(writes::repeat("_%", 12) + "ѣ"), 1);
 }
 
 QTEST_GUILESS_MAIN(BadInput)

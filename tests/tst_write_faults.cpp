@@ -1,12 +1,8 @@
 // Writes that the catalogue's files refuse: read-only files, a table locked by
 // another program, a full disk. Each command gets a plain Russian message, the
 // files stay byte for byte as they were, and the program goes on.
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sched.h>
-#include <sqlite3.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -17,10 +13,11 @@
 
 #include "catalogue_tools.h"
 #include "catalogue_writes.h"
+#include "file_faults.h"
 #include "query.h"
-#include "sqlite_handle.h"
 
 namespace fs = std::filesystem;
+using faults::LockHolder;
 using store::Error;
 using writes::DatabasePtr;
 
@@ -129,28 +126,6 @@ bool shareWithNobody(const fs::path& dir, bool dolgOnly) {
 
 // ---- a table locked by another program ------------------------------------------------
 
-// Another program's connection that holds one table file in a transaction: an
-// exclusive one, or a reading one that keeps writers from committing.
-class LockHolder {
-public:
-    explicit LockHolder(const fs::path& file, const char* begin = "BEGIN EXCLUSIVE") {
-        sqlite3* raw = nullptr;
-        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-        db_.reset(raw);
-        held_ = sqlite3_exec(raw, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~LockHolder() { release(); }
-    bool held() const { return held_; }
-    void release() {
-        if (held_) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        held_ = false;
-    }
-
-private:
-    store::ConnectionHandle db_;
-    bool held_ = false;
-};
-
 struct LockCase {
     const char* name;
     const char* lockedFile;
@@ -191,41 +166,6 @@ const std::vector<LockCase>& lockCases() {
 }
 
 // ---- a full disk ----------------------------------------------------------------------
-
-// A mount namespace of this process alone: what the test mounts vanishes with it.
-bool ownMountNamespace() {
-    static const bool ok = unshare(CLONE_NEWNS) == 0 &&
-                           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return ok;
-}
-
-class SmallFileSystem {
-public:
-    SmallFileSystem(const fs::path& where, const char* size) : where_(where) {
-        fs::create_directories(where);
-        const std::string options = std::string("size=") + size;
-        mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallFileSystem() {
-        if (mounted_) umount2(where_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-};
-
-// Writes file until the file system has no room left; then gives back `spare` bytes.
-void fillUp(const fs::path& file, off_t spare) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY(fd >= 0);
-    const std::string chunk(64 * 1024, 'x');
-    off_t size = 0;
-    for (ssize_t n; (n = ::write(fd, chunk.data(), chunk.size())) > 0;) size += n;
-    if (spare > 0) QCOMPARE(ftruncate(fd, size > spare ? size - spare : 0), 0);
-    ::close(fd);
-}
 
 const std::string& megabyteDescription() {
     static const std::string text = [] {
@@ -404,15 +344,16 @@ void WriteFaults::fullFileSystem_data() {
 void WriteFaults::fullFileSystem() {
     QFETCH(bool, everyCommand);
     QFETCH(int, spareBytes);
-    if (!ownMountNamespace()) QSKIP("this process may not mount a file system of its own here");
+    if (!faults::ownMountNamespace())
+        QSKIP("this process may not mount a file system of its own here");
     QTemporaryDir tmp;
     const fs::path disk = fs::path(tmp.path().toStdString()) / "disk";
-    SmallFileSystem small(disk, "2m");
+    faults::SmallFileSystem small(disk, "2m");
     if (!small.mounted()) QSKIP("cannot mount a small tmpfs here");
     tools::makeDemo(disk, {.disks = kDisks});
     const fs::path base = disk / "base";
     const auto db = store::Database::open(base);
-    fillUp(disk / "filler", spareBytes);
+    QVERIFY(faults::fillUp(disk / "filler", spareBytes));
     const auto before = writes::folderBytes(base);
 
     std::vector<std::pair<std::string, std::function<void(const DatabasePtr&)>>> commands;

@@ -1,0 +1,78 @@
+#include "file_faults.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace faults {
+
+LockHolder::LockHolder(const fs::path& file, const char* begin) {
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    db_.reset(raw);
+    held_ = sqlite3_exec(raw, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+LockHolder::~LockHolder() {
+    release();
+}
+
+void LockHolder::release() {
+    if (held_) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    held_ = false;
+}
+
+bool ownMountNamespace() {
+    static const bool ok = unshare(CLONE_NEWNS) == 0 &&
+                           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ok;
+}
+
+ReadOnlyMount::ReadOnlyMount(const fs::path& where) : where_(where) {
+    if (!ownMountNamespace()) return;
+    if (mount(where.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) != 0) return;
+    mounted_ = true;
+    if (mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        umount2(where.c_str(), MNT_DETACH);
+        mounted_ = false;
+    }
+}
+
+ReadOnlyMount::~ReadOnlyMount() {
+    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+}
+
+bool ReadOnlyMount::makeWritable() {
+    return mounted_ && mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0;
+}
+
+SmallFileSystem::SmallFileSystem(const fs::path& where, const char* size) : where_(where) {
+    if (!ownMountNamespace()) return;
+    fs::create_directories(where);
+    const std::string options = std::string("size=") + size;
+    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+}
+
+bool fillUp(const fs::path& file, off_t spare) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    const std::string chunk(64 * 1024, 'x');
+    off_t size = 0;
+    for (ssize_t n; (n = ::write(fd, chunk.data(), chunk.size())) > 0;) size += n;
+    bool ok = size > 0;
+    if (spare > 0) ok = ok && ftruncate(fd, size > spare ? size - spare : 0) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace faults
