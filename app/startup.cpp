@@ -39,7 +39,7 @@ std::unique_ptr<ProgramWindows> createWindows() {
     return windows;
 }
 
-int runProgram() {
+void setUpApplication() {
     initResources();
     // The layouts are drawn for an 11-pixel MS Sans Serif (or its stand-in).
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -47,9 +47,17 @@ int runProgram() {
     font.setPixelSize(11);
     QApplication::setFont(font);
     QApplication::setWindowIcon(programIcon());
+}
 
-    const std::unique_ptr<ProgramWindows> windows = createWindows();
+std::unique_ptr<ProgramWindows> startProgram() {
+    setUpApplication();
+    std::unique_ptr<ProgramWindows> windows = createWindows();
+    if (windows) windows->form1->show();
+    return windows;
+}
+
+int runProgram() {
+    const std::unique_ptr<ProgramWindows> windows = startProgram();
     if (!windows) return 1;
-    windows->form1->show();
     return QApplication::exec();
 }

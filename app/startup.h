@@ -22,6 +22,13 @@ struct ProgramWindows {
 // nothing is returned.
 std::unique_ptr<ProgramWindows> createWindows();
 
-// The whole program on an existing application object: the font, the windows, the
-// main window and the message loop. Returns the exit code: 1 when the start failed.
+// The application's look: resources, the layouts' font and the program's icon.
+void setUpApplication();
+
+// The program's start on an existing application object, up to its message loop:
+// the look, the windows and the main window shown. Nothing when the start failed.
+std::unique_ptr<ProgramWindows> startProgram();
+
+// The whole program: the start and the message loop. Returns the exit code: 1 when
+// the start failed.
 int runProgram();

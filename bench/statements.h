@@ -2,15 +2,26 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "diskfilter.h"
 
 namespace bench {
 
-// The disk list as the main window's layout holds it (unfiltered).
-std::vector<std::string> diskListLayout();
+// A statement the main window runs on the disk list, with its parameter values in
+// binding order.
+struct ListStatement {
+    std::vector<std::string> lines;
+    std::vector<std::pair<std::string, double>> floats;
+};
 
-// The disk list rebuilt by the "all disks" filter: variant 1 to 8 by the three
-// switches (category, media type, name fragment), the fragment spliced in as typed.
-std::vector<std::string> filterAll(int variant, std::string_view fragment = {});
+// The disk list as the main window's layout holds it (unfiltered), read from the
+// same file the program embeds.
+ListStatement diskListLayout();
+
+// The disk list as the window's filter rebuilds it under "Все": the program's own
+// builder, the category key 3 and the media-type key 2 for the switches that need one.
+ListStatement filterAll(const diskfilter::Switches& switches, std::string_view fragment = {});
 
 }  // namespace bench

@@ -27,19 +27,21 @@ constexpr int kRows = 40;  // what the grid shows first
 
 struct Case {
     std::string name;
-    std::vector<std::string> lines;
-    std::vector<std::pair<std::string, double>> floats;  // in binding order
+    bench::ListStatement statement;
 };
 
 const std::vector<Case>& cases() {
+    constexpr diskfilter::Switches name{false, false, true};
+    constexpr diskfilter::Switches category{true, false, false};
+    constexpr diskfilter::Switches categoryAndMedia{true, true, false};
     static const std::vector<Case> list = {
-        {"disk_list", bench::diskListLayout(), {}},
+        {"disk_list", bench::diskListLayout()},
         // A fragment that is in about one name of fourteen, and one that is in none:
         // then the whole table is scanned, as while a fragment is typed wrong.
-        {"filter4_хит", bench::filterAll(4, "хит"), {}},
-        {"filter4_ёлк", bench::filterAll(4, "ёлк"), {}},
-        {"filter2", bench::filterAll(2), {{"Num", 3}}},
-        {"filter6", bench::filterAll(6), {{"N", 2}, {"Num", 3}}},
+        {"filter4_хит", bench::filterAll(name, "хит")},
+        {"filter4_ёлк", bench::filterAll(name, "ёлк")},
+        {"filter2", bench::filterAll(category)},
+        {"filter6", bench::filterAll(categoryAndMedia)},
     };
     return list;
 }
@@ -107,8 +109,8 @@ void storeOpen(benchmark::State& state, const Case& c, int disks) {
     store::Query q({}, db);
     for (auto _ : state) {
         q.clearSql();
-        for (const auto& line : c.lines) q.addLine(line);
-        for (const auto& [name, value] : c.floats) q.setFloat(name, value);
+        for (const auto& line : c.statement.lines) q.addLine(line);
+        for (const auto& [name, value] : c.statement.floats) q.setFloat(name, value);
         q.open();
         q.fetchMore(kRows - q.fetchedRows());
         benchmark::DoNotOptimize(q.fetchedRows());
@@ -118,9 +120,9 @@ void storeOpen(benchmark::State& state, const Case& c, int disks) {
 
 void floorOpen(benchmark::State& state, const Case& c, int disks) {
     const auto db = database(disks);
-    const std::string sql = store::sqliteSql(joined(c.lines));
+    const std::string sql = store::sqliteSql(joined(c.statement.lines));
     std::vector<std::pair<std::string, double>> params;
-    for (const auto& [name, value] : c.floats) params.emplace_back(":" + name, value);
+    for (const auto& [name, value] : c.statement.floats) params.emplace_back(":" + name, value);
     int rows = 0;
     for (auto _ : state) {
         sqlite3_stmt* raw = nullptr;
@@ -159,31 +161,25 @@ void likeScan(benchmark::State& state, sqlite3* db, const std::string& fragment)
     state.counters["matches"] = static_cast<double>(matches);
 }
 
-std::string benchName(std::string_view side, std::string_view item, int disks) {
-    std::string name(side);
-    name.append("/").append(item).append("/").append(std::to_string(disks));
-    return name;
-}
-
 void registerAll() {
     for (int disks : bench::benchSizes()) {
         bench::demoCatalogue(disks);  // made before anything is timed
         for (const Case& c : cases()) {
-            benchmark::RegisterBenchmark(benchName("store", c.name, disks).c_str(), storeOpen, c,
-                                         disks)
+            benchmark::RegisterBenchmark(bench::benchName("store", c.name, disks).c_str(),
+                                         storeOpen, c, disks)
                 ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark(benchName("floor", c.name, disks).c_str(), floorOpen, c,
-                                         disks)
+            benchmark::RegisterBenchmark(bench::benchName("floor", c.name, disks).c_str(),
+                                         floorOpen, c, disks)
                 ->Unit(benchmark::kMicrosecond);
         }
         for (const auto& fragment : likeFragments()) {
             const std::string item = likeItem(fragment);
             benchmark::RegisterBenchmark(
-                benchName("like_unicode", item, disks).c_str(),
+                bench::benchName("like_unicode", item, disks).c_str(),
                 [=](auto& state) { likeScan(state, database(disks)->handle(), fragment); })
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(
-                benchName("like_builtin", item, disks).c_str(),
+                bench::benchName("like_builtin", item, disks).c_str(),
                 [=](auto& state) { likeScan(state, plainConnection(disks), fragment); })
                 ->Unit(benchmark::kMillisecond);
         }
@@ -196,11 +192,11 @@ void registerAll() {
 // under the working directory, the disk list opened and its first rows read.
 int openDiskList() {
     try {
-        store::Query q(bench::diskListLayout());
+        store::Query q(bench::diskListLayout().lines);
         q.open();
         q.fetchMore(kRows - q.fetchedRows());
         return q.fetchedRows() > 0 ? 0 : 1;
-    } catch (const store::Error& e) {
+    } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;
     }
@@ -212,7 +208,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     try {
         registerAll();
-    } catch (const store::Error& e) {
+    } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;
     }

@@ -33,6 +33,12 @@ std::string figure(double value) {
 
 }  // namespace
 
+std::string benchName(std::string_view side, std::string_view item, int disks) {
+    std::string name(side);
+    name.append("/").append(item).append("/").append(std::to_string(disks));
+    return name;
+}
+
 void TableReporter::ReportRuns(const std::vector<Run>& runs) {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -79,6 +85,27 @@ void TableReporter::printRatios(std::ostream& out, const std::string& title,
     if (any) out << "\n" << title << "\n\n" << table.str();
 }
 
+void TableReporter::printScaling(std::ostream& out, const std::string& title,
+                                 const std::string& side) const {
+    bool any = false;
+    std::ostringstream table;
+    table << "| measure | disks | time, ms | over the smallest size |\n|---|--:|--:|--:|\n";
+    std::vector<int> sizes = sizes_;
+    std::sort(sizes.begin(), sizes.end());
+    for (const auto& item : itemOrder_) {
+        double smallest = 0;
+        for (int disks : sizes) {
+            const double t = median({side, item, disks});
+            if (t == 0) continue;
+            if (smallest == 0) smallest = t;
+            any = true;
+            table << "| " << item << " | " << disks << " | " << figure(t / 1000) << " | "
+                  << fixed(t / smallest, 2) << " |\n";
+        }
+    }
+    if (any) out << "\n" << title << "\n\n" << table.str();
+}
+
 void TableReporter::Finalize() {
     ConsoleReporter::Finalize();
     std::ostream& out = GetOutputStream();
@@ -86,6 +113,7 @@ void TableReporter::Finalize() {
                 "floor", {"statement", "store", "floor"});
     printRatios(out, "Unicode like over built-in like (count(*) over every disk):", "ms", 1000,
                 "like_unicode", "like_builtin", {"pattern", "ours", "built-in"});
+    printScaling(out, "The main window, offscreen (CPU time of the process):", "window");
     out << std::flush;
 }
 

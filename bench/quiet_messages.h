@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdio>
+
+#include "messages.h"
+
+namespace bench {
+
+// Message boxes for a run without a user: a box would wait for an answer forever,
+// so each message goes to the error output and is remembered; questions are
+// answered no.
+class QuietMessages final : public MessageBoxes {
+public:
+    QuietMessages() { setMessages(this); }
+    ~QuietMessages() override { setMessages(nullptr); }
+    QuietMessages(const QuietMessages&) = delete;
+    QuietMessages& operator=(const QuietMessages&) = delete;
+
+    void information(const QString& text) override { say(text); }
+    bool confirm(const QString& text) override {
+        say(text);
+        return false;
+    }
+    void error(const QString& text) override { say(text); }
+
+    bool anySaid() const { return said_; }
+
+private:
+    void say(const QString& text) {
+        said_ = true;
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    }
+    bool said_ = false;
+};
+
+}  // namespace bench
