@@ -90,7 +90,7 @@ std::string createTableSql(const TableDef& table) {
     for (const auto& f : table.fields) {
         if (!first) sql += ", ";
         first = false;
-        sql += "\"" + std::string(f.name) + "\" " + std::string(sqlType(f.kind));
+        sql.append("\"").append(f.name).append("\" ").append(sqlType(f.kind));
         // Reference names sort the Russian way, whatever the statement's ORDER BY says.
         if (f.kind == FieldKind::Text && &table != &kTables[0]) sql += " COLLATE RUSSIAN";
         // A new disk is available at once.

@@ -53,7 +53,11 @@ void checkIsSqliteFile(const fs::path& file) {
     throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
 }
 
-std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+std::string quoted(std::string_view name) {
+    std::string out(1, '"');
+    out.append(name).push_back('"');
+    return out;
+}
 
 // A field as the table file declares it.
 struct ColumnInfo {
