@@ -87,7 +87,7 @@ class TestDiskFilter : public QObject {
 private slots:
     void initTestCase() {
         fixture_ = std::make_unique<GuiFixture>();
-        db_ = store::Database::open((fixture_->path() + QStringLiteral("/base")).toStdString());
+        db_ = fixture_->open();
     }
     void cleanupTestCase() {
         db_.reset();
