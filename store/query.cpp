@@ -104,36 +104,28 @@ Query::Param& Query::param(std::string_view name) {
                 "В запросе нет параметра :" + std::string(name) + ":\n" + text());
 }
 
-void Query::setText(std::string_view name, std::string value) {
+void Query::setParam(std::string_view name, ParamKind kind, std::string text, double number) {
     Param& p = param(name);
-    p.kind = ParamKind::Text;
+    p.kind = kind;
     p.set = true;
-    p.text = std::move(value);
-    p.number = 0;
+    p.text = std::move(text);
+    p.number = number;
+}
+
+void Query::setText(std::string_view name, std::string value) {
+    setParam(name, ParamKind::Text, std::move(value), 0);
 }
 
 void Query::setMemo(std::string_view name, std::string value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Memo;
-    p.set = true;
-    p.text = std::move(value);
-    p.number = 0;
+    setParam(name, ParamKind::Memo, std::move(value), 0);
 }
 
 void Query::setFloat(std::string_view name, double value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Float;
-    p.set = true;
-    p.text = std::string();
-    p.number = value;
+    setParam(name, ParamKind::Float, {}, value);
 }
 
 void Query::setDate(std::string_view name, const Date& value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Date;
-    p.set = true;
-    p.text = value.iso();
-    p.number = 0;
+    setParam(name, ParamKind::Date, value.iso(), 0);
 }
 
 std::shared_ptr<Database> Query::databaseForRun() {

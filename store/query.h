@@ -110,6 +110,7 @@ private:
     void textChanged();
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
+    void setParam(std::string_view name, ParamKind kind, std::string text, double number);
     Prepared prepareBound();
     void readColumns();
     bool fetchRow();
