@@ -235,7 +235,8 @@ bool Query::fetchRow() {
                 c.type = Value::Type::Float;
                 c.number = sqlite3_column_double(s, i);
                 break;
-            case SQLITE_NULL: break;
+            case SQLITE_NULL:
+                break;
             default: {
                 const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
                 c.type = Value::Type::Text;
@@ -260,7 +261,9 @@ void Query::fetchAll() {
     }
 }
 
-void Query::first() { current_ = rowCount_ == 0 ? -1 : 0; }
+void Query::first() {
+    current_ = rowCount_ == 0 ? -1 : 0;
+}
 
 void Query::next() {
     if (current_ < 0) return;
@@ -270,9 +273,13 @@ void Query::next() {
         current_ = fetchedRows();  // past the end
 }
 
-bool Query::eof() const { return current_ < 0 || current_ >= fetchedRows(); }
+bool Query::eof() const {
+    return current_ < 0 || current_ >= fetchedRows();
+}
 
-bool Query::isEmpty() { return rowCount_ == 0; }
+bool Query::isEmpty() {
+    return rowCount_ == 0;
+}
 
 bool Query::moveTo(int row) {
     if (row < 0) return false;
@@ -304,11 +311,14 @@ const Query::Cell& Query::cell(int row, int column) const {
 Value Query::valueAt(int row, int column) const {
     const Cell& c = cell(row, column);
     switch (c.type) {
-        case Value::Type::Integer: return Value(c.integer);
-        case Value::Type::Float: return Value(c.number);
+        case Value::Type::Integer:
+            return Value(c.integer);
+        case Value::Type::Float:
+            return Value(c.number);
         case Value::Type::Text:
             return Value(texts_.substr(static_cast<size_t>(c.integer), c.textSize));
-        case Value::Type::Null: break;
+        case Value::Type::Null:
+            break;
     }
     return Value();
 }

@@ -58,7 +58,10 @@ public:
     void open();
     void execSql();
     void close();
-    void reopen() { close(); open(); }
+    void reopen() {
+        close();
+        open();
+    }
     bool isOpen() const { return open_; }
     int rowsAffected() const { return rowsAffected_; }
     std::shared_ptr<Database> database() const { return db_; }
