@@ -33,7 +33,7 @@ const char* const kS3 =
     "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
     "SprKategoy.Num, SprType.N";
 
-// Variant number to its switches, as the filter's table numbers them.
+// Variant number to its switches, as diskfilter::variant numbers them.
 Switches switchesOf(int variant) {
     static const Switches table[8] = {
         {false, false, false}, {true, false, false}, {false, true, false}, {false, false, true},
