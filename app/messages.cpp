@@ -35,9 +35,13 @@ MessageBoxes* current = nullptr;
 
 }  // namespace
 
-MessageBoxes& messages() { return current ? *current : realBoxes; }
+MessageBoxes& messages() {
+    return current ? *current : realBoxes;
+}
 
-void setMessages(MessageBoxes* boxes) { current = boxes; }
+void setMessages(MessageBoxes* boxes) {
+    current = boxes;
+}
 
 QString applicationTitle() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();

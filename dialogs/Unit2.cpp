@@ -9,7 +9,7 @@
 
 TForm2* Form2 = nullptr;
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm2>()) {
+TForm2::TForm2(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm2>()) {
     Form2 = this;
     initResources();
     ui->setupUi(this);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QDialog>
-#include <functional>
 #include <memory>
+
+#include "dialogwindow.h"
 
 namespace Ui {
 class TForm2;
@@ -10,7 +10,7 @@ class TForm2;
 class ListQuery;
 
 // The lend dialog: picks the debtor the current disk of the main window goes to.
-class TForm2 : public QDialog {
+class TForm2 : public ButtonClosedDialog<TForm2> {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
@@ -22,15 +22,6 @@ public:
     void FormCreate();
     void Button1Click();  // "Отдать": marks the disk lent and records the loan
     void Button2Click();  // "Отмена"
-
-    // Shows the dialog modally and returns when it is closed. Tests replace how,
-    // answering the dialog in place.
-    std::function<void(TForm2&)> showModal = [](TForm2& dialog) { dialog.exec(); };
-    void ShowModal() { showModal(*this); }
-
-    // Escape does not close the dialog (and no button is the default): only its
-    // buttons do.
-    void reject() override {}
 };
 
 extern TForm2* Form2;

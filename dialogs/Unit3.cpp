@@ -67,7 +67,7 @@ QString descriptionFromFile(QByteArray bytes) {
     return text;
 }
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
+TForm3::TForm3(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
     Form3 = this;
     initResources();
     ui->setupUi(this);

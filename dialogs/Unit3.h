@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QDialog>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+#include "dialogwindow.h"
 
 namespace Ui {
 class TForm3;
@@ -13,7 +14,7 @@ class ListQuery;
 
 // The disk editor: adds a disk (EditMode false) or edits the current disk of the
 // main window's list (EditMode true).
-class TForm3 : public QDialog {
+class TForm3 : public ButtonClosedDialog<TForm3> {
     Q_OBJECT
 public:
     explicit TForm3(QWidget* parent = nullptr);
@@ -35,16 +36,9 @@ public:
 
     // The file chosen in the file-open dialog; empty when the user cancels.
     std::function<QString(TForm3&)> OpenDialog1;
-    // Shows the dialog modally and returns when it is closed. Tests replace how,
-    // answering the dialog in place.
-    std::function<void(TForm3&)> showModal = [](TForm3& dialog) { dialog.exec(); };
-    void ShowModal() { showModal(*this); }
 
     // Every close, whichever way, runs FormCloseQuery.
     void done(int result) override;
-    // Escape does not close the dialog (and no button is the default): only its
-    // buttons do.
-    void reject() override {}
 };
 
 extern TForm3* Form3;

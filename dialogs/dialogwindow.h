@@ -3,8 +3,23 @@
 #include <QDialog>
 #include <QPoint>
 #include <QPushButton>
+#include <functional>
 
 #include "guarded.h"
+
+// A dialog that only its buttons close (Escape does nothing and no button is the
+// default), shown modally through a hook that tests replace to answer it in place.
+template <class Dialog>
+class ButtonClosedDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+
+    std::function<void(Dialog&)> showModal = [](Dialog& dialog) { dialog.exec(); };
+    // Shows the dialog modally and returns when it is closed.
+    void ShowModal() { showModal(static_cast<Dialog&>(*this)); }
+
+    void reject() override {}
+};
 
 // A dialog window as the program lays them out: fixed size at a fixed place on the
 // screen, a caption without title-bar buttons.

@@ -11,8 +11,9 @@ namespace store {
 namespace {
 
 constexpr FieldDef kDiskFields[] = {
-    {"N", FieldKind::Key},          {"Name", FieldKind::Text},    {"Opisan", FieldKind::Memo},
-    {"Kategory", FieldKind::Integer}, {"Tip", FieldKind::Integer}, {"Dolg", FieldKind::Logical},
+    {"N", FieldKind::Key},       {"Name", FieldKind::Text},
+    {"Opisan", FieldKind::Memo}, {"Kategory", FieldKind::Integer},
+    {"Tip", FieldKind::Integer}, {"Dolg", FieldKind::Logical},
 };
 constexpr FieldDef kLoanFields[] = {
     {"NomCD", FieldKind::Integer}, {"Dolgnik", FieldKind::Integer}, {"DatN", FieldKind::Date},
@@ -32,13 +33,19 @@ const std::array<TableDef, 5> kTables = {{
 
 }  // namespace
 
-const std::array<TableDef, 5>& catalogueTables() { return kTables; }
-const TableDef& diskTable() { return kTables[0]; }
+const std::array<TableDef, 5>& catalogueTables() {
+    return kTables;
+}
+const TableDef& diskTable() {
+    return kTables[0];
+}
 
 namespace {
 
 // Not std::tolower: the locale that Qt sets at start must not change how names compare.
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 }  // namespace
 
@@ -74,12 +81,18 @@ std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path&
 
 std::string_view sqlType(FieldKind kind) {
     switch (kind) {
-        case FieldKind::Key: return "INTEGER PRIMARY KEY AUTOINCREMENT";
-        case FieldKind::Integer: return "INTEGER";
-        case FieldKind::Text: return "TEXT";
-        case FieldKind::Memo: return "TEXT";
-        case FieldKind::Logical: return "LOGICAL";
-        case FieldKind::Date: return "DATE";
+        case FieldKind::Key:
+            return "INTEGER PRIMARY KEY AUTOINCREMENT";
+        case FieldKind::Integer:
+            return "INTEGER";
+        case FieldKind::Text:
+            return "TEXT";
+        case FieldKind::Memo:
+            return "TEXT";
+        case FieldKind::Logical:
+            return "LOGICAL";
+        case FieldKind::Date:
+            return "DATE";
     }
     return "TEXT";
 }
@@ -124,7 +137,8 @@ void createCatalogue(const std::filesystem::path& dir) {
             const std::string why = db ? sqlite3_errmsg(db.get()) : "нет памяти";
             db.reset();
             fs::remove_all(base, ec);  // nothing half-made stays
-            throw Error(Error::Kind::Io, "Не удалось создать таблицу " + file.string() + ": " + why);
+            throw Error(Error::Kind::Io,
+                        "Не удалось создать таблицу " + file.string() + ": " + why);
         }
     }
 }

@@ -38,18 +38,18 @@ bool looksLikeParadox(const std::array<unsigned char, 16>& h, std::streamsize go
 
 void checkIsSqliteFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw Error(Error::Kind::Io, "Не удалось открыть файл таблицы " + file.string() + ".");
+    if (!in) throw Error(Error::Kind::Io, "Не удалось открыть файл таблицы " + file.string() + ".");
     std::array<unsigned char, 16> header{};
     in.read(reinterpret_cast<char*>(header.data()), header.size());
     const std::streamsize got = in.gcount();
     if (got == 0) return;  // an empty file reads as an empty database: the field check reports it
     if (got == 16 && std::memcmp(header.data(), "SQLite format 3", 16) == 0) return;
     if (looksLikeParadox(header, got))
-        throw Error(Error::Kind::NotCatalogue,
-                    "Файл " + file.string() +
-                        " — таблица Paradox прежней программы, а не таблица Korvalen. "
-                        "Перенесите каталог командой: korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА");
+        throw Error(
+            Error::Kind::NotCatalogue,
+            "Файл " + file.string() +
+                " — таблица Paradox прежней программы, а не таблица Korvalen. "
+                "Перенесите каталог командой: korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА");
     throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
 }
 
@@ -103,8 +103,9 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     fs::path baseDir = fs::absolute(baseDirIn, ec);
     if (ec) baseDir = baseDirIn;
     if (!fs::is_directory(baseDir, ec))
-        throw Error(Error::Kind::Missing, "Не найдена папка каталога " + baseDir.string() +
-                                              ". Создайте каталог командой: korvalen-base create ПАПКА");
+        throw Error(Error::Kind::Missing,
+                    "Не найдена папка каталога " + baseDir.string() +
+                        ". Создайте каталог командой: korvalen-base create ПАПКА");
     std::shared_ptr<Database> db(new Database(baseDir));
     const auto mainFile = findFileNoCase(baseDir, diskTable().fileName);
     if (!mainFile)
@@ -115,8 +116,7 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(mainFile->c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     db->db_.reset(raw);
-    if (rc != SQLITE_OK)
-        throw db->errorFor(rc, {mainFile->filename().string()}, {});
+    if (rc != SQLITE_OK) throw db->errorFor(rc, {mainFile->filename().string()}, {});
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, 2000);
     if (registerTextFunctions(raw) != SQLITE_OK)
@@ -187,7 +187,9 @@ std::shared_ptr<Database> Database::defaultDatabase() {
     return slot;
 }
 
-void Database::resetDefault() { defaultSlot().reset(); }
+void Database::resetDefault() {
+    defaultSlot().reset();
+}
 
 namespace {
 
@@ -208,14 +210,16 @@ Translation translateForCatalogue(std::string_view statement) {
 
 }  // namespace
 
-std::string sqliteSql(std::string_view statement) { return translateForCatalogue(statement).sql; }
+std::string sqliteSql(std::string_view statement) {
+    return translateForCatalogue(statement).sql;
+}
 
 Prepared Database::prepare(std::string_view statement) const {
     Translation t = translateForCatalogue(statement);
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0,
-                                      &raw, &tail);
+    const int rc =
+        sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0, &raw, &tail);
     Prepared p{StatementHandle(raw), std::move(t.tableFiles)};
     if (rc != SQLITE_OK) throw errorFor(rc, p.tableFiles, statement);
     if (!raw) throw Error(Error::Kind::Statement, "Пустой запрос.");
@@ -241,21 +245,22 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
     const std::string text = statement.empty() ? std::string() : "\n\n" + std::string(statement);
     switch (code & 0xff) {
         case SQLITE_READONLY:
-            return Error(Error::Kind::ReadOnly,
-                         "Таблица " + where + " доступна только для чтения: изменение не записано.");
+            return Error(
+                Error::Kind::ReadOnly,
+                "Таблица " + where + " доступна только для чтения: изменение не записано.");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             return Error(Error::Kind::Locked, "Таблица " + where +
                                                   " занята другой программой. Повторите попытку, "
                                                   "когда она освободит каталог.");
         case SQLITE_FULL:
-            return Error(Error::Kind::DiskFull,
-                         "Недостаточно места на диске: изменение таблицы " + where + " не записано.");
+            return Error(Error::Kind::DiskFull, "Недостаточно места на диске: изменение таблицы " +
+                                                    where + " не записано.");
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
             return Error(Error::Kind::NotCatalogue,
-                         "Файл таблицы " + where + " повреждён или не является таблицей каталога (" +
-                             engine + ").");
+                         "Файл таблицы " + where +
+                             " повреждён или не является таблицей каталога (" + engine + ").");
         case SQLITE_CANTOPEN:
         case SQLITE_IOERR:
         case SQLITE_PERM:
@@ -279,7 +284,9 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
                  "Ошибка в запросе к таблице " + where + ": " + engine + "." + text);
 }
 
-Database::Transaction::Transaction(const Database& db) : db_(db) { db_.execRaw("BEGIN IMMEDIATE"); }
+Database::Transaction::Transaction(const Database& db) : db_(db) {
+    db_.execRaw("BEGIN IMMEDIATE");
+}
 
 Database::Transaction::~Transaction() {
     if (!done_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);

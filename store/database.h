@@ -61,7 +61,8 @@ public:
 
     // An error for a failed SQLite call, its message in Russian; files names the
     // table files the statement touched.
-    Error errorFor(int code, const std::vector<std::string>& files, std::string_view statement) const;
+    Error errorFor(int code, const std::vector<std::string>& files,
+                   std::string_view statement) const;
 
 private:
     explicit Database(std::filesystem::path baseDir);

@@ -11,7 +11,9 @@ bool isWordByte(unsigned char c) {
            (c >= 'A' && c <= 'Z') || c >= 0x80;
 }
 
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A quoted run ends at the closing quote; a doubled quote stays inside.
 size_t quotedEnd(std::string_view s, size_t i) {
@@ -29,8 +31,8 @@ size_t quotedEnd(std::string_view s, size_t i) {
 }
 
 bool introducesTable(std::string_view word) {
-    return equalsNoCase(word, "from") || equalsNoCase(word, "join") ||
-           equalsNoCase(word, "into") || equalsNoCase(word, "update");
+    return equalsNoCase(word, "from") || equalsNoCase(word, "join") || equalsNoCase(word, "into") ||
+           equalsNoCase(word, "update");
 }
 
 }  // namespace

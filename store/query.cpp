@@ -104,36 +104,28 @@ Query::Param& Query::param(std::string_view name) {
                 "В запросе нет параметра :" + std::string(name) + ":\n" + text());
 }
 
-void Query::setText(std::string_view name, std::string value) {
+void Query::setParam(std::string_view name, ParamKind kind, std::string text, double number) {
     Param& p = param(name);
-    p.kind = ParamKind::Text;
+    p.kind = kind;
     p.set = true;
-    p.text = std::move(value);
-    p.number = 0;
+    p.text = std::move(text);
+    p.number = number;
+}
+
+void Query::setText(std::string_view name, std::string value) {
+    setParam(name, ParamKind::Text, std::move(value), 0);
 }
 
 void Query::setMemo(std::string_view name, std::string value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Memo;
-    p.set = true;
-    p.text = std::move(value);
-    p.number = 0;
+    setParam(name, ParamKind::Memo, std::move(value), 0);
 }
 
 void Query::setFloat(std::string_view name, double value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Float;
-    p.set = true;
-    p.text = std::string();
-    p.number = value;
+    setParam(name, ParamKind::Float, {}, value);
 }
 
 void Query::setDate(std::string_view name, const Date& value) {
-    Param& p = param(name);
-    p.kind = ParamKind::Date;
-    p.set = true;
-    p.text = value.iso();
-    p.number = 0;
+    setParam(name, ParamKind::Date, value.iso(), 0);
 }
 
 std::shared_ptr<Database> Query::databaseForRun() {
@@ -243,7 +235,8 @@ bool Query::fetchRow() {
                 c.type = Value::Type::Float;
                 c.number = sqlite3_column_double(s, i);
                 break;
-            case SQLITE_NULL: break;
+            case SQLITE_NULL:
+                break;
             default: {
                 const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
                 c.type = Value::Type::Text;
@@ -268,7 +261,9 @@ void Query::fetchAll() {
     }
 }
 
-void Query::first() { current_ = rowCount_ == 0 ? -1 : 0; }
+void Query::first() {
+    current_ = rowCount_ == 0 ? -1 : 0;
+}
 
 void Query::next() {
     if (current_ < 0) return;
@@ -278,9 +273,13 @@ void Query::next() {
         current_ = fetchedRows();  // past the end
 }
 
-bool Query::eof() const { return current_ < 0 || current_ >= fetchedRows(); }
+bool Query::eof() const {
+    return current_ < 0 || current_ >= fetchedRows();
+}
 
-bool Query::isEmpty() { return rowCount_ == 0; }
+bool Query::isEmpty() {
+    return rowCount_ == 0;
+}
 
 bool Query::moveTo(int row) {
     if (row < 0) return false;
@@ -312,11 +311,14 @@ const Query::Cell& Query::cell(int row, int column) const {
 Value Query::valueAt(int row, int column) const {
     const Cell& c = cell(row, column);
     switch (c.type) {
-        case Value::Type::Integer: return Value(c.integer);
-        case Value::Type::Float: return Value(c.number);
+        case Value::Type::Integer:
+            return Value(c.integer);
+        case Value::Type::Float:
+            return Value(c.number);
         case Value::Type::Text:
             return Value(texts_.substr(static_cast<size_t>(c.integer), c.textSize));
-        case Value::Type::Null: break;
+        case Value::Type::Null:
+            break;
     }
     return Value();
 }

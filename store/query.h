@@ -58,7 +58,10 @@ public:
     void open();
     void execSql();
     void close();
-    void reopen() { close(); open(); }
+    void reopen() {
+        close();
+        open();
+    }
     bool isOpen() const { return open_; }
     int rowsAffected() const { return rowsAffected_; }
     std::shared_ptr<Database> database() const { return db_; }
@@ -110,6 +113,7 @@ private:
     void textChanged();
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
+    void setParam(std::string_view name, ParamKind kind, std::string text, double number);
     Prepared prepareBound();
     void readColumns();
     bool fetchRow();

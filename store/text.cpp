@@ -368,9 +368,9 @@ struct CollatorCloser {
 
 int russianCompare(void* arg, int la, const void* a, int lb, const void* b) {
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult r = ucol_strcollUTF8(static_cast<UCollator*>(arg),
-                                                static_cast<const char*>(a), la,
-                                                static_cast<const char*>(b), lb, &status);
+    const UCollationResult r =
+        ucol_strcollUTF8(static_cast<UCollator*>(arg), static_cast<const char*>(a), la,
+                         static_cast<const char*>(b), lb, &status);
     if (U_FAILURE(status)) return 0;
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }

@@ -44,6 +44,14 @@ std::string formatFloat(double d) {
     return buf;
 }
 
+// The number a text starts with; 0 when it starts with none.
+template <class Number>
+Number numberAtStart(const std::string& text) {
+    Number v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return v;
+}
+
 }  // namespace
 
 std::string Value::asString(ColumnKind kind) const {
@@ -55,38 +63,40 @@ std::string Value::asString(ColumnKind kind) const {
             if (kind == ColumnKind::Date && Date::fromIso(text_, d)) return d.display();
             return text_;
         }
-        case Type::Integer: return std::to_string(integer_);
-        case Type::Float: return formatFloat(float_);
-        case Type::Null: break;
+        case Type::Integer:
+            return std::to_string(integer_);
+        case Type::Float:
+            return formatFloat(float_);
+        case Type::Null:
+            break;
     }
     return {};
 }
 
 int64_t Value::asInteger() const {
     switch (type_) {
-        case Type::Integer: return integer_;
+        case Type::Integer:
+            return integer_;
         case Type::Float:
             return std::isfinite(float_) && std::fabs(float_) < 9e18 ? std::llround(float_) : 0;
-        case Type::Text: {
-            int64_t v = 0;
-            std::from_chars(text_.data(), text_.data() + text_.size(), v);
-            return v;
-        }
-        case Type::Null: break;
+        case Type::Text:
+            return numberAtStart<int64_t>(text_);
+        case Type::Null:
+            break;
     }
     return 0;
 }
 
 double Value::asFloat() const {
     switch (type_) {
-        case Type::Float: return float_;
-        case Type::Integer: return static_cast<double>(integer_);
-        case Type::Text: {
-            double v = 0;
-            std::from_chars(text_.data(), text_.data() + text_.size(), v);
-            return v;
-        }
-        case Type::Null: break;
+        case Type::Float:
+            return float_;
+        case Type::Integer:
+            return static_cast<double>(integer_);
+        case Type::Text:
+            return numberAtStart<double>(text_);
+        case Type::Null:
+            break;
     }
     return 0;
 }

@@ -11,10 +11,10 @@ struct Date {
     int month = 0;
     int day = 0;
 
-    static Date today();                       // local calendar day
-    std::string iso() const;                   // yyyy-MM-dd, as stored
+    static Date today();      // local calendar day
+    std::string iso() const;  // yyyy-MM-dd, as stored
     static bool fromIso(std::string_view text, Date& out);
-    std::string display() const;               // dd.MM.yyyy, as shown
+    std::string display() const;  // dd.MM.yyyy, as shown
     bool operator==(const Date&) const = default;
 };
 

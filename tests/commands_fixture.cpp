@@ -1,58 +1,34 @@
 #include "commands_fixture.h"
 
-#include <QDir>
-#include <QTest>
-
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
-#include "catalogue.h"
 #include "database.h"
 #include "listquery.h"
 #include "query.h"
 #include "ui_Unit1.h"
 #include "value.h"
 
-void RecordingBoxes::information(const QString& text) {
-    shown << "information: " + text;
-}
-
-bool RecordingBoxes::confirm(const QString& text) {
-    shown << "confirm: " + text;
-    return answers.isEmpty() ? true : answers.takeFirst();
-}
-
-void RecordingBoxes::error(const QString& text) {
-    shown << "error: " + text;
-}
-
 namespace {
 
-constexpr const char* kCatalogue[] = {
-    "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES"
-    " (1, 'Фильмы'), (2, 'Музыка'), (3, 'Игры'), (4, 'Документы')",
-    "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (1, 'CD-R'), (2, 'DVD-R'), (3, 'Blu-ray')",
-    "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES"
-    " (1, 'Петров Пётр'), (2, 'Иванов Иван'), (3, 'Сидоров Сидор')",
-    "INSERT INTO main.CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES"
-    " (1, 'Матрица', 'Фильм о выборе', 1, 2, 1),"
-    " (2, 'Битлз', 'Лучшие песни' || char(13, 10) || 'Два диска', 2, 1, 0),"
-    " (3, 'Тетрис', '', 3, 1, 0)",
-    "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES"
-    " (1, 1, '2024-03-01', NULL, 1), (2, 2, '2024-01-10', '2024-01-20', 0)",
-};
+// The rows of the header comment, in SQLite's own SQL.
+constexpr const char* kCatalogue = R"sql(
+INSERT INTO SprKategoy(Num, Name) VALUES
+  (1, 'Фильмы'), (2, 'Музыка'), (3, 'Игры'), (4, 'Документы');
+INSERT INTO SprType(N, Tip) VALUES (1, 'CD-R'), (2, 'DVD-R'), (3, 'Blu-ray');
+INSERT INTO SprDolgnik(N, Dolgnik) VALUES
+  (1, 'Петров Пётр'), (2, 'Иванов Иван'), (3, 'Сидоров Сидор');
+INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
+  (1, 'Матрица', 'Фильм о выборе', 1, 2, 1),
+  (2, 'Битлз', 'Лучшие песни' || char(13, 10) || 'Два диска', 2, 1, 0),
+  (3, 'Тетрис', '', 3, 1, 0);
+INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
+  (1, 1, '2024-03-01', NULL, 1), (2, 2, '2024-01-10', '2024-01-20', 0);
+)sql";
 
 }  // namespace
 
-CommandsFixture::CommandsFixture() : previousDir_(QDir::currentPath()) {
-    store::createCatalogue(dir_.path().toStdString());
-    {
-        auto db = store::Database::open((dir_.path() + "/base").toStdString());
-        for (const char* sql : kCatalogue) db->execRaw(sql);
-    }
-    QDir::setCurrent(dir_.path());
-    store::Database::resetDefault();
-    setMessages(&boxes);
+CommandsFixture::CommandsFixture() : catalogue_(kCatalogue) {
     form1_ = std::make_unique<TForm1>();
     form2_ = std::make_unique<TForm2>();
     form3_ = std::make_unique<TForm3>();
@@ -66,9 +42,6 @@ CommandsFixture::~CommandsFixture() {
     form3_.reset();
     form2_.reset();
     form1_.reset();
-    setMessages(nullptr);
-    store::Database::resetDefault();
-    QDir::setCurrent(previousDir_);
 }
 
 void CommandsFixture::raw(const char* sql) {
@@ -78,14 +51,7 @@ void CommandsFixture::raw(const char* sql) {
 QStringList CommandsFixture::rows(const QString& statement) {
     store::Query query({statement.toStdString()});
     query.open();
-    QStringList out;
-    for (; !query.eof(); query.next()) {
-        QStringList fields;
-        for (int c = 0; c < query.columnCount(); ++c)
-            fields << QString::fromStdString(query.text(query.currentRow(), c));
-        out << fields.join(QLatin1Char('|'));
-    }
-    return out;
+    return fixture::queryRows(query);
 }
 
 bool CommandsFixture::select(ListQuery& list, const QString& field, const QString& value) {

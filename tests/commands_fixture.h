@@ -3,10 +3,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <memory>
 
-#include "messages.h"
+#include "gui_fixture.h"
 
 class TForm1;
 class TForm2;
@@ -15,17 +14,6 @@ class ListQuery;
 namespace store {
 class Query;
 }
-
-// Message boxes that record what they were asked and answer as told.
-class RecordingBoxes : public MessageBoxes {
-public:
-    QStringList shown;    // "information: ...", "confirm: ...", "error: ..."
-    QList<bool> answers;  // answers to the next questions; Yes when none is left
-
-    void information(const QString& text) override;
-    bool confirm(const QString& text) override;
-    void error(const QString& text) override;
-};
 
 // A small catalogue whose rows the tests name, in a temporary folder made the
 // working directory, with the program's three windows over it.
@@ -46,7 +34,7 @@ public:
     CommandsFixture& operator=(const CommandsFixture&) = delete;
 
     TForm1& form1() { return *form1_; }
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
 
     // Runs SQLite's own SQL on the catalogue (table names main.CDBase,
     // dolg_db.Dolg, sprkategoy_db.SprKategoy, sprtype_db.SprType,
@@ -62,8 +50,8 @@ public:
     static QString today();
 
 private:
-    QTemporaryDir dir_;
-    QString previousDir_;
+    fixture::TemporaryCatalogue catalogue_;
+    fixture::ScopedWorkingDirectory workingDirectory_{catalogue_.root()};
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<TForm2> form2_;
     std::unique_ptr<TForm3> form3_;

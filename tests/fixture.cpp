@@ -1,10 +1,9 @@
 #include "fixture.h"
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <map>
 
 #include "catalogue.h"
+#include "catalogue_writes.h"
 #include "sqlite_handle.h"
 
 namespace fixture {
@@ -31,49 +30,55 @@ INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
   (2, 3, '2024-01-10', '2024-02-01', FALSE);
 )sql";
 
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Made once per process and copied for each test: making five SQLite files waits for
-// the disk several times, a copy does not.
-const fs::path& fixtureTemplate() {
-    static QTemporaryDir dir;
-    static const fs::path root = [] {
-        const fs::path r = dir.path().toStdString();
-        makeFixtureCatalogue(r);
-        return r;
-    }();
-    return root;
+// Each set of rows is made into a catalogue once per process and copied for each test:
+// making five SQLite files waits for the disk several times, a copy does not.
+fs::path catalogueTemplate(std::string_view rows) {
+    static std::map<std::string, QTemporaryDir, std::less<>> made;
+    auto found = made.find(rows);
+    if (found == made.end()) {
+        found = made.try_emplace(std::string(rows)).first;
+        try {
+            makeCatalogue(found->second.path().toStdString(), rows);
+        } catch (...) {
+            made.erase(found);
+            throw;
+        }
+    }
+    return found->second.path().toStdString();
 }
 
 }  // namespace
 
-void makeFixtureCatalogue(const fs::path& root) {
+void makeCatalogue(const fs::path& root, std::string_view rows) {
     store::createCatalogue(root);
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));
     store::Database::Transaction tx(*db);
-    db->execRaw(kFixtureRows);
+    db->execRaw(rows);
     tx.commit();
 }
 
-FixtureCatalogue::FixtureCatalogue() {
-    fs::copy(fixtureTemplate() / std::string(store::kBaseFolder), base(),
+void makeFixtureCatalogue(const fs::path& root) {
+    makeCatalogue(root, kFixtureRows);
+}
+
+TemporaryCatalogue::TemporaryCatalogue(std::string_view rows) {
+    fs::copy(catalogueTemplate(rows) / std::string(store::kBaseFolder), base(),
              fs::copy_options::recursive);
 }
 
-fs::path FixtureCatalogue::root() const {
+fs::path TemporaryCatalogue::root() const {
     return fs::path(dir.path().toStdString());
 }
 
-fs::path FixtureCatalogue::base() const {
+fs::path TemporaryCatalogue::base() const {
     return root() / std::string(store::kBaseFolder);
 }
 
-std::shared_ptr<store::Database> FixtureCatalogue::open() const {
+std::shared_ptr<store::Database> TemporaryCatalogue::open() const {
     return store::Database::open(base());
 }
+
+FixtureCatalogue::FixtureCatalogue() : TemporaryCatalogue(kFixtureRows) {}
 
 QStringList sqlRows(const fs::path& root, const std::string& sql) {
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));
@@ -119,11 +124,7 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     store::Database::resetDefault();
 }
 
-FolderSnapshot::FolderSnapshot(const fs::path& dir) {
-    for (const auto& entry : fs::directory_iterator(dir))
-        files.emplace_back(entry.path().filename().string(), readAll(entry.path()));
-    std::sort(files.begin(), files.end());
-}
+FolderSnapshot::FolderSnapshot(const fs::path& dir) : files(writes::folderBytes(dir)) {}
 
 QStringList FolderSnapshot::describe() const {
     QStringList out;

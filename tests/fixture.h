@@ -1,7 +1,7 @@
 #pragma once
 
-// The small catalogue that the store, command and window tests run against, and a
-// few helpers around it.
+// The small catalogue that the store tests run against, and the helpers every suite
+// shares: catalogues with a suite's own rows, the working directory, folder snapshots.
 //
 // makeFixtureCatalogue(root) writes root/base with these rows (keys as shown):
 //
@@ -37,27 +37,38 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
+#include <string_view>
 
 #include "database.h"
 #include "query.h"
 
 namespace fixture {
 
+// Writes a catalogue into root/base (which must not exist yet) holding rows: statements
+// of SQLite's own SQL, tables named without their file (CDBase, Dolg, SprKategoy,
+// SprType, SprDolgnik).
+void makeCatalogue(const std::filesystem::path& root, std::string_view rows);
+
 // Writes the catalogue above into root/base; root/base must not exist yet.
 void makeFixtureCatalogue(const std::filesystem::path& root);
 
-// The fixture catalogue in a fresh temporary folder, removed with the object.
-struct FixtureCatalogue {
-    FixtureCatalogue();
+// A catalogue with the given rows in a fresh temporary folder, removed with the object.
+class TemporaryCatalogue {
+public:
+    explicit TemporaryCatalogue(std::string_view rows);
 
     QTemporaryDir dir;
     std::filesystem::path root() const;  // the folder that holds base/
     std::filesystem::path base() const;  // root()/base
     std::shared_ptr<store::Database> open() const;
+};
+
+// The catalogue of the header comment in a fresh temporary folder.
+struct FixtureCatalogue : TemporaryCatalogue {
+    FixtureCatalogue();
 };
 
 // Runs one statement of SQLite's own SQL on the catalogue in root/base, tables named
@@ -90,7 +101,7 @@ struct FolderSnapshot {
     explicit FolderSnapshot(const std::filesystem::path& dir);
     bool operator==(const FolderSnapshot&) const = default;
     QStringList describe() const;  // "name: N bytes", for failure messages
-    std::vector<std::pair<std::string, std::string>> files;
+    std::map<std::string, std::string> files;
 };
 
 }  // namespace fixture

@@ -1,21 +1,45 @@
 #pragma once
 
-#include <QDir>
+// What the window and command suites share on top of the store's fixture: message
+// boxes that record, and the main-window suites' catalogue.
+
+#include <QList>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <memory>
-#include <string>
 #include <vector>
 
+#include "fixture.h"
 #include "messages.h"
+
+// Message boxes that record what they were asked and answer as told; installed as the
+// program's boxes for as long as the object lives.
+class RecordingMessages final : public MessageBoxes {
+public:
+    RecordingMessages();
+    ~RecordingMessages() override;
+    RecordingMessages(const RecordingMessages&) = delete;
+    RecordingMessages& operator=(const RecordingMessages&) = delete;
+
+    void information(const QString& text) override;
+    bool confirm(const QString& text) override;
+    void error(const QString& text) override;
+
+    QStringList errors() const;        // the texts of the error boxes, in order
+    QStringList informations() const;  // the texts of the information boxes, in order
+
+    QStringList shown;    // "information: ...", "confirm: ...", "error: ...", in order
+    QList<bool> answers;  // answers to the next questions; Yes when none is left
+
+private:
+    QStringList ofKind(const QString& kind) const;
+};
 
 // A small catalogue in a temporary folder, named row by row:
 //
 //   categories (Num Name):  1 Музыка, 2 Фильмы, 3 Игры        (by name: Игры, Музыка, Фильмы)
 //   media types (N Tip):    1 CD, 2 DVD                        (by name: CD, DVD)
 //   debtors (N Dolgnik):    1 Иванов, 2 Петров
-//   disks (N Name / category / media type / lent):
+//   disks (N Name / category / media type / lent), each described as "Описание: " + name:
 //     1 Abbey Road        Музыка  CD   no
 //     2 Матрица           Фильмы  DVD  yes (Иванов)
 //     3 Rock'n'Roll       Музыка  CD   yes (Петров)
@@ -23,7 +47,7 @@
 //     5 Потерянный диск   (category 9 does not exist)  CD  no
 //     6 Abc 100%          Игры    DVD  no
 //     7 Road_trip         Фильмы  CD   no
-class GuiFixture {
+class GuiFixture : public fixture::TemporaryCatalogue {
 public:
     struct Disk {
         int n;
@@ -35,35 +59,9 @@ public:
     static const std::vector<Disk>& disks();
 
     GuiFixture();
-    ~GuiFixture();
 
-    QString path() const { return dir_.path(); }
-    QString filePath(const QString& name) const { return dir_.filePath(name); }
-    // Runs SQLite's own SQL on the catalogue (tables: CDBase, sprkategoy_db.SprKategoy, ...).
-    void exec(const std::string& sql) const;
-    // Makes the folder the working directory and forgets the default database, so the
-    // next query opens this catalogue. The destructor undoes both.
-    void enter();
-
-private:
-    QTemporaryDir dir_;
-    QString previousDir_;
-};
-
-// Message boxes that record what they were asked and answer as told.
-class RecordingMessages final : public MessageBoxes {
-public:
-    RecordingMessages() { setMessages(this); }
-    ~RecordingMessages() override { setMessages(nullptr); }
-    void information(const QString& text) override { informations << text; }
-    bool confirm(const QString& text) override {
-        confirmations << text;
-        return answer;
-    }
-    void error(const QString& text) override { errors << text; }
-
-    QStringList informations, confirmations, errors;
-    bool answer = true;
+    QString path() const { return dir.path(); }
+    QString filePath(const QString& name) const { return dir.filePath(name); }
 };
 
 // What a main-window test runs in: the fixture catalogue as the working folder,
@@ -72,6 +70,7 @@ struct WindowTestEnvironment {
     WindowTestEnvironment();
     ~WindowTestEnvironment();
     GuiFixture fixture;
+    fixture::ScopedWorkingDirectory workingDirectory{fixture.root()};
     RecordingMessages messages;
     QString settingsFile;
 };

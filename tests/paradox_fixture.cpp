@@ -96,7 +96,7 @@ std::string bytesOf(const Value& v, int codePage) {
     return std::get<Raw>(v).bytes;
 }
 
-void putValue(pxdoc_t* doc, char* data, const FieldSpec& f, const Value& v, int codePage,
+void putValue(pxdoc_t* doc, char* data, const ParadoxField& f, const Value& v, int codePage,
               MemoBlocks& memos) {
     if (std::holds_alternative<std::monostate>(v)) return;  // blank: zero bytes
     switch (f.type) {
@@ -153,7 +153,7 @@ std::string encode(const std::string& utf8, int codePage) {
     return out;
 }
 
-std::vector<int> fieldOffsets(const std::vector<FieldSpec>& fields, int* recordSize) {
+std::vector<int> fieldOffsets(const std::vector<ParadoxField>& fields, int* recordSize) {
     std::vector<int> offsets;
     int at = 0;
     for (const auto& f : fields) {
@@ -164,7 +164,7 @@ std::vector<int> fieldOffsets(const std::vector<FieldSpec>& fields, int* recordS
     return offsets;
 }
 
-TableWriter::TableWriter(fs::path file, std::vector<FieldSpec> fields, int codePage, bool keyed)
+TableWriter::TableWriter(fs::path file, std::vector<ParadoxField> fields, int codePage, bool keyed)
     : file_(std::move(file)), fields_(std::move(fields)), codePage_(codePage), keyed_(keyed) {}
 
 TableWriter& TableWriter::row(std::vector<Value> values) {

@@ -22,7 +22,7 @@ struct Raw {
 };
 using Value = std::variant<std::monostate, int64_t, double, bool, std::string, Day, Raw>;
 
-struct FieldSpec {
+struct ParadoxField {
     std::string name;
     int type;    // pxfAlpha, pxfMemoBLOb, ... as in paradox.h
     int length;  // alpha width; for memos the leader plus the 10-byte tail
@@ -33,7 +33,7 @@ std::string encode(const std::string& utf8, int codePage);
 
 class TableWriter {
 public:
-    TableWriter(std::filesystem::path file, std::vector<FieldSpec> fields, int codePage = 1251,
+    TableWriter(std::filesystem::path file, std::vector<ParadoxField> fields, int codePage = 1251,
                 bool keyed = false);
     TableWriter& row(std::vector<Value> values);
     TableWriter& autoIncrement(int value);
@@ -42,7 +42,7 @@ public:
 
 private:
     std::filesystem::path file_;
-    std::vector<FieldSpec> fields_;
+    std::vector<ParadoxField> fields_;
     int codePage_;
     bool keyed_;
     int autoInc_ = 0;
@@ -50,6 +50,6 @@ private:
 };
 
 // The offset of each field in a record and the record's length.
-std::vector<int> fieldOffsets(const std::vector<FieldSpec>& fields, int* recordSize = nullptr);
+std::vector<int> fieldOffsets(const std::vector<ParadoxField>& fields, int* recordSize = nullptr);
 
 }  // namespace fixture

@@ -33,7 +33,7 @@ const char* const kS3 =
     "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
     "SprKategoy.Num, SprType.N";
 
-// Variant number to its switches, as the filter's table numbers them.
+// Variant number to its switches, as diskfilter::variant numbers them.
 Switches switchesOf(int variant) {
     static const Switches table[8] = {
         {false, false, false}, {true, false, false}, {false, true, false}, {false, false, true},
@@ -87,7 +87,7 @@ class TestDiskFilter : public QObject {
 private slots:
     void initTestCase() {
         fixture_ = std::make_unique<GuiFixture>();
-        db_ = store::Database::open((fixture_->path() + QStringLiteral("/base")).toStdString());
+        db_ = fixture_->open();
     }
     void cleanupTestCase() {
         db_.reset();

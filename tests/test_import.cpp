@@ -69,8 +69,8 @@ struct Collection {
 
     void write(const fs::path& base) const {
         fs::create_directories(base);
-        auto table = [&](const char* file, std::vector<fixture::FieldSpec> fields, const Rows& rows,
-                         bool keyed) {
+        auto table = [&](const char* file, std::vector<fixture::ParadoxField> fields,
+                         const Rows& rows, bool keyed) {
             TableWriter w(base / file, std::move(fields), codePage, keyed);
             for (const auto& r : rows) w.row(r);
             return w;

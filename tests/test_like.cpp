@@ -4,14 +4,13 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include <QTemporaryDir>
 #include <QtTest>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
 #include "database.h"
+#include "fixture.h"
 #include "text.h"
 
 namespace {
@@ -205,22 +204,21 @@ private slots:
 
     // Through SQLite: the pattern is compiled once and reused over many rows.
     void throughSql() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        store::createCatalogue(dir.path().toStdString());
-        auto db = store::Database::open(dir.path().toStdString() + "/base");
         const std::vector<std::string> names = {"Лучшие ХИТЫ", "хиты", "Hits", "ёлка", "Ёлка",
                                                 "елка",        "100%", "a_b",  "axb",  ""};
-        for (const auto& name : names)
-            db->execRaw("INSERT INTO CDBase(Name) VALUES ('" + name + "')");
-        db->execRaw("INSERT INTO CDBase(Name) VALUES (NULL)");
+        std::string rows;
+        for (const auto& name : names) rows += "INSERT INTO CDBase(Name) VALUES ('" + name + "');";
+        rows += "INSERT INTO CDBase(Name) VALUES (NULL);";
+        const fixture::TemporaryCatalogue catalogue(rows);
         auto count = [&](const std::string& where) {
-            sqlite3_stmt* raw = nullptr;
-            const std::string sql = "SELECT count(*) FROM CDBase WHERE " + where;
-            if (sqlite3_prepare_v2(db->handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+            try {
+                return fixture::sqlRows(catalogue.root(),
+                                        "SELECT count(*) FROM CDBase WHERE " + where)
+                    .value(0)
+                    .toInt();
+            } catch (const store::Error&) {
                 return -1;
-            store::StatementHandle stmt(raw);
-            return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int(raw, 0) : -1;
+            }
         };
         QCOMPARE(count("Name like '%хит%'"), 2);
         QCOMPARE(count("Name like '%HIT%'"), 1);

@@ -135,7 +135,7 @@ void TestMainWindow::startCreatesTheWindowsWithOpenLists() {
         QVERIFY2(q->isOpen(), qPrintable(q->objectName()));
     QVERIFY(!Form1->Query4.isOpen());
     QVERIFY(!Form1->isVisible());
-    QVERIFY(env_->messages.errors.isEmpty());
+    QVERIFY(env_->messages.errors().isEmpty());
     // The lent-disks list: the two open loans.
     Form1->Query6->sql().fetchAll();
     QCOMPARE(Form1->Query6->sql().fetchedRows(), 2);
@@ -146,8 +146,8 @@ void TestMainWindow::startWithoutTablesShowsTheErrorAndEndsWithCode1() {
     QDir::setCurrent(empty.path());
     store::Database::resetDefault();
     QCOMPARE(runProgram(), 1);
-    QCOMPARE(env_->messages.errors.size(), 1);
-    QVERIFY(!env_->messages.errors.front().isEmpty());
+    QCOMPARE(env_->messages.errors().size(), 1);
+    QVERIFY(!env_->messages.errors().front().isEmpty());
     QCOMPARE(Form1, nullptr);
     for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY(!w->isVisible());
 }
@@ -430,7 +430,7 @@ void TestMainWindow::filterRunsFromItsControls() {
     LookupComboBox* media = form->ui->DBLookupComboBox2;
     media->choose(media->findText(QStringLiteral("DVD")));
     QCOMPARE(listedDisks(*form), (std::set<int>{2}));
-    QVERIFY(env_->messages.errors.isEmpty());
+    QVERIFY(env_->messages.errors().isEmpty());
 }
 
 void TestMainWindow::everyKeyReleaseRebuildsOnce() {
@@ -454,7 +454,7 @@ void TestMainWindow::quoteInNameFragmentIsNoError() {
     QVERIFY(showFilled(*form));
     form->ui->CheckBox4->setChecked(true);
     QTest::keyClicks(form->ui->Edit4, QStringLiteral("k'n'"));
-    QVERIFY(env_->messages.errors.isEmpty());
+    QVERIFY(env_->messages.errors().isEmpty());
     QCOMPARE(listedDisks(*form), std::set<int>{3});
     QCOMPARE(form->ui->DBMemo1->toPlainText(), QStringLiteral("Описание: Rock'n'Roll"));
 }

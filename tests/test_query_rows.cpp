@@ -1,43 +1,38 @@
 // What the query keeps of the rows it has read (all fields of a row share one
 // text buffer), its column names, and parameters found once a statement built
 // line by line runs.
-#include <QTemporaryDir>
 #include <QtTest>
-
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "catalogue.h"
 #include "database.h"
 #include "error.h"
+#include "fixture.h"
 #include "query.h"
 
 class TestQueryRows : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
+    std::optional<fixture::TemporaryCatalogue> catalogue_;
     std::shared_ptr<store::Database> db_;
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
-        store::createCatalogue(dir_.path().toStdString());
-        db_ = store::Database::open(dir_.path().toStdString() + "/base");
-        db_->execRaw(
+        catalogue_.emplace(
             "INSERT INTO CDBase(Name, Opisan, Kategory, Tip, Dolg) VALUES "
             "('Старые записи', 'Первая строка\r\nвторая', 3, 2, 1),"
             "('', NULL, 7, 1, 0),"
-            "(X'610062', 'x', 1.5, 1, 0)");  // a name with a NUL inside
-        db_->execRaw(
-            "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
+            "(X'610062', 'x', 1.5, 1, 0);"  // a name with a NUL inside
+            "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
             "(1, 2, '2024-03-05', NULL, 1)");
+        db_ = catalogue_->open();
     }
 
     void valuesOfEveryKind() {
-        store::Query q({"select N, Name, Opisan, Kategory, Dolg from 'base\\CDBase.db'",
-                        "order by N"},
-                       db_);
+        store::Query q(
+            {"select N, Name, Opisan, Kategory, Dolg from 'base\\CDBase.db'", "order by N"}, db_);
         q.open();
         q.fetchAll();
         QCOMPARE(q.fetchedRows(), 3);

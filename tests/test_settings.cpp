@@ -162,7 +162,7 @@ void TestSettings::firstStartUsesTheLayoutAndCloseWritesDefaults() {
     QVERIFY(form.close());
     QCOMPARE(readAll(env_->settingsFile),
              QByteArray("[param]\npage=1\nnal=1\nkat=0\nnos=0\nnaz=0\n"));
-    QVERIFY(env_->messages.errors.isEmpty());
+    QVERIFY(env_->messages.errors().isEmpty());
 }
 
 void TestSettings::settingsRoundTrip() {
@@ -202,7 +202,7 @@ void TestSettings::badValuesKeepTheLayoutState() {
     QVERIFY(form.close());
     QCOMPARE(readAll(env_->settingsFile),
              QByteArray("[param]\npage=1\nnal=1\nkat=1\nnos=0\nnaz=0\n"));
-    QVERIFY(env_->messages.errors.isEmpty());
+    QVERIFY(env_->messages.errors().isEmpty());
 }
 
 // The category list stands on its first row, Игры, and the box shows it.
@@ -248,9 +248,9 @@ void TestSettings::failedSaveIsReportedAndTheWindowCloses() {
     form.show();
     QVERIFY(form.close());
     QVERIFY(!form.isVisible());
-    QCOMPARE(env_->messages.errors.size(), 1);
-    QVERIFY(
-        env_->messages.errors.front().startsWith(QStringLiteral("Не удалось сохранить настройки")));
+    QCOMPARE(env_->messages.errors().size(), 1);
+    QVERIFY(env_->messages.errors().front().startsWith(
+        QStringLiteral("Не удалось сохранить настройки")));
 }
 
 QTEST_MAIN(TestSettings)

@@ -25,7 +25,7 @@ class CommandsTest : public QObject {
     Q_OBJECT
     std::unique_ptr<CommandsFixture> fx;
     TForm1& f() { return fx->form1(); }
-    RecordingBoxes& boxes() { return fx->boxes; }
+    RecordingMessages& boxes() { return fx->boxes; }
     void selectDisk(const QString& name) { QVERIFY(fx->select(*f().Query5, "Name", name)); }
 
 private slots:

@@ -118,7 +118,7 @@ void KillLending::killedAtRandomMoments() {
     QVERIFY2(history.size() > closedAtStart, "the child never took a disk back");
 
     QProcess check;
-    check.start(KORVALEN_BASE, {"check", QString::fromStdString(dir.string())});
+    check.start(KORVALEN_BASE_EXE, {"check", QString::fromStdString(dir.string())});
     QVERIFY(check.waitForFinished(60000));
     QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0,
              qPrintable(QString::fromUtf8(check.readAllStandardOutput())));

@@ -121,7 +121,7 @@ class ReferenceBooksTest : public QObject {
     Q_OBJECT
     std::unique_ptr<CommandsFixture> fx;
     TForm1& f() { return fx->form1(); }
-    RecordingBoxes& boxes() { return fx->boxes; }
+    RecordingMessages& boxes() { return fx->boxes; }
     const Book& book() {
         QFETCH(int, index);
         return kBooks[index];

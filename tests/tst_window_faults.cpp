@@ -60,11 +60,11 @@ fs::path basePath(const GuiFixture& fixture) {
 //   categories 4 Пустая, 5 Лишняя; media types 3 Blu-ray, 4 Дискета;
 //   debtors 3 Сидоров, 4 Смирнов.
 void addUnusedEntries(const GuiFixture& fixture) {
-    fixture.exec(
+    fixture::sqlRows(fixture.root(), 
         "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (4, 'Пустая'), "
         "(5, 'Лишняя')");
-    fixture.exec("INSERT INTO sprtype_db.SprType(N, Tip) VALUES (3, 'Blu-ray'), (4, 'Дискета')");
-    fixture.exec(
+    fixture::sqlRows(fixture.root(), "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (3, 'Blu-ray'), (4, 'Дискета')");
+    fixture::sqlRows(fixture.root(), 
         "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (3, 'Сидоров'), "
         "(4, 'Смирнов')");
 }
@@ -303,7 +303,7 @@ const std::vector<StartFault>& startFaults() {
          [](const GuiFixture& f) { writeFile(basePath(f) / "SprType.db", "CD-R\nDVD-R\n"); },
          {QStringLiteral("SprType.db не является таблицей каталога Korvalen")}},
         {"Dolg.DB without the field DatK",
-         [](const GuiFixture& f) { f.exec("ALTER TABLE dolg_db.Dolg DROP COLUMN DatK"); },
+         [](const GuiFixture& f) { fixture::sqlRows(f.root(), "ALTER TABLE dolg_db.Dolg DROP COLUMN DatK"); },
          {QStringLiteral("Dolg.DB нет поля DatK")}},
     };
     return faults;
@@ -380,8 +380,8 @@ void WindowFaults::startFaultEndsTheProgram() {
         errorOutput = captured.text();
     }
     QCOMPARE(exitCode, 1);
-    QCOMPARE(env.messages.errors.size(), 1);
-    const QString message = env.messages.errors.front();
+    QCOMPARE(env.messages.errors().size(), 1);
+    const QString message = env.messages.errors().front();
     for (const QString& words : fault.mustSay)
         QVERIFY2(message.contains(words), qPrintable(message));
     QVERIFY2(errorOutput.contains(QStringLiteral("korvalen: ") + message), qPrintable(errorOutput));
@@ -447,10 +447,10 @@ void WindowFaults::readOnlyCatalogue() {
     const auto before = writes::folderBytes(base);
 
     for (const QString& name : commands) {
-        const qsizetype errors = env.messages.errors.size();
+        const qsizetype errors = env.messages.errors().size();
         windowCommand(name).run();
-        QVERIFY2(env.messages.errors.size() == errors + 1, qPrintable(name));
-        const QString message = env.messages.errors.last();
+        QVERIFY2(env.messages.errors().size() == errors + 1, qPrintable(name));
+        const QString message = env.messages.errors().last();
         QVERIFY2(message.contains(kReadOnly), qPrintable(name + ": " + message));
         if (!readOnly.isEmpty())
             QVERIFY2(message.contains(QStringLiteral("Таблица Dolg.db")), qPrintable(message));
@@ -462,19 +462,19 @@ void WindowFaults::readOnlyCatalogue() {
              windowCommand(commands.back()).name == "take back disk" ? "2" : "4");
 
     // The window goes on: the disk list is rebuilt from the read-only files.
-    const qsizetype errors = env.messages.errors.size();
+    const qsizetype errors = env.messages.errors().size();
     ui1().RadioButton3->setChecked(true);
     QStringList lent = shown(Form1->DataSource5, 0);
     lent.sort();
     QCOMPARE(lent, (QStringList{"Rock'n'Roll", "Матрица"}));
     ui1().RadioButton1->setChecked(true);
     QCOMPARE(shown(Form1->DataSource5, 0).size(), 6);
-    QCOMPARE(env.messages.errors.size(), errors);
+    QCOMPARE(env.messages.errors().size(), errors);
 
     // Made writable again, the same window writes.
     QVERIFY(mount.makeWritable());
     for (const QString& name : commands) windowCommand(name).run();
-    QCOMPARE(env.messages.errors.size(), errors);
+    QCOMPARE(env.messages.errors().size(), errors);
     QVERIFY(writes::folderBytes(base) != before);
     windows.reset();
     store::Database::resetDefault();
@@ -517,15 +517,15 @@ void WindowFaults::lockedCatalogue() {
         faults::LockHolder holder(base / lockedFile.toStdString());
         QVERIFY(holder.held());
         windowCommand(command).run();
-        QCOMPARE(env.messages.errors.size(), messages);
-        for (const QString& message : env.messages.errors)
+        QCOMPARE(env.messages.errors().size(), messages);
+        for (const QString& message : env.messages.errors())
             QVERIFY2(message.contains(kLocked), qPrintable(message));
     }
     QVERIFY(writes::folderBytes(base) == before);
 
-    env.messages.errors.clear();
+    env.messages.shown.clear();
     windowCommand(command).run();
-    QCOMPARE(env.messages.errors, QStringList());
+    QCOMPARE(env.messages.errors(), QStringList());
     QVERIFY(writes::folderBytes(base) != before);
 }
 
@@ -544,7 +544,7 @@ void WindowFaults::lockReleasedWhileWaiting() {
     ui1().Edit1->setText(QStringLiteral("Сборники"));
     ui1().ButtonAddKategory->click();
     release.join();
-    QCOMPARE(env.messages.errors, QStringList());
+    QCOMPARE(env.messages.errors(), QStringList());
     QVERIFY(shown(Form1->DataSource1, 0).contains(QStringLiteral("Сборники")));
 }
 
@@ -583,9 +583,9 @@ void WindowFaults::fullDisk() {
         editor.ui->LabeledEdit1->setText(name);
         editor.ui->Memo1->setPlainText(megabyteDescription());
         editor.ui->BitBtn2->click();
-        QCOMPARE(env.messages.errors.size(), 1);
-        QVERIFY2(env.messages.errors.front().contains(kDiskFull + QStringLiteral(" CDBase.db")),
-                 qPrintable(env.messages.errors.front()));
+        QCOMPARE(env.messages.errors().size(), 1);
+        QVERIFY2(env.messages.errors().front().contains(kDiskFull + QStringLiteral(" CDBase.db")),
+                 qPrintable(env.messages.errors().front()));
         QVERIFY(writes::folderBytes(base) == before);
         // The editor stays with what was typed.
         QCOMPARE(editor.ui->LabeledEdit1->text(), name);
@@ -600,7 +600,7 @@ void WindowFaults::fullDisk() {
     };
     ui1().BitBtn3->click();
     QVERIFY(saved);
-    QCOMPARE(env.messages.errors.size(), 1);
+    QCOMPARE(env.messages.errors().size(), 1);
     QVERIFY(standOn(Form1->Query5, QStringLiteral("Name"), name));
     QVERIFY(ui1().DBMemo1->toPlainText() == megabyteDescription());
     windows.reset();
@@ -639,13 +639,13 @@ void WindowFaults::unwritableSettingsFile() {
     setSettingsFilePath(path);
     auto windows = startWindows();
     QVERIFY(windows);
-    QCOMPARE(env.messages.errors, QStringList());  // reading it is no trouble
+    QCOMPARE(env.messages.errors(), QStringList());  // reading it is no trouble
     Form1->show();
     ui1().CheckBox2->setChecked(true);
     QVERIFY(Form1->close());
     QVERIFY(!Form1->isVisible());
-    QCOMPARE(env.messages.errors.size(), 1);
-    const QString message = env.messages.errors.front();
+    QCOMPARE(env.messages.errors().size(), 1);
+    const QString message = env.messages.errors().front();
     QVERIFY2(message.startsWith(QStringLiteral("Не удалось сохранить настройки в файл ") + path),
              qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("Окно будет закрыто")), qPrintable(message));
@@ -672,7 +672,7 @@ void WindowFaults::garbageSettingsFileMeansDefaults() {
     QCOMPARE(shown(Form1->DataSource5, 0).size(), 6);
     ui1().RadioButton2->setChecked(true);
     QVERIFY(Form1->close());
-    QCOMPARE(env.messages.errors, QStringList());
+    QCOMPARE(env.messages.errors(), QStringList());
     const QByteArray written = readFile(env.settingsFile);
     QVERIFY(written.startsWith(garbage));
     QVERIFY2(written.endsWith("[param]\npage=1\nnal=2\nkat=0\nnos=0\nnaz=0\n"),
@@ -714,7 +714,7 @@ void WindowFaults::awkwardTextShownAsTyped() {
         typeInEditor(text, text);
         ui1().BitBtn3->click();
         QCOMPARE(
-            env.messages.informations,
+            env.messages.informations(),
             (QStringList{"Введите наименование категории!", "Введите новое наименование категории!",
                          "Введите наименование носителя!", "Введите новое наименование носителя!",
                          "Введите должника!", "Введите должника!", "Введите название диска!"}));
@@ -728,7 +728,7 @@ void WindowFaults::awkwardTextShownAsTyped() {
         standOnEntry(book, book.renamedKey);
         (ui1().*book.edit)->setText(text);
         (ui1().*book.rename)->click();
-        QVERIFY2(env.messages.errors.isEmpty(), qPrintable(env.messages.errors.join("|")));
+        QVERIFY2(env.messages.errors().isEmpty(), qPrintable(env.messages.errors().join("|")));
         QCOMPARE(shown(Form1->*book.grid, 0).count(text), 2);
     }
     // Lookup boxes: the filter's (reopened by a rename) and the dialogs'.
@@ -774,7 +774,7 @@ void WindowFaults::awkwardTextShownAsTyped() {
     const int loan = lentRowOf(text);
     QVERIFY(loan >= 0);
     for (int column : {2, 3, 4}) QCOMPARE(shown(Form1->DataSource6, column).at(loan), text);
-    QCOMPARE(env.messages.errors, QStringList());
+    QCOMPARE(env.messages.errors(), QStringList());
 }
 
 // The name box takes 255 characters, counted as the user sees them: 255 Cyrillic
@@ -839,7 +839,7 @@ void WindowFaults::longestNameAndMegabyteDescription() {
     QVERIFY(ui1().DBMemo1->toPlainText() == megabyteDescription());
     ui1().BitBtn2->click();
     QVERIFY(lentRowOf(name) >= 0);
-    QCOMPARE(env.messages.errors, QStringList());
+    QCOMPARE(env.messages.errors(), QStringList());
 }
 
 QTEST_MAIN(WindowFaults)

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -80,23 +81,24 @@ std::string kindName(FieldKind kind) {
     return "?";
 }
 
+// The first column whose field passes test; -1 when none does.
+template <class Test>
+int firstColumn(const TableDef& def, Test test) {
+    const auto found = std::find_if(def.fields.begin(), def.fields.end(), test);
+    return found == def.fields.end() ? -1 : static_cast<int>(found - def.fields.begin());
+}
+
 int columnOf(const TableDef& def, std::string_view field) {
-    for (size_t i = 0; i < def.fields.size(); ++i)
-        if (store::equalsNoCase(def.fields[i].name, field)) return static_cast<int>(i);
-    return -1;
+    return firstColumn(def, [&](const auto& f) { return store::equalsNoCase(f.name, field); });
 }
 
 int keyColumn(const TableDef& def) {
-    for (size_t i = 0; i < def.fields.size(); ++i)
-        if (def.fields[i].kind == FieldKind::Key) return static_cast<int>(i);
-    return -1;
+    return firstColumn(def, [](const auto& f) { return f.kind == FieldKind::Key; });
 }
 
 // The first text column: what a message shows of a row besides its key.
 int nameColumn(const TableDef& def) {
-    for (size_t i = 0; i < def.fields.size(); ++i)
-        if (def.fields[i].kind == FieldKind::Text) return static_cast<int>(i);
-    return -1;
+    return firstColumn(def, [](const auto& f) { return f.kind == FieldKind::Text; });
 }
 
 std::string show(const SqlValue& v) {

@@ -17,22 +17,21 @@ using store::Database;
 using store::Error;
 
 constexpr std::array kCategories = {
-    "Фильмы",    "Музыка",   "Игры",          "Программы", "Фотографии",      "Документы",
-    "Обучение",  "Мультфильмы", "Аудиокниги", "Сериалы",   "Резервные копии", "Drivers",
+    "Фильмы",   "Музыка",      "Игры",       "Программы", "Фотографии",      "Документы",
+    "Обучение", "Мультфильмы", "Аудиокниги", "Сериалы",   "Резервные копии", "Drivers",
 };
 constexpr std::array kMedia = {"CD-R", "CD-RW", "DVD-R", "DVD+R", "DVD-RW", "DVD-9", "Blu-ray"};
 constexpr std::array kDebtors = {
-    "Иванов Сергей",   "Петрова Анна",     "Сидоров Алексей", "Ёлкина Мария",
-    "Кузнецов Дмитрий", "Смирнова Ольга",   "Волков Игорь",    "Морозова Елена",
-    "Андрей (сосед)",  "O'Brien Patrick",
+    "Иванов Сергей",  "Петрова Анна", "Сидоров Алексей", "Ёлкина Мария",   "Кузнецов Дмитрий",
+    "Смирнова Ольга", "Волков Игорь", "Морозова Елена",  "Андрей (сосед)", "O'Brien Patrick",
 };
 constexpr std::array kFirst = {
-    "Лучшие",    "Старые",   "Новые",      "Золотые", "Весенние", "Летние",  "Ночные",
-    "Избранные", "Редкие",   "Домашние",   "Best of", "Classic",  "Ultimate", "Greatest",
+    "Лучшие",    "Старые", "Новые",    "Золотые", "Весенние", "Летние",   "Ночные",
+    "Избранные", "Редкие", "Домашние", "Best of", "Classic",  "Ultimate", "Greatest",
 };
 constexpr std::array kSecond = {
-    "хиты",     "фильмы",   "песни",    "записи", "программы", "игры",   "фотографии",
-    "сказки",   "лекции",   "концерты", "Hits",   "Movies",    "Games",  "Collection",
+    "хиты",   "фильмы", "песни",    "записи", "программы", "игры",  "фотографии",
+    "сказки", "лекции", "концерты", "Hits",   "Movies",    "Games", "Collection",
 };
 constexpr std::array kLines = {
     "Записано с оригинального диска.",
@@ -106,10 +105,10 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         Inserter debtor(db, "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES (?1)");
         for (const char* d : kDebtors) debtor.text(1, d).run();
     }
-    Inserter disk(db,
-                  "INSERT INTO main.CDBase(Name, Opisan, Kategory, Tip, Dolg) VALUES (?1,?2,?3,?4,?5)");
-    Inserter loan(db,
-                  "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (?1,?2,?3,?4,?5)");
+    Inserter disk(
+        db, "INSERT INTO main.CDBase(Name, Opisan, Kategory, Tip, Dolg) VALUES (?1,?2,?3,?4,?5)");
+    Inserter loan(
+        db, "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (?1,?2,?3,?4,?5)");
     const store::Date today = store::Date::today();
     std::string name, description;
     for (int n = 1; n <= options.disks; ++n) {
@@ -126,12 +125,16 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         if (lentBefore || (lentNow && rng() % 2 == 0)) {
             const int out = 40 + static_cast<int>(rng() % 400);
             loan.integer(1, n).integer(2, 1 + rng() % kDebtors.size());
-            loan.text(3, daysBefore(today, out).iso()).text(4, daysBefore(today, out - 1 - static_cast<int>(rng() % 30)).iso());
+            loan.text(3, daysBefore(today, out).iso())
+                .text(4, daysBefore(today, out - 1 - static_cast<int>(rng() % 30)).iso());
             loan.integer(5, 0).run();
         }
         if (lentNow) {
             loan.integer(1, n).integer(2, 1 + rng() % kDebtors.size());
-            loan.text(3, daysBefore(today, static_cast<int>(rng() % 35)).iso()).null(4).integer(5, 1).run();
+            loan.text(3, daysBefore(today, static_cast<int>(rng() % 35)).iso())
+                .null(4)
+                .integer(5, 1)
+                .run();
         }
     }
     tx.commit();
