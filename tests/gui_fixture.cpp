@@ -31,7 +31,9 @@ QStringList RecordingMessages::ofKind(const QString& kind) const {
     return texts;
 }
 
-QStringList RecordingMessages::errors() const { return ofKind(QStringLiteral("error")); }
+QStringList RecordingMessages::errors() const {
+    return ofKind(QStringLiteral("error"));
+}
 
 QStringList RecordingMessages::informations() const {
     return ofKind(QStringLiteral("information"));

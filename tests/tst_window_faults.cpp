@@ -60,13 +60,15 @@ fs::path basePath(const GuiFixture& fixture) {
 //   categories 4 Пустая, 5 Лишняя; media types 3 Blu-ray, 4 Дискета;
 //   debtors 3 Сидоров, 4 Смирнов.
 void addUnusedEntries(const GuiFixture& fixture) {
-    fixture::sqlRows(fixture.root(), 
-        "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (4, 'Пустая'), "
-        "(5, 'Лишняя')");
-    fixture::sqlRows(fixture.root(), "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (3, 'Blu-ray'), (4, 'Дискета')");
-    fixture::sqlRows(fixture.root(), 
-        "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (3, 'Сидоров'), "
-        "(4, 'Смирнов')");
+    fixture::sqlRows(fixture.root(),
+                     "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (4, 'Пустая'), "
+                     "(5, 'Лишняя')");
+    fixture::sqlRows(
+        fixture.root(),
+        "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (3, 'Blu-ray'), (4, 'Дискета')");
+    fixture::sqlRows(fixture.root(),
+                     "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (3, 'Сидоров'), "
+                     "(4, 'Смирнов')");
 }
 
 // The program's four windows as the start creates them. Shown, the lend dialog
@@ -303,7 +305,9 @@ const std::vector<StartFault>& startFaults() {
          [](const GuiFixture& f) { writeFile(basePath(f) / "SprType.db", "CD-R\nDVD-R\n"); },
          {QStringLiteral("SprType.db не является таблицей каталога Korvalen")}},
         {"Dolg.DB without the field DatK",
-         [](const GuiFixture& f) { fixture::sqlRows(f.root(), "ALTER TABLE dolg_db.Dolg DROP COLUMN DatK"); },
+         [](const GuiFixture& f) {
+             fixture::sqlRows(f.root(), "ALTER TABLE dolg_db.Dolg DROP COLUMN DatK");
+         },
          {QStringLiteral("Dolg.DB нет поля DatK")}},
     };
     return faults;
