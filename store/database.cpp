@@ -127,7 +127,26 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     db->attachAll();
     for (const auto& t : catalogueTables())
         if (&t != &diskTable()) db->verifyTable(t);
+    db->leaveWalMode();
     return db;
+}
+
+// A transaction over attached files is atomic only with a rollback journal; a file that
+// another tool switched to WAL is switched back (a read-only file stays as it is).
+void Database::leaveWalMode() const {
+    for (const auto& t : catalogueTables()) {
+        const std::string schema = quoted(t.schema);
+        sqlite3_stmt* raw = nullptr;
+        const std::string ask = "PRAGMA " + schema + ".journal_mode";
+        if (sqlite3_prepare_v2(db_.get(), ask.c_str(), -1, &raw, nullptr) != SQLITE_OK) continue;
+        StatementHandle stmt(raw);
+        if (sqlite3_step(raw) != SQLITE_ROW) continue;
+        const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+        if (!mode || !equalsNoCase(mode, "wal")) continue;
+        stmt.reset();
+        const std::string set = "PRAGMA " + schema + ".journal_mode = DELETE";
+        sqlite3_exec(db_.get(), set.c_str(), nullptr, nullptr, nullptr);
+    }
 }
 
 void Database::attachAll() {

@@ -67,6 +67,7 @@ public:
 private:
     explicit Database(std::filesystem::path baseDir);
     void attachAll();
+    void leaveWalMode() const;
     void verifyTable(const TableDef& table) const;
 
     std::filesystem::path baseDir_;

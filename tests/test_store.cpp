@@ -793,6 +793,24 @@ private slots:
                  QStringList{"1"});
     }
 
+    // A file that another tool put in WAL mode goes back to the rollback journal on open,
+    // without which a unit of work over several files would not be atomic.
+    void walFileReturnsToRollbackJournal() {
+        FixtureCatalogue f;
+        {
+            sqlite3* raw = nullptr;
+            QCOMPARE(sqlite3_open((f.base() / "Dolg.DB").c_str(), &raw), SQLITE_OK);
+            const store::ConnectionHandle other(raw);
+            QCOMPARE(sqlite3_exec(raw, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+        }
+        const auto db = f.open();
+        Query mode({}, db);
+        mode.setSql({"PRAGMA dolg_db.journal_mode"});
+        mode.open();
+        QCOMPARE(mode.field("journal_mode").asString(), std::string("delete"));
+    }
+
     // A list read only in part (a long disk list) goes on reading after a unit of work on
     // the same connection was rolled back or committed.
     void partlyReadListSurvivesTransactions() {
