@@ -1,10 +1,10 @@
 // The disk list filter of the main window.
 #include <QRadioButton>
 
-#include "Unit1.h"
-#include "listquery.h"
+#include "app/Unit1.h"
 #include "statements/diskfilter.h"
 #include "ui_Unit1.h"
+#include "widgets/listquery.h"
 
 // Exactly one radio button is selected, so exactly one builder runs.
 void TForm1::rebuildDiskList() {
@@ -63,7 +63,7 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
                                             ui->CheckBox4->isChecked()};
         diskfilter::Statement statement =
             diskfilter::build(availability, switches, ui->Edit4->text().toStdString());
-        store::Query& sql = Query5->sql();
+        store::Query& sql = Query5->query();
         sql.setSql(std::move(statement.lines));
         for (diskfilter::Key key : statement.parameters) {
             // Each key comes from the current row of its list; the field has the

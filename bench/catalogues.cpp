@@ -1,4 +1,4 @@
-#include "catalogues.h"
+#include "bench/catalogues.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "catalogue_tools.h"
+#include "tools/catalogue_tools.h"
 
 namespace bench {
 namespace {

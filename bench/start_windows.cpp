@@ -5,10 +5,10 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include "Unit1.h"
-#include "querymodel.h"
-#include "quiet_messages.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "bench/quiet_messages.h"
+#include "widgets/querymodel.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

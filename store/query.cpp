@@ -1,8 +1,8 @@
-#include "query.h"
+#include "store/query.h"
 
-#include "catalogue.h"
-#include "dialect.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/dialect.h"
+#include "store/text.h"
 
 namespace store {
 namespace {
@@ -64,7 +64,7 @@ void Query::setSql(std::vector<std::string> lines) {
     textChanged();
 }
 
-std::string Query::text() const {
+std::string Query::statement() const {
     std::string out;
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (i) out += '\n';
@@ -80,7 +80,7 @@ void Query::textChanged() {
 
 std::vector<Query::Param>& Query::params() const {
     if (!paramsFound_) {
-        for (auto& name : store::parameterNames(text())) {
+        for (auto& name : store::parameterNames(statement())) {
             Param p;
             p.name = std::move(name);
             params_.push_back(std::move(p));
@@ -100,7 +100,7 @@ Query::Param& Query::param(std::string_view name) {
     for (auto& p : params())
         if (sameName(p.name, name)) return p;
     throw Error(Error::Kind::Statement,
-                "В запросе нет параметра :" + std::string(name) + ":\n" + text());
+                "В запросе нет параметра :" + std::string(name) + ":\n" + statement());
 }
 
 void Query::setParam(std::string_view name, ParamKind kind, std::string text, double number) {
@@ -133,7 +133,7 @@ std::shared_ptr<Database> Query::databaseForRun() {
 }
 
 Statement Query::prepareBound() {
-    const std::string sql = text();
+    const std::string sql = statement();
     Statement s = databaseForRun()->prepare(sql);
     for (int i = 1, count = s.parameterCount(); i <= count; ++i) {
         const std::string_view name = s.parameterName(i);
@@ -156,7 +156,7 @@ void Query::open() {
     if (open_) return;
     Statement s = prepareBound();
     if (s.columnCount() == 0)
-        throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + text());
+        throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + statement());
     stmt_.emplace(std::move(s));
     readColumns();
     open_ = true;
@@ -286,8 +286,9 @@ int Query::columnIndex(std::string_view name) const {
 Field Query::field(std::string_view name) const {
     const int col = columnIndex(name);
     if (col < 0)
-        throw Error(Error::Kind::Statement,
-                    "Поле " + std::string(name) + " не найдено в результате запроса:\n" + text());
+        throw Error(
+            Error::Kind::Statement,
+            "Поле " + std::string(name) + " не найдено в результате запроса:\n" + statement());
     if (current_ < 0 || current_ >= fetchedRows()) return Field({}, columns_[col].kind);
     return fieldAt(current_, col);
 }

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "connection.h"
+#include "store/connection.h"
 
 namespace faults {
 

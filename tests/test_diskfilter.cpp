@@ -3,10 +3,10 @@
 #include <QTest>
 #include <set>
 
-#include "database.h"
-#include "gui_fixture.h"
-#include "query.h"
 #include "statements/diskfilter.h"
+#include "store/database.h"
+#include "store/query.h"
+#include "tests/gui_fixture.h"
 
 using diskfilter::Availability;
 using diskfilter::Key;

@@ -8,14 +8,14 @@
 #include <limits>
 #include <optional>
 
-#include "catalogue.h"
-#include "database.h"
-#include "dialect.h"
-#include "fixture.h"
-#include "query.h"
 #include "statements/commands.h"
 #include "statements/diskfilter.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/dialect.h"
+#include "store/query.h"
+#include "store/text.h"
+#include "tests/fixture.h"
 
 using diskfilter::Availability;
 using diskfilter::Switches;

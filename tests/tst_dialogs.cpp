@@ -10,15 +10,15 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commands_fixture.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
-#include "messages.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "tests/commands_fixture.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
+#include "widgets/messages.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <chrono>
 #include <thread>
 
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "file_faults.h"
-#include "fixture.h"
-#include "query.h"
+#include "store/query.h"
+#include "tests/catalogue_writes.h"
+#include "tests/file_faults.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using faults::LockHolder;

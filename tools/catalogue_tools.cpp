@@ -1,14 +1,14 @@
-#include "catalogue_tools.h"
+#include "tools/catalogue_tools.h"
 
 #include <array>
 #include <ctime>
 #include <random>
 
-#include "catalogue.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
-#include "value.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
+#include "store/value.h"
 
 namespace tools {
 namespace {

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-#include "query.h"
+#include "store/query.h"
 
 // A read-only list query that feeds grids, the description pane and lookup boxes:
 // a store query that tells its views when it opens, closes or moves.
@@ -13,8 +13,8 @@ public:
     explicit ListQuery(QObject* parent = nullptr) : QObject(parent) {}
 
     // Text and parameters; changing the text closes the query.
-    store::Query& sql() { return query_; }
-    const store::Query& sql() const { return query_; }
+    store::Query& query() { return query_; }
+    const store::Query& query() const { return query_; }
     void setLines(const QStringList& lines);
 
     // Reference lists are small: they read all their rows at once.
@@ -49,6 +49,3 @@ private:
     store::Query query_;
     bool fetchAll_ = false;
 };
-
-// A list query of a window, named query and with its statement as laid out; closed.
-ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner);

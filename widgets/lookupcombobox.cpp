@@ -1,10 +1,10 @@
-#include "lookupcombobox.h"
+#include "widgets/lookupcombobox.h"
 
 #include <QSignalBlocker>
 
-#include "guarded.h"
-#include "listquery.h"
-#include "querymodel.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/querymodel.h"
 
 LookupComboBox::LookupComboBox(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::activated, this, &LookupComboBox::choose);

@@ -1,6 +1,4 @@
-#include "listquery.h"
-
-#include "layoutqueries.h"
+#include "widgets/listquery.h"
 
 void ListQuery::setLines(const QStringList& lines) {
     close();
@@ -65,11 +63,4 @@ double ListQuery::number(const QString& field) const {
 
 void ListQuery::fetchMore(int count) {
     if (query_.fetchMore(count) > 0) emit rowsFetched();
-}
-
-ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner) {
-    auto* list = new ListQuery(owner);
-    list->setObjectName(query);
-    list->setLines(layoutQueryLines(window, query));
-    return list;
 }

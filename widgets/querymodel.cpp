@@ -1,11 +1,11 @@
-#include "querymodel.h"
+#include "widgets/querymodel.h"
 
 #include <QAbstractItemView>
 #include <QTableView>
 
-#include "gridlook.h"
-#include "guarded.h"
-#include "listquery.h"
+#include "widgets/gridlook.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
 
 namespace {
 constexpr int kFetchBatch = 64;
@@ -23,7 +23,7 @@ QueryModel::QueryModel(ListQuery* query, QVector<GridColumn> columns, QObject* p
 }
 
 void QueryModel::resolveColumns() {
-    const store::Query& q = query_->sql();
+    const store::Query& q = query_->query();
     if (allColumns_) {
         columns_.clear();
         if (q.isOpen())
@@ -39,7 +39,7 @@ void QueryModel::reset() {
     changing_ = true;
     beginResetModel();
     resolveColumns();
-    rows_ = query_->isOpen() ? query_->sql().fetchedRows() : 0;
+    rows_ = query_->isOpen() ? query_->query().fetchedRows() : 0;
     endResetModel();
     finishChange();
 }
@@ -52,7 +52,7 @@ void QueryModel::finishChange() {
 }
 
 void QueryModel::syncRows() {
-    const int fetched = query_->isOpen() ? query_->sql().fetchedRows() : 0;
+    const int fetched = query_->isOpen() ? query_->query().fetchedRows() : 0;
     if (fetched <= rows_) return;
     changing_ = true;
     beginInsertRows({}, rows_, fetched - 1);
@@ -66,7 +66,7 @@ int QueryModel::resultColumn(int column) const {
 }
 
 QString QueryModel::fieldText(int row, const QString& field) const {
-    const store::Query& q = query_->sql();
+    const store::Query& q = query_->query();
     if (!q.isOpen() || row < 0 || row >= rows_) return {};
     const int column = q.columnIndex(field.toStdString());
     return column < 0 ? QString() : QString::fromStdString(q.text(row, column));
@@ -84,7 +84,7 @@ QVariant QueryModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_) return {};
     const int column = resultColumn(index.column());
     if (column < 0) return {};
-    return QString::fromStdString(query_->sql().text(index.row(), column));
+    return QString::fromStdString(query_->query().text(index.row(), column));
 }
 
 QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -96,7 +96,7 @@ QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int ro
 }
 
 bool QueryModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && query_->isOpen() && query_->sql().canFetchMore();
+    return !parent.isValid() && query_->isOpen() && query_->query().canFetchMore();
 }
 
 void QueryModel::fetchMore(const QModelIndex& parent) {
