@@ -57,13 +57,12 @@ void TForm1::Query5SQLRuk() {
 // Rebuilds the statement only while the builder's own radio button is selected;
 // otherwise the list reopens with the statement it had.
 void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability availability) {
-    Query5->close();
-    if (own->isChecked()) {
+    Query5->rebuild([&](store::Query& sql) {
+        if (!own->isChecked()) return;
         const diskfilter::Switches switches{ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(),
                                             ui->CheckBox4->isChecked()};
         diskfilter::Statement statement =
             diskfilter::build(availability, switches, ui->Edit4->text().toStdString());
-        store::Query& sql = Query5->query();
         sql.setSql(std::move(statement.lines));
         for (diskfilter::Key key : statement.parameters) {
             // Each key comes from the current row of its list; the field has the
@@ -73,6 +72,5 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             sql.setFloat(name,
                          list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
         }
-    }
-    Query5->open();
+    });
 }

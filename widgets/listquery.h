@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 #include "store/query.h"
 
@@ -22,7 +23,11 @@ public:
 
     void open();  // an open query stays as it is
     void close();
-    void reopen();
+    // Closes the query, lets change alter its text or parameters, and opens it again:
+    // one change for the models (one reset of a grid, as in Qt's fetch-more example),
+    // not a close and then an open. A failure to open leaves the query closed.
+    void rebuild(const std::function<void(store::Query&)>& change);
+    void reopen() { rebuild({}); }
     bool isOpen() const { return query_.isOpen(); }
 
     int currentRow() const { return query_.currentRow(); }
@@ -40,12 +45,18 @@ public:
     void fetchMore(int count);
 
 signals:
+    // Every open, close and rebuild, bracketed for models; the rows and columns are
+    // read again at changed(), which comes before opened() or closed().
+    void aboutToChange();
+    void changed();
     void closed();
     void opened();
     void rowsFetched();
     void currentRowChanged(int row);
 
 private:
+    void openQuery();
+
     store::Query query_;
     bool fetchAll_ = false;
 };

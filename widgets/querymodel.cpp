@@ -16,10 +16,11 @@ QueryModel::QueryModel(ListQuery* query, QVector<GridColumn> columns, QObject* p
       query_(query),
       columns_(std::move(columns)),
       allColumns_(columns_.isEmpty()) {
-    connect(query_, &ListQuery::opened, this, &QueryModel::reset);
-    connect(query_, &ListQuery::closed, this, &QueryModel::reset);
+    connect(query_, &ListQuery::aboutToChange, this, &QueryModel::beginChange);
+    connect(query_, &ListQuery::changed, this, &QueryModel::endChange);
     connect(query_, &ListQuery::rowsFetched, this, &QueryModel::syncRows);
-    reset();
+    beginChange();
+    endChange();
 }
 
 void QueryModel::resolveColumns() {
@@ -35,9 +36,16 @@ void QueryModel::resolveColumns() {
         resultColumns_.push_back(q.isOpen() ? q.columnIndex(c.field.toStdString()) : -1);
 }
 
-void QueryModel::reset() {
+// A reset spans the query's change: the grid reads nothing from the query while it is
+// closed and reopened.
+void QueryModel::beginChange() {
     changing_ = true;
+    resetting_ = true;
     beginResetModel();
+}
+
+void QueryModel::endChange() {
+    resetting_ = false;
     resolveColumns();
     rows_ = query_->isOpen() ? query_->query().fetchedRows() : 0;
     endResetModel();
@@ -52,6 +60,7 @@ void QueryModel::finishChange() {
 }
 
 void QueryModel::syncRows() {
+    if (resetting_) return;  // the reset's end counts the rows
     const int fetched = query_->isOpen() ? query_->query().fetchedRows() : 0;
     if (fetched <= rows_) return;
     changing_ = true;
