@@ -383,4 +383,4 @@ void CommandsTest::takeBackIsOneUnit() {
 }
 
 QTEST_MAIN(CommandsTest)
-#include "tst_commands.moc"
+#include "test_commands.moc"

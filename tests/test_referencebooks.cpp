@@ -321,4 +321,4 @@ void ReferenceBooksTest::menuItemsAndButtonsRunTheCommands() {
 }
 
 QTEST_MAIN(ReferenceBooksTest)
-#include "tst_referencebooks.moc"
+#include "test_referencebooks.moc"

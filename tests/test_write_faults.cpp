@@ -406,4 +406,4 @@ void WriteFaults::pageLimit() {
 }
 
 QTEST_GUILESS_MAIN(WriteFaults)
-#include "tst_write_faults.moc"
+#include "test_write_faults.moc"

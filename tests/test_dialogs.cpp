@@ -229,7 +229,7 @@ void DialogsTest::informationBox() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
         seen = true;
-        QCOMPARE(box->windowTitle(), QString("dialogs_test"));
+        QCOMPARE(box->windowTitle(), QString("test_dialogs"));
         QCOMPARE(box->windowTitle(), applicationTitle());
         QCOMPARE(box->text(), QString("Этот диск вы уже отдали!"));
         QCOMPARE(box->icon(), QMessageBox::NoIcon);
@@ -264,4 +264,4 @@ void DialogsTest::confirmationBox() {
 }
 
 QTEST_MAIN(DialogsTest)
-#include "tst_dialogs.moc"
+#include "test_dialogs.moc"

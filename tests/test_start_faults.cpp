@@ -163,4 +163,4 @@ void StartFaults::lockedByAnotherProgram() {
 }
 
 QTEST_GUILESS_MAIN(StartFaults)
-#include "tst_start_faults.moc"
+#include "test_start_faults.moc"

@@ -125,4 +125,4 @@ void KillLending::killedAtRandomMoments() {
 }
 
 QTEST_GUILESS_MAIN(KillLending)
-#include "tst_kill_lending.moc"
+#include "test_kill_lending.moc"

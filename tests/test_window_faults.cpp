@@ -847,4 +847,4 @@ void WindowFaults::longestNameAndMegabyteDescription() {
 }
 
 QTEST_MAIN(WindowFaults)
-#include "tst_window_faults.moc"
+#include "test_window_faults.moc"

@@ -166,4 +166,4 @@ void BadInput::nameFilterWithManyWildcards() {
 }
 
 QTEST_GUILESS_MAIN(BadInput)
-#include "tst_bad_input.moc"
+#include "test_bad_input.moc"
