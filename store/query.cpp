@@ -5,7 +5,6 @@
 #include "text.h"
 
 namespace store {
-namespace {
 
 ColumnKind kindOfDeclType(const char* decl) {
     if (!decl) return ColumnKind::Plain;
@@ -13,6 +12,8 @@ ColumnKind kindOfDeclType(const char* decl) {
     if (equalsNoCase(decl, "DATE")) return ColumnKind::Date;
     return ColumnKind::Plain;
 }
+
+namespace {
 
 bool sameName(std::string_view a, std::string_view b) {
     return equalsNoCase(a, b) || foldCase(a) == foldCase(b);
@@ -134,7 +135,10 @@ std::shared_ptr<Database> Query::databaseForRun() {
 }
 
 Prepared Query::prepareBound() {
-    const std::string sql = text();
+    return prepareBound(text());
+}
+
+Prepared Query::prepareBound(const std::string& sql) {
     auto db = databaseForRun();
     Prepared p = db->prepare(sql);
     sqlite3_stmt* s = p.stmt.get();
