@@ -151,12 +151,19 @@ void HistoryWindow::scheduleRefresh() {
 
 void HistoryWindow::refresh() {
     refreshPending_ = false;
-    ui->SummaryLabel->clear();
     const loans::Filter f = filter();
     const loans::Reckoning r = reckoning();
     Loans->setLines(qtLines(loans::historyLines(f)));
     loans::bind(Loans->sql(), f, r);
     Loans->open();
+    // The summary scans every loan the filter lets through: it follows once the grid's
+    // first screen is up, so the list never waits for it.
+    ui->SummaryLabel->setText(QStringLiteral("Подсчёт..."));
+    QTimer::singleShot(0, this, [this, f, r] { guarded([&] { showSummary(f, r); }); });
+}
+
+void HistoryWindow::showSummary(const loans::Filter& f, const loans::Reckoning& r) {
+    if (!Loans->isOpen()) return;  // hidden meanwhile
     store::Query summary(loans::summaryLines(f));
     loans::bind(summary, f, r);
     ui->SummaryLabel->setText(QString::fromStdString(loans::describe(loans::readSummary(summary))));

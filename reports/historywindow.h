@@ -31,8 +31,9 @@ public:
 
     loans::Filter filter() const;
     loans::Reckoning reckoning() const;
-    // Rebuilds the list and the summary from the filter now (changes wait for the event
-    // loop, so several at once rebuild once).
+    // Rebuilds the list from the filter now, and the summary line right after the grid's
+    // first screen (changes of the filter wait for the event loop, so several at once
+    // rebuild once).
     void refresh();
     // The day that counts as today; the computer's date unless set (tests).
     void setToday(std::optional<store::Date> today) { today_ = today; }
@@ -49,6 +50,7 @@ private:
     void followMainWindow();
     void scheduleRefresh();
     void showCurrentDisk();
+    void showSummary(const loans::Filter& filter, const loans::Reckoning& reckoning);
     std::optional<int64_t> currentDisk() const;
 
     TForm1& main_;

@@ -83,8 +83,8 @@ void ReportWindows::historyFollowsTheMainWindow() {
                                              "просрочен|1|Матрица|Петров Пётр|01.03.2024||31"}));
     QVERIFY(history.LoansSource->index(0, 3).data(Qt::ForegroundRole).isValid());
     QVERIFY(!history.LoansSource->index(1, 3).data(Qt::ForegroundRole).isValid());
-    QCOMPARE(history.ui->SummaryLabel->text(),
-             "Выдач: 3, на руках: 2, из них просрочено: 2, в среднем дней на руках: 33,7");
+    QTRY_COMPARE(history.ui->SummaryLabel->text(),
+                 "Выдач: 3, на руках: 2, из них просрочено: 2, в среднем дней на руках: 33,7");
 
     // A take-back in the main window shows at once.
     QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));

@@ -51,6 +51,16 @@ long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format 
 
 long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
                                 const fs::path& file, const reports::ExportProgress& progress) {
+    std::error_code ec;
+    // A device or pipe (/dev/null, a fifo) is written as it is: there is no file to
+    // leave half-written, and renaming over it would replace it.
+    if (fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
+        std::ofstream out(file, std::ios::binary);
+        if (!out)
+            throw store::Error(store::Error::Kind::ReadOnly,
+                               "Не удалось открыть " + file.string() + " для записи.");
+        return exportCatalogue(dir, what, format, out, progress);
+    }
     const fs::path part = file.string() + ".part-" + std::to_string(::getpid());
     Leftover leftover(part);
     long long rows = 0;
@@ -66,7 +76,6 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(store::Error::Kind::Io, "Не удалось записать файл " + file.string() +
                                                            ": нет места на диске.");
     }
-    std::error_code ec;
     fs::rename(part, file, ec);
     if (ec)
         throw store::Error(store::Error::Kind::Io,

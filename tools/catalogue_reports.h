@@ -19,7 +19,8 @@ long long exportCatalogue(const std::filesystem::path& dir, ExportWhat what, rep
                           std::ostream& out, const reports::ExportProgress& progress = {});
 
 // Writes the export into file through a temporary file beside it, renamed only when
-// complete: a failed export leaves no file under that name.
+// complete: a failed export leaves no file under that name. A device or pipe is
+// written directly.
 long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat what,
                                 reports::Format format, const std::filesystem::path& file,
                                 const reports::ExportProgress& progress = {});
