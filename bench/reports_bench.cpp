@@ -18,7 +18,6 @@
 #include "Unit1.h"
 #include "catalogues.h"
 #include "database.h"
-#include "diskfilter.h"
 #include "exporter.h"
 #include "historywindow.h"
 #include "loanmodel.h"
@@ -26,6 +25,7 @@
 #include "query.h"
 #include "quiet_messages.h"
 #include "startup.h"
+#include "statements/diskfilter.h"
 #include "table_reporter.h"
 #include "ui_LoanHistory.h"
 

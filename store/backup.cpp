@@ -1,14 +1,16 @@
 #include "backup.h"
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
+#include "connection.h"
 #include "database.h"
 #include "error.h"
-#include "sqlite_handle.h"
+#include "statement.h"
 
 namespace store {
 namespace {
@@ -46,13 +48,8 @@ private:
 };
 
 long long pageCount(const Database& db, const TableDef& t) {
-    sqlite3_stmt* raw = nullptr;
-    const std::string sql = "PRAGMA \"" + std::string(t.schema) + "\".page_count";
-    int rc = sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &raw, nullptr);
-    StatementHandle stmt(raw);
-    if (rc == SQLITE_OK) rc = sqlite3_step(raw);
-    if (rc != SQLITE_ROW) throw db.errorFor(rc, {std::string(t.fileName)}, {});
-    return sqlite3_column_int64(raw, 0);
+    Statement count(db, "PRAGMA \"" + std::string(t.schema) + "\".page_count");
+    return count.step() ? count.columnInt64(0) : 0;
 }
 
 Error writeError(int code, const fs::path& file, std::string_view why) {

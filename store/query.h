@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,7 +77,7 @@ public:
 
     // Rows read so far; more are read on demand.
     int fetchedRows() const { return rowCount_; }
-    bool canFetchMore() const { return stmt_ != nullptr; }
+    bool canFetchMore() const { return stmt_.has_value(); }
     int fetchMore(int count);
     void fetchAll();
 
@@ -114,8 +115,8 @@ private:
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
     void setParam(std::string_view name, ParamKind kind, std::string text, double number);
-    Prepared prepareBound();
-    Prepared prepareBound(const std::string& sql);  // sql names the same parameters
+    Statement prepareBound();
+    Statement prepareBound(const std::string& sql);  // sql names the same parameters
     friend class RowReader;
     void readColumns();
     bool fetchRow();
@@ -130,8 +131,7 @@ private:
     bool ownDb_ = false;
 
     bool open_ = false;
-    StatementHandle stmt_;
-    std::vector<std::string> tableFiles_;
+    std::optional<Statement> stmt_;  // until every row is read
     std::vector<Column> columns_;
     std::vector<Cell> cells_;  // row after row
     std::string texts_;
@@ -145,6 +145,6 @@ private:
 std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw);
 
 // How a column's values read, by the type the table declares for it.
-ColumnKind kindOfDeclType(const char* declType);
+ColumnKind kindOfDeclType(std::string_view declType);
 
 }  // namespace store

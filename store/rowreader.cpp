@@ -6,26 +6,14 @@ namespace store {
 
 RowReader::RowReader(Query& query) : RowReader(query, query.text()) {}
 
-RowReader::RowReader(Query& query, const std::string& sql)
-    : db_(query.databaseForRun()), prepared_(query.prepareBound(sql)), sql_(sql) {
-    sqlite3_stmt* s = prepared_.stmt.get();
+RowReader::RowReader(Query& query, const std::string& sql) : statement_(query.prepareBound(sql)) {
     std::vector<std::string> raw;
-    for (int i = 0; i < sqlite3_column_count(s); ++i) {
-        const char* name = sqlite3_column_name(s, i);
-        raw.emplace_back(name ? name : "");
-        columns_.push_back({{}, kindOfDeclType(sqlite3_column_decltype(s, i))});
+    for (int i = 0; i < statement_.columnCount(); ++i) {
+        raw.emplace_back(statement_.columnName(i));
+        columns_.push_back({{}, kindOfDeclType(statement_.columnDeclaredType(i))});
     }
     auto names = uniqueColumnNames(raw);
     for (size_t i = 0; i < names.size(); ++i) columns_[i].name = std::move(names[i]);
-}
-
-bool RowReader::next() {
-    if (!prepared_.stmt) return false;
-    const int rc = sqlite3_step(prepared_.stmt.get());
-    if (rc == SQLITE_ROW) return true;
-    prepared_.stmt.reset();  // done or failed: the read lock goes with the statement
-    if (rc != SQLITE_DONE) throw db_->errorFor(rc, prepared_.tableFiles, sql_);
-    return false;
 }
 
 int RowReader::columnIndex(std::string_view name) const {
@@ -35,26 +23,18 @@ int RowReader::columnIndex(std::string_view name) const {
 }
 
 std::string RowReader::text(int column) const {
-    sqlite3_stmt* s = prepared_.stmt.get();
-    switch (sqlite3_column_type(s, column)) {
-        case SQLITE_NULL:
+    const ColumnKind kind = columns_[column].kind;
+    switch (statement_.columnType(column)) {
+        case Statement::Type::Null:
             return {};
-        case SQLITE_INTEGER:
-            return Value(static_cast<int64_t>(sqlite3_column_int64(s, column)))
-                .asString(columns_[column].kind);
-        case SQLITE_FLOAT:
-            return Value(sqlite3_column_double(s, column)).asString(columns_[column].kind);
-        default: {
-            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-            std::string value(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, column)));
-            if (columns_[column].kind == ColumnKind::Plain) return value;
-            return Value(std::move(value)).asString(columns_[column].kind);
-        }
+        case Statement::Type::Integer:
+            return Value(statement_.columnInt64(column)).asString(kind);
+        case Statement::Type::Float:
+            return Value(statement_.columnDouble(column)).asString(kind);
+        default:
+            if (kind == ColumnKind::Plain) return std::string(statement_.columnText(column));
+            return Value(std::string(statement_.columnText(column))).asString(kind);
     }
-}
-
-int64_t RowReader::integer(int column) const {
-    return sqlite3_column_int64(prepared_.stmt.get(), column);
 }
 
 int64_t RowReader::countRows(Query& query) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "query.h"
+#include "statement.h"
 
 namespace store {
 
@@ -16,11 +17,10 @@ namespace store {
 class RowReader {
 public:
     explicit RowReader(Query& query);
-    RowReader(const RowReader&) = delete;
-    RowReader& operator=(const RowReader&) = delete;
 
-    // Steps to the next row; false past the last one (the statement is then let go).
-    bool next();
+    // Steps to the next row; false past the last one (the statement then lets go of
+    // its read lock).
+    bool next() { return statement_.step(); }
 
     int columnCount() const { return static_cast<int>(columns_.size()); }
     const std::string& columnName(int column) const { return columns_[column].name; }
@@ -28,7 +28,7 @@ public:
 
     // A field of the current row as the program shows it (dates dd.MM.yyyy).
     std::string text(int column) const;
-    int64_t integer(int column) const;
+    int64_t integer(int column) const { return statement_.columnInt64(column); }
 
     // The number of rows the query's statement yields, counted by SQLite.
     static int64_t countRows(Query& query);
@@ -39,9 +39,7 @@ private:
         std::string name;
         ColumnKind kind;
     };
-    std::shared_ptr<Database> db_;
-    Prepared prepared_;
-    std::string sql_;
+    Statement statement_;
     std::vector<Column> columns_;
 };
 

@@ -7,10 +7,10 @@
 #include "catalogue.h"
 #include "catalogue_tools.h"
 #include "database.h"
-#include "diskfilter.h"
 #include "error.h"
 #include "loanstatements.h"
 #include "query.h"
+#include "statements/diskfilter.h"
 
 namespace tools {
 namespace {

@@ -7,6 +7,7 @@
 #include "catalogue.h"
 #include "database.h"
 #include "error.h"
+#include "statement.h"
 #include "value.h"
 
 namespace tools {
@@ -15,6 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using store::Database;
 using store::Error;
+using store::Statement;
+using store::Table;
 
 constexpr std::array kCategories = {
     "Фильмы",   "Музыка",      "Игры",       "Программы", "Фотографии",      "Документы",
@@ -46,38 +49,6 @@ constexpr std::array kLines = {
     "Подарок на день рождения.",
 };
 
-class Inserter {
-public:
-    Inserter(const Database& db, const char* sql) {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), sql, -1, &raw, nullptr) != SQLITE_OK)
-            throw db.errorFor(sqlite3_errcode(db.handle()), {}, sql);
-        stmt_.reset(raw);
-        db_ = &db;
-    }
-    Inserter& text(int i, const std::string& v) {
-        sqlite3_bind_text(stmt_.get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Inserter& integer(int i, int64_t v) {
-        sqlite3_bind_int64(stmt_.get(), i, v);
-        return *this;
-    }
-    Inserter& null(int i) {
-        sqlite3_bind_null(stmt_.get(), i);
-        return *this;
-    }
-    void run() {
-        const int rc = sqlite3_step(stmt_.get());
-        sqlite3_reset(stmt_.get());
-        if (rc != SQLITE_DONE) throw db_->errorFor(rc, {}, sqlite3_sql(stmt_.get()));
-    }
-
-private:
-    store::StatementHandle stmt_;
-    const Database* db_ = nullptr;
-};
-
 store::Date daysBefore(const store::Date& base, int days) {
     std::tm t{};
     t.tm_year = base.year - 1900;
@@ -88,27 +59,33 @@ store::Date daysBefore(const store::Date& base, int days) {
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
 }
 
+// A reference book's names, keys given in order from 1.
+template <typename Names>
+void insertNames(const Database& db, Table book, const Names& names) {
+    Statement insert(db, store::insertRowSql(store::table(book)));
+    for (const char* name : names) {
+        insert.bindNull(1);
+        insert.bindText(2, name);
+        insert.run();
+    }
+}
+
 void fillDemo(const Database& db, const DemoOptions& options) {
     std::mt19937 rng(options.seed);
     auto pick = [&](const auto& list) { return std::string(list[rng() % list.size()]); };
 
-    for (const char* schema : {"main", "dolg_db", "sprkategoy_db", "sprtype_db", "sprdolgnik_db"}) {
-        db.execRaw(std::string("PRAGMA \"") + schema + "\".journal_mode = OFF");
-        db.execRaw(std::string("PRAGMA \"") + schema + "\".synchronous = OFF");
-    }
+    db.writeWithoutJournal();
     Database::Transaction tx(db);
-    {
-        Inserter cat(db, "INSERT INTO sprkategoy_db.SprKategoy(Name) VALUES (?1)");
-        for (const char* c : kCategories) cat.text(1, c).run();
-        Inserter media(db, "INSERT INTO sprtype_db.SprType(Tip) VALUES (?1)");
-        for (const char* m : kMedia) media.text(1, m).run();
-        Inserter debtor(db, "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES (?1)");
-        for (const char* d : kDebtors) debtor.text(1, d).run();
-    }
-    Inserter disk(
-        db, "INSERT INTO main.CDBase(Name, Opisan, Kategory, Tip, Dolg) VALUES (?1,?2,?3,?4,?5)");
-    Inserter loan(
-        db, "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (?1,?2,?3,?4,?5)");
+    insertNames(db, Table::Categories, kCategories);
+    insertNames(db, Table::MediaTypes, kMedia);
+    insertNames(db, Table::Debtors, kDebtors);
+    // Disks: N, Name, Opisan, Kategory, Tip, Dolg. Loans: NomCD, Dolgnik, DatN, DatK, Dolg.
+    Statement disk(db, store::insertRowSql(store::table(Table::Disks)));
+    Statement loan(db, store::insertRowSql(store::table(Table::Loans)));
+    auto startLoan = [&](int64_t diskKey) {
+        loan.bindInt64(1, diskKey);
+        loan.bindInt64(2, 1 + rng() % kDebtors.size());
+    };
     const store::Date today = store::Date::today();
     std::string name, description;
     for (int n = 1; n <= options.disks; ++n) {
@@ -119,22 +96,27 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         const int roll = static_cast<int>(rng() % 100);
         const bool lentNow = roll < 6;
         const bool lentBefore = roll >= 6 && roll < 16;
-        disk.text(1, name).text(2, description);
-        disk.integer(3, 1 + rng() % kCategories.size()).integer(4, 1 + rng() % kMedia.size());
-        disk.integer(5, lentNow ? 1 : 0).run();
+        disk.bindNull(1);
+        disk.bindText(2, name);
+        disk.bindText(3, description);
+        disk.bindInt64(4, 1 + rng() % kCategories.size());
+        disk.bindInt64(5, 1 + rng() % kMedia.size());
+        disk.bindInt64(6, lentNow ? 1 : 0);
+        disk.run();
         if (lentBefore || (lentNow && rng() % 2 == 0)) {
             const int out = 40 + static_cast<int>(rng() % 400);
-            loan.integer(1, n).integer(2, 1 + rng() % kDebtors.size());
-            loan.text(3, daysBefore(today, out).iso())
-                .text(4, daysBefore(today, out - 1 - static_cast<int>(rng() % 30)).iso());
-            loan.integer(5, 0).run();
+            startLoan(n);
+            loan.bindText(3, daysBefore(today, out).iso());
+            loan.bindText(4, daysBefore(today, out - 1 - static_cast<int>(rng() % 30)).iso());
+            loan.bindInt64(5, 0);
+            loan.run();
         }
         if (lentNow) {
-            loan.integer(1, n).integer(2, 1 + rng() % kDebtors.size());
-            loan.text(3, daysBefore(today, static_cast<int>(rng() % 35)).iso())
-                .null(4)
-                .integer(5, 1)
-                .run();
+            startLoan(n);
+            loan.bindText(3, daysBefore(today, static_cast<int>(rng() % 35)).iso());
+            loan.bindNull(4);
+            loan.bindInt64(5, 1);
+            loan.run();
         }
     }
     tx.commit();
@@ -143,16 +125,8 @@ void fillDemo(const Database& db, const DemoOptions& options) {
 std::vector<std::string> collect(const Database& db, const std::string& sql,
                                  const std::string& prefix) {
     std::vector<std::string> out;
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw db.errorFor(sqlite3_errcode(db.handle()), {}, sql);
-    store::StatementHandle stmt(raw);
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-        out.push_back(prefix + (t ? t : ""));
-    }
-    if (rc != SQLITE_DONE) throw db.errorFor(rc, {}, sql);
+    Statement select(db, sql);
+    while (select.step()) out.push_back(prefix + std::string(select.columnText(0)));
     return out;
 }
 
@@ -189,15 +163,17 @@ std::vector<std::string> checkCatalogue(const fs::path& dir) {
     };
     // The open loans are gathered once (IN over a list): a subquery per disk would scan
     // the whole loan table for each of a million disks.
-    const std::string disks = "SELECT N || ' «' || ifnull(Name,'') || '»' FROM main.CDBase WHERE ";
+    const std::string disks = "SELECT N || ' «' || ifnull(Name,'') || '»' FROM " +
+                              store::qualifiedName(store::table(Table::Disks)) + " WHERE ";
+    const std::string loans = store::qualifiedName(store::table(Table::Loans));
     const std::string openLoans =
-        "(SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 AND NomCD IS NOT NULL)";
+        "(SELECT NomCD FROM " + loans + " WHERE Dolg = 1 AND NomCD IS NOT NULL)";
     add(collect(*db, disks + "Dolg = 1 AND N NOT IN " + openLoans,
                 "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № "));
     add(collect(*db, disks + "ifnull(Dolg,0) <> 1 AND N IN " + openLoans,
                 "Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № "));
     add(collect(*db,
-                "SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 GROUP BY NomCD HAVING COUNT(*) > 1",
+                "SELECT NomCD FROM " + loans + " WHERE Dolg = 1 GROUP BY NomCD HAVING COUNT(*) > 1",
                 "У диска больше одной открытой выдачи: диск № "));
     return problems;
 }
