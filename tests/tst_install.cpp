@@ -47,13 +47,17 @@ class TestInstall : public QObject {
     // The launcher as the menu starts it, for a user whose home is home: no screen (so
     // it makes an empty catalogue without asking), and the program closed as soon as it
     // has started.
-    Run launch(const QString& home) const {
+    // With a screen, the preloaded library answers the launcher's question as a user
+    // who closes it would.
+    Run launch(const QString& home, bool screen = false) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
             env.remove(QString::fromLatin1(name));
+        if (screen) env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CLOSE_AT_START));
+        env.insert(QStringLiteral("LD_PRELOAD"),
+                   QStringLiteral(CLOSE_AT_START) + (screen ? " " ANSWER_BOXES : ""));
         // The sanitizer runtime wants to be the first library loaded; the preloaded one is.
         env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
                                                        QStringLiteral(":verify_asan_link_order=0"));
@@ -100,15 +104,23 @@ void TestInstall::installedTree() {
     QVERIFY2(metainfoCheck.exitCode == 0, qPrintable(metainfoCheck.output));
 }
 
-// The first launch makes an empty catalogue under the data folder, says where, and starts
-// Korvalen there, which writes its settings beside itself on closing. The second opens
-// the same catalogue without making anything. A folder the user named is used instead.
+// With a screen the first launch asks what to make. Without one it makes an empty
+// catalogue under the data folder, says where, and starts Korvalen there, which writes its
+// settings beside itself on closing. The second launch opens the same catalogue without
+// making anything. A folder the user named is used instead.
 void TestInstall::launcherMakesTheCatalogueOnceAndStartsThere() {
     const QString home = dir.filePath(QStringLiteral("home"));
     QVERIFY(QDir().mkpath(home));
     const QString folder = home + QStringLiteral("/.local/share/korvalen");
     const QString settings = installed(QStringLiteral("bin/Korvalen.ini"));
     const QByteArray defaults("[param]\npage=1\nnal=1\nkat=0\nnos=0\nnaz=0\n");
+
+    // A question closed unanswered makes nothing.
+    const Run asked = launch(home, true);
+    QVERIFY2(asked.output.contains("box: Каталога дисков ещё нет. Korvalen создаст его в папке\n" +
+                                   folder),
+             qPrintable(asked.output));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/base")));
 
     const Run first = launch(home);
     QVERIFY2(first.exitCode == 0, qPrintable(first.output));
