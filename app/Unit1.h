@@ -3,8 +3,8 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "diskfilter.h"
 #include "query.h"
+#include "statements/diskfilter.h"
 
 namespace Ui {
 class TForm1;

@@ -34,17 +34,11 @@ void TForm1::Button1Click() {
     const auto diskNumber = static_cast<double>(Query5->integer(QStringLiteral("N")));
     // The flag and the loan rows change together or not at all.
     command::asOneUnit([&] {
-        command::execute(
-            Query4, {QStringLiteral("update 'base\\CDBase.db'"), QStringLiteral("SET Dolg = False"),
-                     QStringLiteral("Where N = ") + diskKey});
-        command::execute(Query4,
-                         {QStringLiteral("Update \"base\\Dolg.db\""),
-                          QStringLiteral("Set DatK = :DatK, Dolg = False"),
-                          QStringLiteral("Where (NomCD = :NomCD) and (Dolg = True)")},
-                         [&](store::Query& q) {
-                             q.setFloat("NomCD", diskNumber);
-                             q.setDate("DatK", store::Date::today());
-                         });
+        command::execute(Query4, statements::setLentFlag(diskKey.toStdString(), false));
+        command::execute(Query4, statements::closeOpenLoans(), [&](store::Query& q) {
+            q.setFloat("NomCD", diskNumber);
+            q.setDate("DatK", store::Date::today());
+        });
     });
     Query5->reopen();
     Query6->reopen();
@@ -76,8 +70,8 @@ void TForm1::Button4Click() {
     if (!messages().confirm(
             aboutCurrentDisk(*Query5, QStringLiteral("Вы действительно хотите удалить диск"))))
         return;
-    command::execute(Query4, {QStringLiteral("Delete from \"base\\CDBase.db\""),
-                              QStringLiteral("Where N = ") + Query5->text(QStringLiteral("N"))});
+    command::execute(Query4,
+                     statements::deleteDisk(Query5->text(QStringLiteral("N")).toStdString()));
     Query5->reopen();
 }
 

@@ -2,8 +2,8 @@
 #include <QRadioButton>
 
 #include "Unit1.h"
-#include "diskfilter.h"
 #include "listquery.h"
+#include "statements/diskfilter.h"
 #include "ui_Unit1.h"
 
 // Exactly one radio button is selected, so exactly one builder runs.

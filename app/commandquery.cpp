@@ -1,7 +1,5 @@
 #include "commandquery.h"
 
-#include <sqlite3.h>
-
 #include <QApplication>
 #include <QPointer>
 #include <QWidget>
@@ -62,25 +60,19 @@ void recoverFrom(const store::Error& e) {
 // a connection holding such a file is replaced by a new one, so a catalogue made
 // writable meanwhile is written without a restart.
 void reopenIfReadOnly() {
-    bool readOnly = false;
-    {
-        const auto database = store::Database::defaultDatabase();
-        for (const store::TableDef& table : store::catalogueTables())
-            readOnly = readOnly || sqlite3_db_readonly(database->handle(),
-                                                       std::string(table.schema).c_str()) == 1;
-    }
+    const bool readOnly = store::Database::defaultDatabase()->anyFileReadOnly();
     if (readOnly) withListsClosed([] { store::Database::resetDefault(); });
 }
 
-void setLines(store::Query& query, const QStringList& lines) {
+void setLines(store::Query& query, const statements::Lines& lines) {
     query.close();
     query.clearSql();
-    for (const QString& line : lines) query.addLine(line.toStdString());
+    for (const std::string& line : lines) query.addLine(line);
 }
 
 }  // namespace
 
-void execute(store::Query& query, const QStringList& lines, const Parameters& parameters) {
+void execute(store::Query& query, const statements::Lines& lines, const Parameters& parameters) {
     if (unitsRunning == 0) reopenIfReadOnly();  // a unit does it before it begins
     setLines(query, lines);
     if (parameters) parameters(query);
@@ -93,10 +85,10 @@ void execute(store::Query& query, const QStringList& lines, const Parameters& pa
     query.close();
 }
 
-QString count(store::Query& query, const QStringList& lines, const QString& column) {
+QString count(store::Query& query, const statements::Lines& lines, std::string_view column) {
     setLines(query, lines);
     query.open();
-    return QString::fromStdString(query.field(column.toStdString()).asString());
+    return QString::fromStdString(query.field(column).asString());
 }
 
 void asOneUnit(const std::function<void()>& work) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "query.h"
+#include "statements/commands.h"
 
 class ListQuery;
 
@@ -15,11 +16,12 @@ namespace command {
 using Parameters = std::function<void(store::Query&)>;
 
 // One write: close, clear, add the lines, set the parameters, execute, close.
-void execute(store::Query& query, const QStringList& lines, const Parameters& parameters = {});
+void execute(store::Query& query, const statements::Lines& lines,
+             const Parameters& parameters = {});
 
 // An in-use count: the lines opened as a result; returns the text of column. The
 // query stays open on the count.
-QString count(store::Query& query, const QStringList& lines, const QString& column);
+QString count(store::Query& query, const statements::Lines& lines, std::string_view column);
 
 // Runs work as one unit on the catalogue: if any statement in it fails, none of
 // them stays done.

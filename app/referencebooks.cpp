@@ -16,99 +16,67 @@ namespace {
 
 using MainList = ListQuery* TForm1::*;
 
+// What the windows know of a book; its statements come from statements::.
 struct BookTable {
+    statements::Book book;
     MainList list;                // the book's grid on the reference page
     QLineEdit* Ui_TForm1::*edit;  // the new name
-    QString keyColumn;            // in the list and in the table
     QString nameColumn;           // the list's alias of the name
     QString emptyAdd;
     QString emptyRename;
     QString emptyBook;
-    QStringList insertLines;
-    QString insertParameter;
-    QString updateLine;
-    QString setName;   // the rename's literal follows
-    QString whereKey;  // rename and delete
     QString askBefore;
     QString inUseBefore;
     QString inUseAfter;
-    QString countLine;
-    QString countWhere;
-    QString countColumn;
-    QString deleteLine;
     std::vector<MainList> renameAlsoReopens;  // lists that show the book's names
     ListQuery* (*dialogList)();               // the book's list in a dialog
 };
 
 const BookTable& bookTable(Book book) {
     static const std::array<BookTable, 3> books = {{
-        {&TForm1::Query1,
+        {statements::Book::Categories,
+         &TForm1::Query1,
          &Ui_TForm1::Edit1,
-         QStringLiteral("Num"),
          QStringLiteral("Категория"),
          QStringLiteral("Введите наименование категории!"),
          QStringLiteral("Введите новое наименование категории!"),
          command::emptyCategories(),
-         {QStringLiteral("INSERT INTO 'base\\SprKategoy.db'(Name)"),
-          QStringLiteral("Values (:Name)")},
-         QStringLiteral("Name"),
-         QStringLiteral("update 'base\\SprKategoy.db'"),
-         QStringLiteral("SET Name = '"),
-         QStringLiteral("Where Num = "),
          QStringLiteral("Вы действительно хотите удалить категорию \""),
          QStringLiteral("Категорию \""),
          QStringLiteral("\" удалять нельзя, т.к. она используется."),
-         QStringLiteral("Select COUNT(*) as Kat from \"base\\CDBase.db\""),
-         QStringLiteral("Where Kategory = "),
-         QStringLiteral("Kat"),
-         QStringLiteral("Delete from 'base\\SprKategoy.db'"),
          {&TForm1::Query5, &TForm1::Query6, &TForm1::Query8},
          [] { return Form3 ? Form3->Query1 : nullptr; }},
-        {&TForm1::Query2,
+        {statements::Book::MediaTypes,
+         &TForm1::Query2,
          &Ui_TForm1::Edit2,
-         QStringLiteral("N"),
          QStringLiteral("Носитель"),
          QStringLiteral("Введите наименование носителя!"),
          QStringLiteral("Введите новое наименование носителя!"),
          command::emptyMediaTypes(),
-         {QStringLiteral("INSERT INTO 'base\\SprType.db'(Tip)"), QStringLiteral("Values (:Tip)")},
-         QStringLiteral("Tip"),
-         QStringLiteral("update 'base\\SprType.db'"),
-         QStringLiteral("SET Tip = '"),
-         QStringLiteral("Where N = "),
          QStringLiteral("Вы действительно хотите удалить носитель \""),
          QStringLiteral("Носитель \""),
          QStringLiteral("\" удалять нельзя, т.к. он используется."),
-         QStringLiteral("Select COUNT(*) as T from \"base\\CDBase.db\""),
-         QStringLiteral("Where Tip = "),
-         QStringLiteral("T"),
-         QStringLiteral("Delete from 'base\\SprType.db'"),
          {&TForm1::Query5, &TForm1::Query6, &TForm1::Query7},
          [] { return Form3 ? Form3->Query2 : nullptr; }},
-        {&TForm1::Query3,
+        {statements::Book::Debtors,
+         &TForm1::Query3,
          &Ui_TForm1::Edit3,
-         QStringLiteral("N"),
          QStringLiteral("Должник"),
          QStringLiteral("Введите должника!"),
          QStringLiteral("Введите должника!"),
          command::emptyDebtors(),
-         {QStringLiteral("INSERT INTO 'base\\SprDolgnik.db'(Dolgnik)"),
-          QStringLiteral("Values (:Dolgnik)")},
-         QStringLiteral("Dolgnik"),
-         QStringLiteral("update 'base\\SprDolgnik.db'"),
-         QStringLiteral("SET Dolgnik = '"),
-         QStringLiteral("Where N = "),
          QStringLiteral("Вы действительно хотите удалить должника \""),
          QStringLiteral("Должника \""),
          QStringLiteral("\" удалять нельзя, т.к. он используется."),
-         QStringLiteral("Select COUNT(*) as Dolg from \"base\\Dolg.db\""),
-         QStringLiteral("Where Dolgnik = "),
-         QStringLiteral("Dolg"),
-         QStringLiteral("Delete from 'base\\SprDolgnik.db'"),
          {&TForm1::Query6},
          [] { return Form2 ? Form2->Query1 : nullptr; }},
     }};
     return books[static_cast<size_t>(book)];
+}
+
+// The key of the book's current entry, as its list reads it.
+std::string currentKey(const ListQuery& list, const BookTable& book) {
+    return list.text(QString::fromUtf8(statements::keyField(book.book))).toStdString();
 }
 
 // The book's list first, then the others that show its names, then the dialog's.
@@ -128,8 +96,8 @@ void add(TForm1& form, Book which) {
         messages().information(book.emptyAdd);
         return;
     }
-    command::execute(form.Query4, book.insertLines, [&](store::Query& q) {
-        q.setText(book.insertParameter.toStdString(), name.toStdString());
+    command::execute(form.Query4, statements::addEntry(book.book), [&](store::Query& q) {
+        q.setText(statements::nameField(book.book), name.toStdString());
     });
     edit->clear();
     reopenLists(form, book, {});
@@ -145,9 +113,9 @@ void rename(TForm1& form, Book which) {
     }
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
-    command::execute(form.Query4, {book.updateLine,
-                                   book.setName + command::quotedLiteral(name) + QLatin1Char('\''),
-                                   book.whereKey + list.text(book.keyColumn)});
+    command::execute(form.Query4,
+                     statements::renameEntry(book.book, command::quotedLiteral(name).toStdString(),
+                                             currentKey(list, book)));
     edit->clear();
     reopenLists(form, book, book.renameAlsoReopens);
 }
@@ -157,15 +125,15 @@ void remove(TForm1& form, Book which) {
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
     const QString name = list.text(book.nameColumn);
-    const QString key = list.text(book.keyColumn);
+    const std::string key = currentKey(list, book);
     if (!messages().confirm(book.askBefore + name + QStringLiteral("\"?"))) return;
-    const QString uses =
-        command::count(form.Query4, {book.countLine, book.countWhere + key}, book.countColumn);
+    const QString uses = command::count(form.Query4, statements::countUses(book.book, key),
+                                        statements::countColumn(book.book));
     if (uses != QLatin1String("0")) {
         messages().information(book.inUseBefore + name + book.inUseAfter);
         return;
     }
-    command::execute(form.Query4, {book.deleteLine, book.whereKey + key});
+    command::execute(form.Query4, statements::deleteEntry(book.book, key));
     reopenLists(form, book, {});
 }
 

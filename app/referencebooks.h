@@ -1,5 +1,7 @@
 #pragma once
 
+#include "statements/commands.h"
+
 class TForm1;
 
 // The three reference books of the main window (categories, media types, debtors)
@@ -7,7 +9,7 @@ class TForm1;
 // the books' texts, statements and lists.
 namespace referencebooks {
 
-enum class Book { Categories, MediaTypes, Debtors };
+using Book = statements::Book;
 
 void add(TForm1& form, Book book);
 void rename(TForm1& form, Book book);

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "diskfilter.h"
+#include "statements/diskfilter.h"
 
 namespace bench {
 

@@ -2,6 +2,7 @@
 // store hands them to SQLite, prepared and stepped with the raw API on the same
 // connection. Also our Unicode `like` against SQLite's built-in one.
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <iostream>
 #include <map>

@@ -39,18 +39,12 @@ void TForm2::Button1Click() {
     const auto debtor = static_cast<double>(Query1->integer(QStringLiteral("N")));
     // The flag and the loan row change together or not at all.
     command::asOneUnit([&] {
-        command::execute(Form1->Query4, {QStringLiteral("update 'base\\CDBase.db'"),
-                                         QStringLiteral("SET Dolg = True"),
-                                         QStringLiteral("Where N = ") + diskKey});
-        command::execute(
-            Form1->Query4,
-            {QStringLiteral("Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)"),
-             QStringLiteral("Values (:NomCD, :Dolgnik, :DatN, True)")},
-            [&](store::Query& q) {
-                q.setFloat("NomCD", diskNumber);
-                q.setFloat("Dolgnik", debtor);
-                q.setDate("DatN", store::Date::today());
-            });
+        command::execute(Form1->Query4, statements::setLentFlag(diskKey.toStdString(), true));
+        command::execute(Form1->Query4, statements::openLoan(), [&](store::Query& q) {
+            q.setFloat("NomCD", diskNumber);
+            q.setFloat("Dolgnik", debtor);
+            q.setDate("DatN", store::Date::today());
+        });
     });
     disks.reopen();
     done(QDialog::Accepted);

@@ -99,7 +99,7 @@ void TForm3::FormCreate() {
 }
 
 void TForm3::startOnDisk(int64_t diskKey) {
-    store::Query keys({"select Kategory, Tip from \"base\\CDBase.db\"", "Where N = :N"});
+    store::Query keys(statements::diskCategoryAndType());
     keys.setFloat("N", static_cast<double>(diskKey));
     keys.open();
     if (keys.currentRow() < 0) return;
@@ -135,14 +135,9 @@ void TForm3::Button4Click() {
     if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
-    const QStringList lines =
-        EditMode ? QStringList{QStringLiteral("Update \"base\\CDBase.db\""),
-                               QStringLiteral("SET Name = :Name, Opisan = :Opisan, "
-                                              "Kategory = :Kategory, Tip = :Tip"),
-                               QStringLiteral("Where N = ") + disks.text(QStringLiteral("N"))}
-                 : QStringList{
-                       QStringLiteral("INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)"),
-                       QStringLiteral("Values (:Name, :Opisan, :Kategory, :Tip)")};
+    const statements::Lines lines =
+        EditMode ? statements::editDisk(disks.text(QStringLiteral("N")).toStdString())
+                 : statements::addDisk();
     const QString description = memoText(*ui->Memo1);
     command::execute(Form1->Query4, lines, [&](store::Query& q) {
         q.setText("Name", name.toStdString());

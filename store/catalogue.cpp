@@ -1,10 +1,12 @@
 #include "catalogue.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <fstream>
 
+#include "connection.h"
 #include "error.h"
-#include "sqlite_handle.h"
 #include "text.h"
 
 namespace store {
@@ -36,8 +38,11 @@ const std::array<TableDef, 5> kTables = {{
 const std::array<TableDef, 5>& catalogueTables() {
     return kTables;
 }
+const TableDef& table(Table which) {
+    return kTables[static_cast<size_t>(which)];
+}
 const TableDef& diskTable() {
-    return kTables[0];
+    return table(Table::Disks);
 }
 
 namespace {
@@ -111,6 +116,19 @@ std::string createTableSql(const TableDef& table) {
     }
     sql += ")";
     return sql;
+}
+
+std::string qualifiedName(const TableDef& table) {
+    return "\"" + std::string(table.schema) + "\".\"" + std::string(table.table) + "\"";
+}
+
+std::string insertRowSql(const TableDef& table) {
+    std::string fields, parameters;
+    for (size_t i = 0; i < table.fields.size(); ++i) {
+        fields.append(i ? ", \"" : "\"").append(table.fields[i].name).append("\"");
+        parameters += (i ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    return "INSERT INTO " + qualifiedName(table) + " (" + fields + ") VALUES (" + parameters + ")";
 }
 
 void createCatalogue(const std::filesystem::path& dir) {

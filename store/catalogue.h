@@ -27,7 +27,11 @@ struct TableDef {
 
 inline constexpr std::string_view kBaseFolder = "base";
 
+// The five tables, in the order of catalogueTables().
+enum class Table { Disks, Loans, Categories, MediaTypes, Debtors };
+
 const std::array<TableDef, 5>& catalogueTables();
+const TableDef& table(Table which);
 const TableDef& diskTable();  // CDBase.DB, opened as the main database
 
 // The table whose file name matches, without regard to letter case.
@@ -39,6 +43,11 @@ std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path&
 
 std::string createTableSql(const TableDef& table);
 std::string_view sqlType(FieldKind kind);
+// "schema"."table" on the catalogue's connection.
+std::string qualifiedName(const TableDef& table);
+// An INSERT of one whole row into the attached table: every field in its order, bound
+// as ?1, ?2, ...; a NULL key is given the next free one.
+std::string insertRowSql(const TableDef& table);
 
 // Makes dir/base with the five empty tables. Refuses when dir/base already exists.
 void createCatalogue(const std::filesystem::path& dir);

@@ -1,5 +1,7 @@
 #include "database.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -136,14 +138,14 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
 void Database::leaveWalMode() const {
     for (const auto& t : catalogueTables()) {
         const std::string schema = quoted(t.schema);
-        sqlite3_stmt* raw = nullptr;
-        const std::string ask = "PRAGMA " + schema + ".journal_mode";
-        if (sqlite3_prepare_v2(db_.get(), ask.c_str(), -1, &raw, nullptr) != SQLITE_OK) continue;
-        StatementHandle stmt(raw);
-        if (sqlite3_step(raw) != SQLITE_ROW) continue;
-        const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-        if (!mode || !equalsNoCase(mode, "wal")) continue;
-        stmt.reset();
+        bool wal = false;
+        try {
+            Statement ask(*this, "PRAGMA " + schema + ".journal_mode");
+            wal = ask.step() && equalsNoCase(ask.columnText(0), "wal");
+        } catch (const Error&) {
+            continue;  // the file is read as it is; a write reports what is wrong
+        }
+        if (!wal) continue;
         const std::string set = "PRAGMA " + schema + ".journal_mode = DELETE";
         sqlite3_exec(db_.get(), set.c_str(), nullptr, nullptr, nullptr);
     }
@@ -157,35 +159,29 @@ void Database::attachAll() {
             throw Error(Error::Kind::Missing, "Не найден файл таблицы " + std::string(t.fileName) +
                                                   " в папке " + baseDir_.string() + ".");
         checkIsSqliteFile(*file);
-        sqlite3_stmt* raw = nullptr;
-        const std::string sql = "ATTACH DATABASE ?1 AS " + quoted(t.schema);
-        int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-        StatementHandle stmt(raw);
-        if (rc == SQLITE_OK) rc = sqlite3_bind_text(raw, 1, file->c_str(), -1, SQLITE_TRANSIENT);
-        if (rc == SQLITE_OK) rc = sqlite3_step(raw);
-        if (rc != SQLITE_DONE) throw errorFor(rc, {file->filename().string()}, {});
+        Statement attach(db_.get(), this, "ATTACH DATABASE ?1 AS " + quoted(t.schema),
+                         {file->filename().string()}, {});
+        attach.bindText(1, file->string());
+        attach.run();
     }
 }
 
 void Database::verifyTable(const TableDef& t) const {
     const std::string sql = "SELECT name, type, pk FROM " + quoted(t.schema) +
                             ".pragma_table_info('" + std::string(t.table) + "')";
-    sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-    StatementHandle stmt(raw);
-    std::vector<ColumnInfo> columns;
-    if (rc == SQLITE_OK) {
-        while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-            columns.push_back({reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)),
-                               reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)),
-                               sqlite3_column_int(raw, 2) != 0});
-    }
     const auto found = findFileNoCase(baseDir_, t.fileName);
     const std::string file = (found ? *found : baseDir_ / std::string(t.fileName)).string();
-    if (rc != SQLITE_DONE) {
-        if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
+    std::vector<ColumnInfo> columns;
+    try {
+        Statement info(db_.get(), this, sql, {std::string(t.fileName)}, {});
+        while (info.step())
+            columns.push_back({std::string(info.columnText(0)), std::string(info.columnText(1)),
+                               info.columnInt64(2) != 0});
+    } catch (const Error& e) {
+        // SQLite finds a damaged or foreign file only when it first reads the schema.
+        if (e.kind() == Error::Kind::NotCatalogue)
             throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
-        throw errorFor(rc, {std::string(t.fileName)}, {});
+        throw;
     }
     if (columns.empty())
         throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
@@ -216,8 +212,7 @@ namespace {
 Translation translateForCatalogue(std::string_view statement) {
     static const auto sqlNames = [] {  // "schema"."table", in the order of the tables
         std::vector<std::string> names;
-        for (const TableDef& t : catalogueTables())
-            names.push_back(quoted(t.schema) + "." + quoted(t.table));
+        for (const TableDef& t : catalogueTables()) names.push_back(qualifiedName(t));
         return names;
     }();
     return translate(statement, [](std::string_view file) -> std::optional<std::string> {
@@ -233,21 +228,26 @@ std::string sqliteSql(std::string_view statement) {
     return translateForCatalogue(statement).sql;
 }
 
-Prepared Database::prepare(std::string_view statement) const {
+Statement Database::prepare(std::string_view statement) const {
     Translation t = translateForCatalogue(statement);
-    sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    const int rc =
-        sqlite3_prepare_v3(db_.get(), t.sql.data(), static_cast<int>(t.sql.size()), 0, &raw, &tail);
-    Prepared p{StatementHandle(raw), std::move(t.tableFiles)};
-    if (rc != SQLITE_OK) throw errorFor(rc, p.tableFiles, statement);
-    if (!raw) throw Error(Error::Kind::Statement, "Пустой запрос.");
-    for (const char* c = tail; c && c < t.sql.data() + t.sql.size(); ++c) {
-        if (*c != ' ' && *c != '\n' && *c != '\r' && *c != '\t' && *c != ';')
-            throw Error(Error::Kind::Statement,
-                        "В запросе больше одного оператора:\n" + std::string(statement));
+    return Statement(db_.get(), this, t.sql, std::move(t.tableFiles), std::string(statement));
+}
+
+void Database::writeWithoutJournal() const {
+    for (const TableDef& t : catalogueTables()) {
+        execRaw("PRAGMA " + quoted(t.schema) + ".journal_mode = OFF");
+        execRaw("PRAGMA " + quoted(t.schema) + ".synchronous = OFF");
     }
-    return p;
+}
+
+bool Database::anyFileReadOnly() const {
+    for (const TableDef& t : catalogueTables())
+        if (sqlite3_db_readonly(db_.get(), std::string(t.schema).c_str()) == 1) return true;
+    return false;
+}
+
+int64_t Database::lastInsertKey() const {
+    return sqlite3_last_insert_rowid(db_.get());
 }
 
 void Database::execRaw(std::string_view sql) const {

@@ -6,18 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "connection.h"
 #include "error.h"
-#include "sqlite_handle.h"
+#include "statement.h"
 
 namespace store {
 
 struct TableDef;
-
-// A prepared statement of the program's dialect, with the table files it names.
-struct Prepared {
-    StatementHandle stmt;
-    std::vector<std::string> tableFiles;
-};
 
 // One connection to a catalogue: CDBase.DB is the main database and the other
 // four table files are attached, so a statement may join them and a transaction
@@ -38,12 +33,25 @@ public:
     Database& operator=(const Database&) = delete;
 
     const std::filesystem::path& baseDir() const { return baseDir_; }
+    // The raw connection, for the store's own classes and the benchmarks' floor.
     sqlite3* handle() const { return db_.get(); }
 
-    Prepared prepare(std::string_view statement) const;
+    // A statement of the program's dialect, translated and prepared; its errors name
+    // the table files it touches and quote it as written.
+    Statement prepare(std::string_view statement) const;
 
     // Runs SQLite's own SQL (no dialect), for the store's and the tools' use.
     void execRaw(std::string_view sql) const;
+
+    // For a catalogue being made from nothing, thrown away whole if making it fails:
+    // no journal and no waiting for the disk on each commit.
+    void writeWithoutJournal() const;
+
+    // True when SQLite holds any of the five files read-only (a file it could not
+    // open for writing stays read-only for the connection's life).
+    bool anyFileReadOnly() const;
+    // The key of the row inserted last on this connection.
+    int64_t lastInsertKey() const;
 
     // A unit of work over several statements: rolled back unless committed.
     class Transaction {

@@ -7,8 +7,7 @@
 namespace store {
 namespace {
 
-ColumnKind kindOfDeclType(const char* decl) {
-    if (!decl) return ColumnKind::Plain;
+ColumnKind kindOfDeclType(std::string_view decl) {
     if (equalsNoCase(decl, "LOGICAL")) return ColumnKind::Logical;
     if (equalsNoCase(decl, "DATE")) return ColumnKind::Date;
     return ColumnKind::Plain;
@@ -133,39 +132,32 @@ std::shared_ptr<Database> Query::databaseForRun() {
     return db_;
 }
 
-Prepared Query::prepareBound() {
+Statement Query::prepareBound() {
     const std::string sql = text();
-    auto db = databaseForRun();
-    Prepared p = db->prepare(sql);
-    sqlite3_stmt* s = p.stmt.get();
-    const int count = sqlite3_bind_parameter_count(s);
-    for (int i = 1; i <= count; ++i) {
-        const char* raw = sqlite3_bind_parameter_name(s, i);
-        if (!raw || raw[0] != ':')
+    Statement s = databaseForRun()->prepare(sql);
+    for (int i = 1, count = s.parameterCount(); i <= count; ++i) {
+        const std::string_view name = s.parameterName(i);
+        if (name.empty() || name[0] != ':')
             throw Error(Error::Kind::Statement, "Безымянный параметр в запросе:\n" + sql);
-        const Param& prm = param(raw + 1);
+        const Param& prm = param(name.substr(1));
         if (!prm.set)
-            throw Error(Error::Kind::Statement,
-                        "Не задано значение параметра " + std::string(raw) + " в запросе:\n" + sql);
-        int rc;
+            throw Error(Error::Kind::Statement, "Не задано значение параметра " +
+                                                    std::string(name) + " в запросе:\n" + sql);
         // Empty text stays empty text: only an unset parameter could mean "no value".
         if (prm.kind == ParamKind::Float)
-            rc = sqlite3_bind_double(s, i, prm.number);
+            s.bindDouble(i, prm.number);
         else
-            rc = sqlite3_bind_text(s, i, prm.text.data(), static_cast<int>(prm.text.size()),
-                                   SQLITE_TRANSIENT);
-        if (rc != SQLITE_OK) throw db->errorFor(rc, p.tableFiles, sql);
+            s.bindText(i, prm.text);
     }
-    return p;
+    return s;
 }
 
 void Query::open() {
     if (open_) return;
-    Prepared p = prepareBound();
-    if (sqlite3_column_count(p.stmt.get()) == 0)
+    Statement s = prepareBound();
+    if (s.columnCount() == 0)
         throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + text());
-    stmt_ = std::move(p.stmt);
-    tableFiles_ = std::move(p.tableFiles);
+    stmt_.emplace(std::move(s));
     readColumns();
     open_ = true;
     try {
@@ -179,12 +171,7 @@ void Query::open() {
 
 void Query::execSql() {
     close();
-    Prepared p = prepareBound();
-    int rc;
-    while ((rc = sqlite3_step(p.stmt.get())) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) throw db_->errorFor(rc, p.tableFiles, text());
-    rowsAffected_ = sqlite3_changes(db_->handle());
+    rowsAffected_ = prepareBound().run();
 }
 
 void Query::close() {
@@ -198,14 +185,13 @@ void Query::close() {
 }
 
 void Query::readColumns() {
-    sqlite3_stmt* s = stmt_.get();
-    const int n = sqlite3_column_count(s);
+    const Statement& s = *stmt_;
+    const int n = s.columnCount();
     std::vector<std::string> raw;
     columns_.clear();
     for (int i = 0; i < n; ++i) {
-        const char* name = sqlite3_column_name(s, i);
-        raw.emplace_back(name ? name : "");
-        columns_.push_back({{}, kindOfDeclType(sqlite3_column_decltype(s, i))});
+        raw.emplace_back(s.columnName(i));
+        columns_.push_back({{}, kindOfDeclType(s.columnDeclaredType(i))});
     }
     auto names = uniqueColumnNames(raw);
     for (int i = 0; i < n; ++i) columns_[i].name = std::move(names[i]);
@@ -213,36 +199,38 @@ void Query::readColumns() {
 
 bool Query::fetchRow() {
     if (!stmt_) return false;
-    sqlite3_stmt* s = stmt_.get();
-    const int rc = sqlite3_step(s);
-    if (rc == SQLITE_DONE) {
+    Statement& s = *stmt_;
+    bool row = false;
+    try {
+        row = s.step();
+    } catch (const Error&) {
+        stmt_.reset();
+        throw;
+    }
+    if (!row) {
         stmt_.reset();  // all read: let go of the statement and its read lock
         return false;
     }
-    if (rc != SQLITE_ROW) {
-        const Error e = db_->errorFor(rc, tableFiles_, text());
-        stmt_.reset();
-        throw e;
-    }
     for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
         Cell& c = cells_.emplace_back();
-        switch (sqlite3_column_type(s, i)) {
-            case SQLITE_INTEGER:
+        switch (s.columnType(i)) {
+            case Statement::Type::Integer:
                 c.type = Value::Type::Integer;
-                c.integer = sqlite3_column_int64(s, i);
+                c.integer = s.columnInt64(i);
                 break;
-            case SQLITE_FLOAT:
+            case Statement::Type::Float:
                 c.type = Value::Type::Float;
-                c.number = sqlite3_column_double(s, i);
+                c.number = s.columnDouble(i);
                 break;
-            case SQLITE_NULL:
+            case Statement::Type::Null:
                 break;
-            default: {
-                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+            case Statement::Type::Text:
+            case Statement::Type::Blob: {
+                const std::string_view t = s.columnText(i);
                 c.type = Value::Type::Text;
                 c.integer = static_cast<int64_t>(texts_.size());
-                c.textSize = static_cast<uint32_t>(sqlite3_column_bytes(s, i));
-                if (t) texts_.append(t, c.textSize);
+                c.textSize = static_cast<uint32_t>(t.size());
+                texts_.append(t);
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,7 +77,7 @@ public:
 
     // Rows read so far; more are read on demand.
     int fetchedRows() const { return rowCount_; }
-    bool canFetchMore() const { return stmt_ != nullptr; }
+    bool canFetchMore() const { return stmt_.has_value(); }
     int fetchMore(int count);
     void fetchAll();
 
@@ -114,7 +115,7 @@ private:
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
     void setParam(std::string_view name, ParamKind kind, std::string text, double number);
-    Prepared prepareBound();
+    Statement prepareBound();
     void readColumns();
     bool fetchRow();
     const Cell& cell(int row, int column) const;
@@ -128,8 +129,7 @@ private:
     bool ownDb_ = false;
 
     bool open_ = false;
-    StatementHandle stmt_;
-    std::vector<std::string> tableFiles_;
+    std::optional<Statement> stmt_;  // until every row is read
     std::vector<Column> columns_;
     std::vector<Cell> cells_;  // row after row
     std::string texts_;

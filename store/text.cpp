@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <sqlite3.h>
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
 #include <unicode/utf8.h>
@@ -404,9 +405,11 @@ int registerTextFunctions(sqlite3* db) {
     std::unique_ptr<UCollator, CollatorCloser> collator(ucol_open("ru", &status));
     if (U_FAILURE(status)) return SQLITE_ERROR;
     ucol_setStrength(collator.get(), UCOL_SECONDARY);  // ignore case, keep ё next to е
-    UCollator* raw = collator.release();
-    return sqlite3_create_collation_v2(db, "RUSSIAN", SQLITE_UTF8, raw, russianCompare,
-                                       [](void* c) { ucol_close(static_cast<UCollator*>(c)); });
+    // SQLite takes the collator only when the call succeeds; on failure it stays ours.
+    rc = sqlite3_create_collation_v2(db, "RUSSIAN", SQLITE_UTF8, collator.get(), russianCompare,
+                                     [](void* c) { ucol_close(static_cast<UCollator*>(c)); });
+    if (rc == SQLITE_OK) collator.release();
+    return rc;
 }
 
 }  // namespace store

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sqlite3.h>
-
 #include <string>
 #include <string_view>
+
+struct sqlite3;
 
 namespace store {
 

@@ -4,31 +4,13 @@
 #include <sstream>
 
 #include "query.h"
+#include "statements/commands.h"
+#include "statements/diskfilter.h"
 
 namespace writes {
 namespace {
 
 using store::Query;
-
-struct BookStatements {
-    const char* table;      // as the statements quote it
-    const char* nameField;  // also the parameter's name
-    const char* keyField;
-    const char* gridSelect;
-    const char* gridOrder;
-};
-
-const BookStatements& statementsOf(Book book) {
-    static const BookStatements kBooks[] = {
-        {"'base\\SprKategoy.db'", "Name", "Num",
-         "select Num, Name as Категория from 'base\\SprKategoy.db'", "order by Категория"},
-        {"'base\\SprType.db'", "Tip", "N", "select N, Tip as Носитель from 'base\\SprType.db'",
-         "order by Носитель"},
-        {"'base\\SprDolgnik.db'", "Dolgnik", "N",
-         "Select n, dolgnik as Должник from 'base\\sprdolgnik.db'", "order by Должник"},
-    };
-    return kBooks[static_cast<int>(book)];
-}
 
 // One write by the command query's protocol: a fresh text, every parameter set, executed.
 void execute(const DatabasePtr& db, std::vector<std::string> lines,
@@ -56,71 +38,49 @@ int64_t firstDisk(const DatabasePtr& db, bool lent) {
 
 void lendDisk(const DatabasePtr& db, int64_t disk, int64_t debtor, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db,
-            {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = " + std::to_string(disk)});
-    execute(db,
-            {"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
-             "Values (:NomCD, :Dolgnik, :DatN, True)"},
-            [&](Query& q) {
-                q.setFloat("NomCD", static_cast<double>(disk));
-                q.setFloat("Dolgnik", static_cast<double>(debtor));
-                q.setDate("DatN", day);
-            });
+    execute(db, statements::setLentFlag(std::to_string(disk), true));
+    execute(db, statements::openLoan(), [&](Query& q) {
+        q.setFloat("NomCD", static_cast<double>(disk));
+        q.setFloat("Dolgnik", static_cast<double>(debtor));
+        q.setDate("DatN", day);
+    });
     unit.commit();
 }
 
 void returnDisk(const DatabasePtr& db, int64_t disk, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db,
-            {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = " + std::to_string(disk)});
-    execute(db,
-            {"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
-             "Where (NomCD = :NomCD) and (Dolg = True)"},
-            [&](Query& q) {
-                q.setFloat("NomCD", static_cast<double>(disk));
-                q.setDate("DatK", day);
-            });
+    execute(db, statements::setLentFlag(std::to_string(disk), false));
+    execute(db, statements::closeOpenLoans(), [&](Query& q) {
+        q.setFloat("NomCD", static_cast<double>(disk));
+        q.setDate("DatK", day);
+    });
     unit.commit();
 }
 
 void addDisk(const DatabasePtr& db, const DiskFields& disk) {
-    execute(db,
-            {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-             "Values (:Name, :Opisan, :Kategory, :Tip)"},
-            [&](Query& q) { setDiskParameters(q, disk); });
+    execute(db, statements::addDisk(), [&](Query& q) { setDiskParameters(q, disk); });
 }
 
 void editDisk(const DatabasePtr& db, int64_t key, const DiskFields& disk) {
-    execute(db,
-            {"Update \"base\\CDBase.db\"",
-             "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
-             "Where N = " + std::to_string(key)},
+    execute(db, statements::editDisk(std::to_string(key)),
             [&](Query& q) { setDiskParameters(q, disk); });
 }
 
 void deleteDisk(const DatabasePtr& db, int64_t key) {
-    execute(db, {"Delete from \"base\\CDBase.db\"", "Where N = " + std::to_string(key)});
+    execute(db, statements::deleteDisk(std::to_string(key)));
 }
 
 void addEntry(const DatabasePtr& db, Book book, const std::string& name) {
-    const auto& s = statementsOf(book);
-    execute(db,
-            {"INSERT INTO " + std::string(s.table) + "(" + s.nameField + ")",
-             "Values (:" + std::string(s.nameField) + ")"},
-            [&](Query& q) { q.setText(s.nameField, name); });
+    execute(db, statements::addEntry(book),
+            [&](Query& q) { q.setText(statements::nameField(book), name); });
 }
 
 void renameEntry(const DatabasePtr& db, Book book, int64_t key, const std::string& name) {
-    const auto& s = statementsOf(book);
-    execute(db, {"update " + std::string(s.table),
-                 "SET " + std::string(s.nameField) + " = '" + name + "'",
-                 "Where " + std::string(s.keyField) + " = " + std::to_string(key)});
+    execute(db, statements::renameEntry(book, name, std::to_string(key)));
 }
 
 void deleteEntry(const DatabasePtr& db, Book book, int64_t key) {
-    const auto& s = statementsOf(book);
-    execute(db, {"Delete from " + std::string(s.table),
-                 "Where " + std::string(s.keyField) + " = " + std::to_string(key)});
+    execute(db, statements::deleteEntry(book, std::to_string(key)));
 }
 
 std::string lentFlag(const DatabasePtr& db, int64_t disk) {
@@ -139,34 +99,7 @@ std::vector<int64_t> keys(const DatabasePtr& db, std::vector<std::string> lines,
 }
 
 std::vector<std::string> diskListLines() {
-    return {
-        "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip",
-        "FROM \"base\\CDBase.DB\" Cdbase",
-        "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-        "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-        "   INNER JOIN \"base\\SprType.db\" Sprtype",
-        "   ON  (Cdbase.Tip = Sprtype.N)  "};
-}
-
-std::vector<std::string> lentListLines() {
-    return {
-        "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, "
-        "Sprkategoy.Name, Dolg.Dolg",
-        "FROM \"base\\Dolg.DB\" Dolg",
-        "   INNER JOIN \"base\\CDBase.DB\" Cdbase",
-        "   ON  (Dolg.NomCD = Cdbase.N)  ",
-        "   INNER JOIN \"base\\SprDolgnik.db\" Sprdolgnik",
-        "   ON  (Dolg.Dolgnik = Sprdolgnik.N)  ",
-        "   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
-        "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-        "   INNER JOIN \"base\\SprType.db\" Sprtype",
-        "   ON  (Cdbase.Tip = Sprtype.N)  ",
-        "Where Dolg.Dolg = True"};
-}
-
-std::vector<std::string> bookListLines(Book book) {
-    const auto& s = statementsOf(book);
-    return {s.gridSelect, s.gridOrder};
+    return diskfilter::build(diskfilter::Availability::All, {}, {}).lines;
 }
 
 std::vector<NamedWrite> everyWriteCommand() {
@@ -180,8 +113,9 @@ std::vector<NamedWrite> everyWriteCommand() {
          [=](const DatabasePtr& db) { returnDisk(db, firstDisk(db, true), today); }},
         {"delete disk", [](const DatabasePtr& db) { deleteDisk(db, 1); }},
     };
-    const std::pair<Book, const char*> books[] = {
-        {Book::Category, "category"}, {Book::MediaType, "media type"}, {Book::Debtor, "debtor"}};
+    const std::pair<Book, const char*> books[] = {{Book::Categories, "category"},
+                                                  {Book::MediaTypes, "media type"},
+                                                  {Book::Debtors, "debtor"}};
     for (const auto& [book, what] : books) {
         all.push_back({std::string("add ") + what,
                        [book](const DatabasePtr& db) { addEntry(db, book, "Новая запись"); }});

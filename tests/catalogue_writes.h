@@ -15,6 +15,7 @@
 
 #include "database.h"
 #include "error.h"
+#include "statements/commands.h"
 #include "value.h"
 
 namespace writes {
@@ -28,7 +29,7 @@ struct DiskFields {
     int64_t mediaType = 1;
 };
 
-enum class Book { Category, MediaType, Debtor };
+using Book = statements::Book;
 
 // Lending and taking back run their two statements as one unit, so the lent
 // flag and the loans never disagree, whatever stops the process between them.
@@ -50,10 +51,8 @@ std::string lentFlag(const DatabasePtr& db, int64_t disk);
 std::vector<int64_t> keys(const DatabasePtr& db, std::vector<std::string> lines,
                           std::string_view column);
 
-// The disk list (unfiltered), the lent-disks list and a reference book's grid list.
+// The disk list, unfiltered, as the window's filter builds it.
 std::vector<std::string> diskListLines();
-std::vector<std::string> lentListLines();
-std::vector<std::string> bookListLines(Book book);
 
 // Every write command of the program, each on the first disk, category, media
 // type and debtor of a demo catalogue, in an order a user might click them.

@@ -59,6 +59,12 @@ bool CommandsFixture::select(ListQuery& list, const QString& field, const QStrin
     return row >= 0 && list.setCurrentRow(row);
 }
 
+QStringList CommandsFixture::lines(const statements::Lines& lines) {
+    QStringList out;
+    for (const auto& line : lines) out << QString::fromStdString(line);
+    return out;
+}
+
 QStringList CommandsFixture::lines(const store::Query& query) {
     QStringList out;
     for (const auto& line : query.lines()) out << QString::fromStdString(line);

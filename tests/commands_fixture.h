@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "gui_fixture.h"
+#include "statements/commands.h"
 
 class TForm1;
 class TForm2;
@@ -46,6 +47,7 @@ public:
     static bool select(ListQuery& list, const QString& field, const QString& value);
     // The statement lines a query holds.
     static QStringList lines(const store::Query& query);
+    static QStringList lines(const statements::Lines& lines);
     // Today as the catalogue shows a date.
     static QString today();
 

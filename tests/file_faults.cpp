@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -15,11 +14,8 @@ namespace fs = std::filesystem;
 
 namespace faults {
 
-LockHolder::LockHolder(const fs::path& file, const char* begin) {
-    sqlite3* raw = nullptr;
-    sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-    db_.reset(raw);
-    held_ = sqlite3_exec(raw, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+LockHolder::LockHolder(const fs::path& file, const char* begin) : db_(file) {
+    held_ = db_.exec(begin);
 }
 
 LockHolder::~LockHolder() {
@@ -27,7 +23,7 @@ LockHolder::~LockHolder() {
 }
 
 void LockHolder::release() {
-    if (held_) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (held_) db_.exec("ROLLBACK");
     held_ = false;
 }
 

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "sqlite_handle.h"
+#include "connection.h"
 
 namespace faults {
 
@@ -25,7 +25,7 @@ public:
     void release();
 
 private:
-    store::ConnectionHandle db_;
+    store::Connection db_;
     bool held_ = false;
 };
 

@@ -1,10 +1,15 @@
 #include "fixture.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <map>
+#include <stdexcept>
 
 #include "catalogue.h"
 #include "catalogue_writes.h"
-#include "sqlite_handle.h"
+#include "statement.h"
 
 namespace fixture {
 namespace fs = std::filesystem;
@@ -82,22 +87,31 @@ FixtureCatalogue::FixtureCatalogue() : TemporaryCatalogue(kFixtureRows) {}
 
 QStringList sqlRows(const fs::path& root, const std::string& sql) {
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db->handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw db->errorFor(sqlite3_errcode(db->handle()), {}, sql);
-    const store::StatementHandle stmt(raw);
+    store::Statement select(*db, sql);
     QStringList rows;
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    while (select.step()) {
         QStringList values;
-        for (int i = 0; i < sqlite3_column_count(raw); ++i) {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
-            values << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
+        for (int i = 0; i < select.columnCount(); ++i) {
+            const std::string_view text = select.columnText(i);
+            values << (select.columnType(i) == store::Statement::Type::Null
+                           ? QStringLiteral("NULL")
+                           : QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
         }
         rows << values.join('|');
     }
-    if (rc != SQLITE_DONE) throw db->errorFor(rc, {}, sql);
     return rows;
+}
+
+std::vector<std::string> layoutLines(const char* window, const char* query) {
+    QFile file(QStringLiteral(KORVALEN_RESOURCES "/%1.queries.json").arg(window));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + file.fileName().toStdString());
+    const QJsonArray lines =
+        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(query)).toArray();
+    std::vector<std::string> out;
+    for (const auto& line : lines) out.push_back(line.toString().toStdString());
+    if (out.empty()) throw std::runtime_error(std::string("no ") + query + " in the layout");
+    return out;
 }
 
 QStringList queryRows(store::Query& query) {

@@ -41,6 +41,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database.h"
 #include "query.h"
@@ -77,6 +78,10 @@ struct FixtureCatalogue : TemporaryCatalogue {
 // store::Error on failure. It uses a connection of its own, so a write waits for (and
 // after a while fails on) a query of another connection that is still part-way through.
 QStringList sqlRows(const std::filesystem::path& root, const std::string& sql);
+
+// A list's statement as a window's layout holds it (resources/<window>.queries.json),
+// read from the same file the program embeds.
+std::vector<std::string> layoutLines(const char* window, const char* query);
 
 // Every row of a query, read the way the program reads fields (logical "True"/"False",
 // dates dd.MM.yyyy, no value ""), joined by "|". The query must be open.

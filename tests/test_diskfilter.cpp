@@ -4,9 +4,9 @@
 #include <set>
 
 #include "database.h"
-#include "diskfilter.h"
 #include "gui_fixture.h"
 #include "query.h"
+#include "statements/diskfilter.h"
 
 using diskfilter::Availability;
 using diskfilter::Key;

@@ -117,30 +117,27 @@ std::map<std::string, QByteArray> snapshot(const fs::path& dir) {
 // Every cell with its SQLite type, so that 1 and "1" and NULL and "" differ.
 std::vector<std::string> select(const fs::path& base, const std::string& sql) {
     const auto db = store::Database::open(base);
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db->handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw std::runtime_error(sqlite3_errmsg(db->handle()));
-    store::StatementHandle stmt(raw);
+    store::Statement select(*db, sql);
     std::vector<std::string> rows;
-    while (sqlite3_step(raw) == SQLITE_ROW) {
+    while (select.step()) {
         std::string row;
-        for (int c = 0; c < sqlite3_column_count(raw); ++c) {
-            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
-            switch (sqlite3_column_type(raw, c)) {
-                case SQLITE_NULL:
+        for (int c = 0; c < select.columnCount(); ++c) {
+            const std::string text(select.columnText(c));
+            switch (select.columnType(c)) {
+                case store::Statement::Type::Null:
                     row += "null";
                     break;
-                case SQLITE_INTEGER:
-                    row += t;
+                case store::Statement::Type::Integer:
+                    row += text;
                     break;
-                case SQLITE_TEXT:
-                    row += "'" + std::string(t) + "'";
+                case store::Statement::Type::Text:
+                    row += "'" + text + "'";
                     break;
                 default:
-                    row += "?" + std::string(t ? t : "");
+                    row += "?" + text;
                     break;
             }
-            row += c + 1 < sqlite3_column_count(raw) ? "|" : "";
+            row += c + 1 < select.columnCount() ? "|" : "";
         }
         rows.push_back(row);
     }
@@ -150,7 +147,7 @@ std::vector<std::string> select(const fs::path& base, const std::string& sql) {
 int64_t insertAndGetKey(const fs::path& base, const std::string& sql) {
     const auto db = store::Database::open(base);
     db->execRaw(sql);
-    return sqlite3_last_insert_rowid(db->handle());
+    return db->lastInsertKey();
 }
 
 QString messageOf(const std::function<void()>& f) {

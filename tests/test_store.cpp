@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 
 #include "catalogue.h"
@@ -12,19 +13,29 @@
 #include "dialect.h"
 #include "fixture.h"
 #include "query.h"
+#include "statements/commands.h"
+#include "statements/diskfilter.h"
 #include "text.h"
 
+using diskfilter::Availability;
+using diskfilter::Switches;
 using fixture::FixtureCatalogue;
 using fixture::FolderSnapshot;
+using fixture::layoutLines;
 using fixture::queryRows;
 using fixture::ScopedWorkingDirectory;
 using fixture::sqlRows;
 using store::Database;
 using store::Error;
 using store::Query;
+using Lines = std::vector<std::string>;
+using statements::Book;
 namespace fs = std::filesystem;
 
 Q_DECLARE_METATYPE(store::Error::Kind)
+Q_DECLARE_METATYPE(Lines)
+Q_DECLARE_METATYPE(Availability)
+Q_DECLARE_METATYPE(Book)
 
 namespace {
 
@@ -59,17 +70,11 @@ QString messageOf(const std::optional<Error>& e) {
     return e ? QString::fromUtf8(e->what()) : QStringLiteral("(no error)");
 }
 
-// The join lines of the disk list, as the filter writes them (no blanks at the ends).
-const QStringList kDiskJoins = {
-    R"(FROM "base\CDBase.DB" Cdbase)",        R"(INNER JOIN "base\SprKategoy.db" Sprkategoy)",
-    "ON  (Cdbase.Kategory = Sprkategoy.Num)", R"(INNER JOIN "base\SprType.db" Sprtype)",
-    "ON  (Cdbase.Tip = Sprtype.N)",
-};
-const QString kS0 =
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
-const QString kS1 = kS0 + ", SprKategoy.Num";
-const QString kS2 = kS0 + ", SprType.N";
-const QString kS3 = kS0 + ", SprKategoy.Num, SprType.N";
+// The disk list under the filter's "Все" and the switches, with the keys it compares.
+Query filteredDisks(const std::shared_ptr<Database>& db, Availability availability,
+                    const Switches& switches, std::string_view fragment = {}) {
+    return Query(diskfilter::build(availability, switches, fragment).lines, db);
+}
 
 // The reference books in the Russian order of their names, as key|name.
 const QStringList kCategoriesByName = {"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"};
@@ -87,20 +92,9 @@ const QStringList kDiskListRows = {
 };
 
 // The lent-disks list of the main window.
-const QStringList kLentDisksLines = {
-    "SELECT Dolg.NomCD, Dolg.DatN, Cdbase.Name, Sprdolgnik.Dolgnik, Sprtype.Tip, Sprkategoy.Name, "
-    "Dolg.Dolg",
-    R"(FROM "base\Dolg.DB" Dolg)",
-    R"(   INNER JOIN "base\CDBase.DB" Cdbase)",
-    "   ON  (Dolg.NomCD = Cdbase.N)  ",
-    R"(   INNER JOIN "base\SprDolgnik.db" Sprdolgnik)",
-    "   ON  (Dolg.Dolgnik = Sprdolgnik.N)  ",
-    R"(   INNER JOIN "base\SprKategoy.db" Sprkategoy)",
-    "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-    R"(   INNER JOIN "base\SprType.db" Sprtype)",
-    "   ON  (Cdbase.Tip = Sprtype.N)  ",
-    "Where Dolg.Dolg = True",
-};
+Lines lentDisks() {
+    return layoutLines("Unit1", "Query6");
+}
 
 }  // namespace
 
@@ -109,21 +103,21 @@ class StoreTest : public QObject {
 
 private:
     // Every row of a list statement run on db.
-    static QStringList listRows(const std::shared_ptr<Database>& db, const QStringList& lines) {
-        Query q(toLines(lines), db);
+    static QStringList listRows(const std::shared_ptr<Database>& db, const Lines& lines) {
+        Query q(lines, db);
         q.open();
         return queryRows(q);
     }
 
     // Steps 1 to 3 of the command protocol: close, clear, add the lines.
-    static void prepareCommand(Query& q4, const QStringList& lines) {
+    static void prepareCommand(Query& q4, const Lines& lines) {
         q4.close();
         q4.clearSql();
-        for (const auto& line : lines) q4.addLine(line.toStdString());
+        for (const auto& line : lines) q4.addLine(line);
     }
 
     // One write of the command protocol: the lines, the parameters, execute, close.
-    static void runCommand(Query& q4, const QStringList& lines,
+    static void runCommand(Query& q4, const Lines& lines,
                            const std::function<void(Query&)>& setParameters = {}) {
         prepareCommand(q4, lines);
         if (setParameters) setParameters(q4);
@@ -132,7 +126,7 @@ private:
     }
 
     // An in-use count of the reference-book deletes: the one column read as text.
-    static QString inUseCount(Query& q4, const QStringList& lines, const char* alias) {
+    static QString inUseCount(Query& q4, const Lines& lines, std::string_view alias) {
         prepareCommand(q4, lines);
         q4.open();
         return QString::fromStdString(q4.field(alias).asString());
@@ -142,58 +136,47 @@ private slots:
     // --- The list statements of the windows ---------------------------------------------
 
     void listStatements_data() {
-        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<Lines>("lines");
         QTest::addColumn<QStringList>("columns");
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<bool>("ordered");
 
         QTest::newRow("categories grid")
-            << QStringList{"select Num, Name as Категория from 'base\\SprKategoy.db'",
-                           "order by Категория"}
-            << QStringList{"Num", "Категория"} << kCategoriesByName << true;
+            << layoutLines("Unit1", "Query1") << QStringList{"Num", "Категория"}
+            << kCategoriesByName << true;
         QTest::newRow("media types grid")
-            << QStringList{"select N, Tip as Носитель from 'base\\SprType.db'", "order by Носитель"}
-            << QStringList{"N", "Носитель"} << kMediaTypesByName << true;
-        QTest::newRow("debtors grid")
-            << QStringList{"Select n, dolgnik as Должник from 'base\\sprdolgnik.db'",
-                           "order by Должник"}
-            << QStringList{"n", "Должник"} << kDebtorsByName << true;
+            << layoutLines("Unit1", "Query2") << QStringList{"N", "Носитель"} << kMediaTypesByName
+            << true;
+        QTest::newRow("debtors grid") << layoutLines("Unit1", "Query3")
+                                      << QStringList{"n", "Должник"} << kDebtorsByName << true;
         QTest::newRow("disk list")
-            << QStringList{kS0,
-                           R"(FROM "base\CDBase.DB" Cdbase)",
-                           R"(   INNER JOIN "base\SprKategoy.db" Sprkategoy)",
-                           "   ON  (Cdbase.Kategory = Sprkategoy.Num)  ",
-                           R"(   INNER JOIN "base\SprType.db" Sprtype)",
-                           "   ON  (Cdbase.Tip = Sprtype.N)  "}
-            << kDiskListColumns << kDiskListRows << false;
+            << layoutLines("Unit1", "Query5") << kDiskListColumns << kDiskListRows << false;
         QTest::newRow("lent disks")
-            << kLentDisksLines
+            << lentDisks()
             << QStringList{"NomCD", "DatN", "Name", "Dolgnik", "Tip", "Name_1", "Dolg"}
             << QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True"} << false;
-        QTest::newRow("filter media types")
-            << QStringList{R"(select * from "base\SprType.db")", "order by tip"}
-            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
+        QTest::newRow("filter media types") << layoutLines("Unit1", "Query7")
+                                            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
         QTest::newRow("filter categories")
-            << QStringList{R"(select * from "base\SprKategoy.db")", "order by Name"}
-            << QStringList{"Num", "Name"} << kCategoriesByName << true;
+            << layoutLines("Unit1", "Query8") << QStringList{"Num", "Name"} << kCategoriesByName
+            << true;
         QTest::newRow("lend dialog debtors")
-            << QStringList{"SELECT *", R"(FROM "base\SprDolgnik.db" )", "ORDER BY Dolgnik"}
-            << QStringList{"N", "Dolgnik"} << kDebtorsByName << true;
+            << layoutLines("Unit2", "Query1") << QStringList{"N", "Dolgnik"} << kDebtorsByName
+            << true;
         QTest::newRow("editor categories")
-            << QStringList{"select * from 'base\\sprkategoy.db'", "order by name"}
-            << QStringList{"Num", "Name"} << kCategoriesByName << true;
-        QTest::newRow("editor media types")
-            << QStringList{"select * from 'base\\sprtype.db'", "order by tip"}
-            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
+            << layoutLines("Unit3", "Query1") << QStringList{"Num", "Name"} << kCategoriesByName
+            << true;
+        QTest::newRow("editor media types") << layoutLines("Unit3", "Query2")
+                                            << QStringList{"N", "Tip"} << kMediaTypesByName << true;
     }
 
     void listStatements() {
-        QFETCH(QStringList, lines);
+        QFETCH(Lines, lines);
         QFETCH(QStringList, columns);
         QFETCH(QStringList, rows);
         QFETCH(bool, ordered);
         FixtureCatalogue f;
-        Query q(toLines(lines), f.open());
+        Query q(lines, f.open());
         q.open();
         // Names are looked up without regard to case, so only the letters must agree.
         const QStringList got = columnsOf(q);
@@ -208,51 +191,50 @@ private slots:
 
     // The filter's variants: availability, category and media-type keys, name fragment.
     void diskListFilter_data() {
-        QTest::addColumn<QString>("select");
-        QTest::addColumn<QString>("condition");
-        QTest::addColumn<double>("num");  // -1: not bound
+        QTest::addColumn<Availability>("availability");
+        QTest::addColumn<bool>("category");
+        QTest::addColumn<bool>("mediaType");
+        QTest::addColumn<QString>("fragment");  // null: no name switch
+        QTest::addColumn<double>("num");
         QTest::addColumn<double>("n");
         QTest::addColumn<QStringList>("disks");
 
-        QTest::newRow("available")
-            << kS0 << "Where (Cdbase.Dolg = False)" << -1.0 << -1.0 << QStringList{"2", "3", "4"};
-        QTest::newRow("lent") << kS0 << "Where (Cdbase.Dolg = True)" << -1.0 << -1.0
+        const auto none = QString();
+        QTest::newRow("available") << Availability::Available << false << false << none << -1.0
+                                   << -1.0 << QStringList{"2", "3", "4"};
+        QTest::newRow("lent") << Availability::Lent << false << false << none << -1.0 << -1.0
                               << QStringList{"1"};
-        QTest::newRow("category") << kS1 << "Where SprKategoy.Num = :Num" << 2.0 << -1.0
+        QTest::newRow("category") << Availability::All << true << false << none << 2.0 << -1.0
                                   << QStringList{"2"};
         QTest::newRow("media type")
-            << kS2 << "Where SprType.N = :N" << -1.0 << 1.0 << QStringList{"2", "3"};
+            << Availability::All << false << true << none << -1.0 << 1.0 << QStringList{"2", "3"};
         QTest::newRow("both keys, available")
-            << kS3 << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (Cdbase.Dolg = False)"
-            << 3.0 << 1.0 << QStringList{"3"};
-        QTest::newRow("name, Cyrillic case")
-            << kS0 << "Where CDBase.Name like '%песни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
+            << Availability::Available << true << true << none << 3.0 << 1.0 << QStringList{"3"};
+        QTest::newRow("name, Cyrillic case") << Availability::All << false << false << "песни"
+                                             << -1.0 << -1.0 << QStringList{"2", "3"};
         QTest::newRow("name, lent")
-            << kS0 << "Where (CDBase.Name like '%МАТР%') and (Cdbase.Dolg = True)" << -1.0 << -1.0
-            << QStringList{"1"};
+            << Availability::Lent << false << false << "МАТР" << -1.0 << -1.0 << QStringList{"1"};
         QTest::newRow("keys and Latin name")
-            << kS3
-            << "Where (SprKategoy.Num = :Num) and (SprType.N = :N) and (CDBase.Name like '%half%')"
-            << 5.0 << 2.0 << QStringList{"4"};
-        QTest::newRow("category and name, available")
-            << kS3
-            << "Where (SprKategoy.Num = :Num) and (CDBase.Name like '%ПЕСНИ%') and (Cdbase.Dolg = "
-               "False)"
-            << 2.0 << -1.0 << QStringList{"2"};
-        QTest::newRow("empty fragment") << kS0 << "Where CDBase.Name like '%%'" << -1.0 << -1.0
+            << Availability::All << true << true << "half" << 5.0 << 2.0 << QStringList{"4"};
+        QTest::newRow("category and name, available") << Availability::Available << true << false
+                                                      << "ПЕСНИ" << 2.0 << -1.0 << QStringList{"2"};
+        QTest::newRow("empty fragment") << Availability::All << false << false << "" << -1.0 << -1.0
                                         << QStringList{"1", "2", "3", "4"};
-        QTest::newRow("one-character wildcard")
-            << kS0 << "Where CDBase.Name like '%п_сни%'" << -1.0 << -1.0 << QStringList{"2", "3"};
+        QTest::newRow("one-character wildcard") << Availability::All << false << false << "п_сни"
+                                                << -1.0 << -1.0 << QStringList{"2", "3"};
     }
 
     void diskListFilter() {
-        QFETCH(QString, select);
-        QFETCH(QString, condition);
+        QFETCH(Availability, availability);
+        QFETCH(bool, category);
+        QFETCH(bool, mediaType);
+        QFETCH(QString, fragment);
         QFETCH(double, num);
         QFETCH(double, n);
         QFETCH(QStringList, disks);
         FixtureCatalogue f;
-        Query q(toLines(QStringList{select} + kDiskJoins + QStringList{condition}), f.open());
+        const Switches switches{category, mediaType, !fragment.isNull()};
+        Query q = filteredDisks(f.open(), availability, switches, fragment.toStdString());
         if (n >= 0) q.setFloat("N", n);
         if (num >= 0) q.setFloat("Num", num);
         q.open();
@@ -261,7 +243,7 @@ private slots:
         QCOMPARE(sorted(keys), disks);
         // Whatever the variant adds, N stays the disk key and Name_1 the category.
         QCOMPARE(columnsOf(q).mid(0, 6), kDiskListColumns);
-        if (select == kS3) QCOMPARE(columnsOf(q).mid(6), (QStringList{"Num", "N_1"}));
+        if (q.columnCount() == 8) QCOMPARE(columnsOf(q).mid(6), (QStringList{"Num", "N_1"}));
     }
 
     // --- The commands' statements through the command query ----------------------------
@@ -272,15 +254,12 @@ private slots:
         Query q4({}, db);
         const std::string name = "Диск \"Лучшее\" it's";
         const std::string memo = "Первая строка\r\nвторая строка\r\n";
-        runCommand(q4,
-                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
-                   [&](Query& q) {
-                       q.setText("Name", name);
-                       q.setMemo("Opisan", memo);
-                       q.setFloat("Kategory", 3);
-                       q.setFloat("Tip", 2);
-                   });
+        runCommand(q4, statements::addDisk(), [&](Query& q) {
+            q.setText("Name", name);
+            q.setMemo("Opisan", memo);
+            q.setFloat("Kategory", 3);
+            q.setFloat("Tip", 2);
+        });
         // A new key, the flag False by default, text and memo stored as given.
         QCOMPARE(sqlRows(f.root(), "SELECT N, Kategory, Tip, Dolg FROM CDBase WHERE N = 6"),
                  QStringList{"6|3|2|0"});
@@ -290,25 +269,21 @@ private slots:
         QCOMPARE(check.field("Opisan").asString(), memo);
         QCOMPARE(check.field("Dolg").asString(), std::string("False"));
 
-        runCommand(
-            q4,
-            {R"(Update "base\CDBase.db")",
-             "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip", "Where N = 6"},
-            [](Query& q) {
-                q.setText("Name", " пробелы ");
-                q.setMemo("Opisan", "");
-                q.setFloat("Kategory", 1);
-                q.setFloat("Tip", 1);
-            });
+        runCommand(q4, statements::editDisk("6"), [](Query& q) {
+            q.setText("Name", " пробелы ");
+            q.setMemo("Opisan", "");
+            q.setFloat("Kategory", 1);
+            q.setFloat("Tip", 1);
+        });
         QCOMPARE(sqlRows(f.root(), "SELECT N, Name, Opisan, Kategory, Tip FROM CDBase WHERE N = 6"),
                  QStringList{"6| пробелы ||1|1"});
 
         // Deleting a lent disk leaves its loan; the lent-disks list drops it.
-        runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 1"});
+        runCommand(q4, statements::deleteDisk("1"));
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase WHERE N = 1"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"),
                  QStringList{"1|1"});
-        QVERIFY(listRows(db, kLentDisksLines).isEmpty());
+        QVERIFY(listRows(db, lentDisks()).isEmpty());
     }
 
     void lendAndTakeBack() {
@@ -317,117 +292,78 @@ private slots:
         Query q4({}, db);
         const store::Date day{2024, 12, 31};
         // Lend disk 3 to debtor 2.
-        runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
-        runCommand(q4,
-                   {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
-                    "Values (:NomCD, :Dolgnik, :DatN, True)"},
-                   [&](Query& q) {
-                       q.setFloat("NomCD", 3);
-                       q.setFloat("Dolgnik", 2);
-                       q.setDate("DatN", day);
-                   });
-        QCOMPARE(sorted(listRows(db, kLentDisksLines)),
+        runCommand(q4, statements::setLentFlag("3", true));
+        runCommand(q4, statements::openLoan(), [&](Query& q) {
+            q.setFloat("NomCD", 3);
+            q.setFloat("Dolgnik", 2);
+            q.setDate("DatN", day);
+        });
+        QCOMPARE(sorted(listRows(db, lentDisks())),
                  (QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True",
                               "3|31.12.2024|Новогодние ПЕСНИ|ёлкина мария|CD-R|Ёлка|True"}));
 
         // Take it back the same day.
-        runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = False", "Where N = 3"});
-        runCommand(q4,
-                   {R"(Update "base\Dolg.db")", "Set DatK = :DatK, Dolg = False",
-                    "Where (NomCD = :NomCD) and (Dolg = True)"},
-                   [&](Query& q) {
-                       q.setFloat("NomCD", 3);
-                       q.setDate("DatK", day);
-                   });
+        runCommand(q4, statements::setLentFlag("3", false));
+        runCommand(q4, statements::closeOpenLoans(), [&](Query& q) {
+            q.setFloat("NomCD", 3);
+            q.setDate("DatK", day);
+        });
         QCOMPARE(q4.rowsAffected(), 1);
         QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT Dolgnik, DatN, DatK, Dolg FROM Dolg WHERE NomCD = 3"),
                  QStringList{"2|2024-12-31|2024-12-31|0"});
-        QCOMPARE(listRows(db, kLentDisksLines).size(), 1);
+        QCOMPARE(listRows(db, lentDisks()).size(), 1);
     }
 
     void referenceBookCommands_data() {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<Book>("book");
         QTest::addColumn<QString>("table");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("nameField");
-        QTest::addColumn<QString>("countLine");
-        QTest::addColumn<QString>("countField");
-        QTest::addColumn<QString>("alias");
         QTest::addColumn<int>("usedKey");
         QTest::addColumn<QString>("usedCount");
         QTest::addColumn<int>("newKey");
 
-        QTest::newRow("categories") << "SprKategoy.db"
-                                    << "SprKategoy"
-                                    << "Num"
-                                    << "Name"
-                                    << R"(Select COUNT(*) as Kat from "base\CDBase.db")"
-                                    << "Kategory"
-                                    << "Kat" << 1 << "1" << 6;
-        QTest::newRow("media types") << "SprType.db"
-                                     << "SprType"
-                                     << "N"
-                                     << "Tip"
-                                     << R"(Select COUNT(*) as T from "base\CDBase.db")"
-                                     << "Tip"
-                                     << "T" << 1 << "3" << 3;
+        QTest::newRow("categories") << Book::Categories << "SprKategoy" << 1 << "1" << 6;
+        QTest::newRow("media types") << Book::MediaTypes << "SprType" << 1 << "3" << 3;
         QTest::newRow("debtors, returned loan only")
-            << "SprDolgnik.db"
-            << "SprDolgnik"
-            << "N"
-            << "Dolgnik"
-            << R"(Select COUNT(*) as Dolg from "base\Dolg.db")"
-            << "Dolgnik"
-            << "Dolg" << 3 << "1" << 4;
+            << Book::Debtors << "SprDolgnik" << 3 << "1" << 4;
     }
 
     void referenceBookCommands() {
-        QFETCH(QString, file);
+        QFETCH(Book, book);
         QFETCH(QString, table);
-        QFETCH(QString, key);
-        QFETCH(QString, nameField);
-        QFETCH(QString, countLine);
-        QFETCH(QString, countField);
-        QFETCH(QString, alias);
         QFETCH(int, usedKey);
         QFETCH(QString, usedCount);
         QFETCH(int, newKey);
         FixtureCatalogue f;
         Query q4({}, f.open());
-        const QString path = "'base\\" + file + "'";
+        const std::string nameField(statements::nameField(book));
         const auto nameOf = [&](int k) {
-            return sqlRows(f.root(), QString("SELECT %1 FROM %2 WHERE %3 = %4")
-                                         .arg(nameField, table, key)
-                                         .arg(k)
-                                         .toStdString());
+            return sqlRows(f.root(), "SELECT " + nameField + " FROM " + table.toStdString() +
+                                         " WHERE " + std::string(statements::keyField(book)) +
+                                         " = " + std::to_string(k));
         };
 
         // Add: the name travels as a parameter, quotes and all; a second equal name is fine.
         const QString added = "O'Brien \"Пётр\"";
         for (int i = 0; i < 2; ++i)
-            runCommand(
-                q4, {"INSERT INTO " + path + "(" + nameField + ")", "Values (:" + nameField + ")"},
-                [&](Query& q) { q.setText(nameField.toStdString(), added.toStdString()); });
+            runCommand(q4, statements::addEntry(book),
+                       [&](Query& q) { q.setText(nameField, added.toStdString()); });
         QCOMPARE(nameOf(newKey), QStringList{added});
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
 
         // Rename: the new name spliced between single quotes, the key kept.
-        runCommand(q4, {"update " + path, "SET " + nameField + " = 'Новое имя'",
-                        "Where " + key + " = " + QString::number(newKey)});
+        runCommand(q4, statements::renameEntry(book, "Новое имя", std::to_string(newKey)));
         QCOMPARE(nameOf(newKey), QStringList{"Новое имя"});
 
         // In use: the count is not "0", and the next command's first step closes it.
-        QCOMPARE(
-            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(usedKey)},
-                       alias.toUtf8().constData()),
-            usedCount);
+        const auto uses = [&](int key) {
+            return inUseCount(q4, statements::countUses(book, std::to_string(key)),
+                              statements::countColumn(book));
+        };
+        QCOMPARE(uses(usedKey), usedCount);
         QVERIFY(q4.isOpen());
-        QCOMPARE(
-            inUseCount(q4, {countLine, "Where " + countField + " = " + QString::number(newKey)},
-                       alias.toUtf8().constData()),
-            QString("0"));
-        runCommand(q4, {"Delete from " + path, "Where " + key + " = " + QString::number(newKey)});
+        QCOMPARE(uses(newKey), QString("0"));
+        runCommand(q4, statements::deleteEntry(book, std::to_string(newKey)));
         QVERIFY(nameOf(newKey).isEmpty());
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
     }
@@ -449,10 +385,11 @@ private slots:
         fs::rename(f.base() / "CDBase.DB", f.base() / "cdBASE.db");
         fs::rename(f.base() / "SprType.db", f.base() / "SPRTYPE.DB");
         const auto db = f.open();
-        QCOMPARE(listRows(db, {"select count(*) as C from " + path}), QStringList{"5"});
-        QCOMPARE(listRows(db, {"SELECT c.Name FROM " + path + " c WHERE c.N = 4"}),
+        QCOMPARE(listRows(db, toLines({"select count(*) as C from " + path})), QStringList{"5"});
+        QCOMPARE(listRows(db, toLines({"SELECT c.Name FROM " + path + " c WHERE c.N = 4"})),
                  QStringList{"Half-Life 2"});
-        QCOMPARE(sorted(listRows(db, QStringList{kS0} + kDiskJoins)), sorted(kDiskListRows));
+        QCOMPARE(sorted(listRows(db, diskfilter::build(Availability::All, {}, {}).lines)),
+                 sorted(kDiskListRows));
     }
 
     void defaultDatabaseStaysWhereFirstOpened() {
@@ -538,7 +475,8 @@ private slots:
     void columnLookupIgnoresCaseFirstMatchWins() {
         FixtureCatalogue f;
         const auto db = f.open();
-        Query disks(toLines(QStringList{kS2} + kDiskJoins), db);
+        Query disks = filteredDisks(db, Availability::All, {.mediaType = true});
+        disks.setFloat("N", 1);
         disks.open();
         QCOMPARE(disks.columnIndex("name"), 0);
         QCOMPARE(disks.columnIndex("NAME_1"), 4);
@@ -578,6 +516,33 @@ private slots:
     }
 
     // --- Parameters --------------------------------------------------------------------
+
+    // The store's statement keeps what it is given: a 64-bit key exactly (beyond what a
+    // double holds), empty text as text and apart from NULL; a name it lacks and a second
+    // statement are refused.
+    void statementKeepsValuesExactly() {
+        FixtureCatalogue f;
+        const auto db = f.open();
+        store::Statement s(*db, "SELECT ?1, typeof(?1), typeof(?2), :key, typeof(:text), :text");
+        constexpr int64_t beyondDouble = (int64_t{1} << 53) + 1;
+        s.bindInt64(1, beyondDouble);
+        s.bindNull(2);
+        s.bindInt64(":key", std::numeric_limits<int64_t>::min());
+        s.bindText(":text", std::string_view());
+        QVERIFY(s.step());
+        QCOMPARE(s.columnInt64(0), beyondDouble);
+        QCOMPARE(s.columnText(1), std::string_view("integer"));
+        QCOMPARE(s.columnText(2), std::string_view("null"));
+        QCOMPARE(s.columnInt64(3), std::numeric_limits<int64_t>::min());
+        QCOMPARE(s.columnText(4), std::string_view("text"));
+        QCOMPARE(s.columnType(5), store::Statement::Type::Text);
+        QVERIFY(!s.step());
+        QVERIFY(failureOf([&] { s.bindText(":nope", "x"); }));
+        const auto second = failureOf([&] { store::Statement(*db, "SELECT 1; SELECT 2"); });
+        QVERIFY(second);
+        QVERIFY2(messageOf(second).startsWith("В запросе больше одного оператора"),
+                 qPrintable(messageOf(second)));
+    }
 
     void parameters() {
         FixtureCatalogue f;
@@ -727,27 +692,22 @@ private slots:
         FixtureCatalogue f;
         const auto db = f.open();
         Query q4({}, db);
-        runCommand(q4, {R"(Delete from "base\CDBase.db")", "Where N = 5"});
-        runCommand(q4, {"Delete from 'base\\SprType.db'", "Where N = 2"});
-        runCommand(q4,
-                   {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                    "Values (:Name, :Opisan, :Kategory, :Tip)"},
-                   [](Query& q) {
-                       q.setText("Name", "Новый");
-                       q.setMemo("Opisan", "");
-                       q.setFloat("Kategory", 1);
-                       q.setFloat("Tip", 1);
-                   });
-        runCommand(q4, {"INSERT INTO 'base\\SprType.db'(Tip)", "Values (:Tip)"},
+        runCommand(q4, statements::deleteDisk("5"));
+        runCommand(q4, statements::deleteEntry(Book::MediaTypes, "2"));
+        runCommand(q4, statements::addDisk(), [](Query& q) {
+            q.setText("Name", "Новый");
+            q.setMemo("Opisan", "");
+            q.setFloat("Kategory", 1);
+            q.setFloat("Tip", 1);
+        });
+        runCommand(q4, statements::addEntry(Book::MediaTypes),
                    [](Query& q) { q.setText("Tip", "BD-R"); });
         // Disk 5 and media type 2 were the highest keys: neither comes back.
         QCOMPARE(sqlRows(f.root(), "SELECT N, Dolg FROM CDBase WHERE Name = 'Новый'"),
                  QStringList{"6|0"});
         QCOMPARE(sqlRows(f.root(), "SELECT N FROM SprType WHERE Tip = 'BD-R'"), QStringList{"3"});
         // A new disk is available at once.
-        Query available(
-            toLines(QStringList{kS0} + kDiskJoins + QStringList{"Where (Cdbase.Dolg = False)"}),
-            db);
+        Query available = filteredDisks(db, Availability::Available, {});
         available.open();
         QVERIFY(queryRows(available).contains("Новый|6||False|Фильмы|CD-R"));
     }
@@ -760,15 +720,12 @@ private slots:
         const FolderSnapshot before(f.base());
         Query q4({}, db);
         const auto lendDisk3 = [&] {
-            runCommand(q4, {"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"});
-            runCommand(q4,
-                       {R"(Insert into "base\Dolg.db" (NomCD, Dolgnik, DatN, Dolg))",
-                        "Values (:NomCD, :Dolgnik, :DatN, True)"},
-                       [](Query& q) {
-                           q.setFloat("NomCD", 3);
-                           q.setFloat("Dolgnik", 1);
-                           q.setDate("DatN", {2024, 5, 1});
-                       });
+            runCommand(q4, statements::setLentFlag("3", true));
+            runCommand(q4, statements::openLoan(), [](Query& q) {
+                q.setFloat("NomCD", 3);
+                q.setFloat("Dolgnik", 1);
+                q.setDate("DatN", {2024, 5, 1});
+            });
         };
         {
             Database::Transaction tx(*db);
@@ -797,13 +754,7 @@ private slots:
     // without which a unit of work over several files would not be atomic.
     void walFileReturnsToRollbackJournal() {
         FixtureCatalogue f;
-        {
-            sqlite3* raw = nullptr;
-            QCOMPARE(sqlite3_open((f.base() / "Dolg.DB").c_str(), &raw), SQLITE_OK);
-            const store::ConnectionHandle other(raw);
-            QCOMPARE(sqlite3_exec(raw, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr),
-                     SQLITE_OK);
-        }
+        QVERIFY(store::Connection(f.base() / "Dolg.DB").exec("PRAGMA journal_mode = WAL"));
         const auto db = f.open();
         Query mode({}, db);
         mode.setSql({"PRAGMA dolg_db.journal_mode"});
@@ -894,11 +845,8 @@ private slots:
         const fs::path target = f.base() / file.toStdString();
         fs::remove(target);
         if (!schema.isEmpty()) {
-            sqlite3* raw = nullptr;
-            sqlite3_open(target.c_str(), &raw);
-            const store::ConnectionHandle db(raw);
-            QCOMPARE(sqlite3_exec(raw, schema.toUtf8().constData(), nullptr, nullptr, nullptr),
-                     SQLITE_OK);
+            const store::Connection other(target, store::Connection::Mode::Create);
+            QVERIFY(other.exec(schema.toStdString()));
         } else if (!remove) {
             QFile out(QString::fromStdString(target.string()));
             QVERIFY(out.open(QIODevice::WriteOnly));
@@ -960,10 +908,8 @@ private slots:
         const auto db = f.open();
         const FolderSnapshot before(f.base());
         {
-            sqlite3* raw = nullptr;
-            QCOMPARE(sqlite3_open((f.base() / "CDBase.DB").c_str(), &raw), SQLITE_OK);
-            const store::ConnectionHandle other(raw);
-            QCOMPARE(sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+            const store::Connection other(f.base() / "CDBase.DB");
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
             Query write({"update 'base\\CDBase.db'", "SET Dolg = True", "Where N = 3"}, db);
             Query read({"select * from 'base\\CDBase.db'"}, db);
             for (Query* q : {&write, &read}) {
@@ -983,9 +929,7 @@ private slots:
         const auto db = f.open();
         const FolderSnapshot before(f.base());
         db->execRaw("PRAGMA main.max_page_count = 1");  // never below the current size
-        Query q({"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                 "Values (:Name, :Opisan, :Kategory, :Tip)"},
-                db);
+        Query q(statements::addDisk(), db);
         q.setText("Name", "Большой");
         q.setMemo("Opisan", std::string(200000, 'x'));
         q.setFloat("Kategory", 1);

@@ -6,6 +6,7 @@
 
 #include "catalogue.h"
 #include "catalogue_writes.h"
+#include "fixture.h"
 #include "query.h"
 #include "text.h"
 
@@ -61,9 +62,9 @@ void BadInput::initTestCase() {
     const fs::path dir = tmp_.path().toStdString();
     store::createCatalogue(dir);
     db_ = store::Database::open(dir / "base");
-    writes::addEntry(db_, Book::Category, "Музыка");
-    writes::addEntry(db_, Book::MediaType, "CD-R");
-    writes::addEntry(db_, Book::Debtor, "Иванов");
+    writes::addEntry(db_, Book::Categories, "Музыка");
+    writes::addEntry(db_, Book::MediaTypes, "CD-R");
+    writes::addEntry(db_, Book::Debtors, "Иванов");
 }
 
 void BadInput::diskNameAndDescription_data() {
@@ -101,25 +102,29 @@ void BadInput::referenceNames_data() {
 void BadInput::referenceNames() {
     QFETCH(int, row);
     const std::string& text = writes::awkwardTexts()[row].text;
-    writes::addEntry(db_, Book::Category, text);
-    writes::addEntry(db_, Book::MediaType, text);
-    writes::addEntry(db_, Book::Debtor, text);
+    writes::addEntry(db_, Book::Categories, text);
+    writes::addEntry(db_, Book::MediaTypes, text);
+    writes::addEntry(db_, Book::Debtors, text);
     const int64_t category = lastKey(db_, "'base\\SprKategoy.db'", "Num");
     const int64_t media = lastKey(db_, "'base\\SprType.db'", "N");
     const int64_t debtor = lastKey(db_, "'base\\SprDolgnik.db'", "N");
-    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::Category), "Num", category, "Категория"),
+    QCOMPARE(
+        columnOfKey(db_, fixture::layoutLines("Unit1", "Query1"), "Num", category, "Категория"),
+        text);
+    QCOMPARE(columnOfKey(db_, fixture::layoutLines("Unit1", "Query2"), "N", media, "Носитель"),
              text);
-    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::MediaType), "N", media, "Носитель"),
+    QCOMPARE(columnOfKey(db_, fixture::layoutLines("Unit1", "Query3"), "N", debtor, "Должник"),
              text);
-    QCOMPARE(columnOfKey(db_, writes::bookListLines(Book::Debtor), "N", debtor, "Должник"), text);
 
     writes::addDisk(db_, {"Диск", "", category, media});
     const int64_t disk = lastKey(db_, "'base\\CDBase.db'", "N");
     writes::lendDisk(db_, disk, debtor, store::Date::today());
     QCOMPARE(columnOfKey(db_, writes::diskListLines(), "N", disk, "Name_1"), text);
     QCOMPARE(columnOfKey(db_, writes::diskListLines(), "N", disk, "Tip"), text);
-    QCOMPARE(columnOfKey(db_, writes::lentListLines(), "NomCD", disk, "Dolgnik"), text);
-    QCOMPARE(columnOfKey(db_, writes::lentListLines(), "NomCD", disk, "Name_1"), text);
+    QCOMPARE(columnOfKey(db_, fixture::layoutLines("Unit1", "Query6"), "NomCD", disk, "Dolgnik"),
+             text);
+    QCOMPARE(columnOfKey(db_, fixture::layoutLines("Unit1", "Query6"), "NomCD", disk, "Name_1"),
+             text);
     writes::returnDisk(db_, disk, store::Date::today());
 }
 

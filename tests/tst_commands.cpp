@@ -71,9 +71,7 @@ void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
     QVERIFY(shown);
     QCOMPARE(fx->rows(kDisks).last(),
              "4|  Новый 'диск' \"с кавычками\" |первая строка\r\nвторая строка|3|2|False");
-    QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
-                          "Values (:Name, :Opisan, :Kategory, :Tip)"}));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::addDisk()));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
@@ -141,10 +139,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     };
     f().Button5Click();
     QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
-    QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({"Update \"base\\CDBase.db\"",
-                          "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
-                          "Where N = 2"}));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk("2")));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
 
     // A new choice in the editor is saved; the lent-disks list is not reopened.
@@ -188,7 +183,7 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     QCOMPARE(fx->rows(kDisks), disks.mid(1));
     QCOMPARE(fx->rows(kLoans), loans);
     QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({"Delete from \"base\\CDBase.db\"", "Where N = 1"}));
+             CommandsFixture::lines(statements::deleteDisk("1")));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QCOMPARE(f().Query6->text("Name"), QString("Матрица"));
@@ -263,9 +258,7 @@ void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
     f().Button2Click();
     QCOMPARE(fx->rows(kDisks)[2], "3|Тетрис||3|1|True");
     QCOMPARE(fx->rows(kLoans).last(), "3|2|" + fx->today() + "||True");
-    QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
-                          "Values (:NomCD, :Dolgnik, :DatN, True)"}));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::openLoan()));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QVERIFY(f().Query6->findRow("Name", "Тетрис") >= 0);
@@ -338,8 +331,7 @@ void CommandsTest::takeBackAsksThenClosesTheLoan() {
     QCOMPARE(fx->rows(kLoans), QStringList({"2|2|10.01.2024|20.01.2024|False",
                                             "1|1|01.03.2024|" + fx->today() + "|False"}));
     QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
-                          "Where (NomCD = :NomCD) and (Dolg = True)"}));
+             CommandsFixture::lines(statements::closeOpenLoans()));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
     QCOMPARE(f().Query6->currentRow(), -1);  // no disk is out now
 }

@@ -27,10 +27,7 @@ struct Book {
     QString usedName, usedKey, freeName;
     QString emptyAdd, emptyRename, emptyBook;
     QString ask, inUse;  // %1: the entry's name
-    QStringList insertLines;
-    QString updateLine, setName, whereKey;
-    QString countLine, countWhere;
-    QString deleteLine;
+    statements::Book which;
     QStringList addReopens, renameReopens;
 };
 
@@ -52,13 +49,7 @@ const Book kBooks[] = {
      "Справочник категорий пуст!",
      "Вы действительно хотите удалить категорию \"%1\"?",
      "Категорию \"%1\" удалять нельзя, т.к. она используется.",
-     {"INSERT INTO 'base\\SprKategoy.db'(Name)", "Values (:Name)"},
-     "update 'base\\SprKategoy.db'",
-     "SET Name = '",
-     "Where Num = ",
-     "Select COUNT(*) as Kat from \"base\\CDBase.db\"",
-     "Where Kategory = ",
-     "Delete from 'base\\SprKategoy.db'",
+     statements::Book::Categories,
      {"Query1", "Form3.Query1"},
      {"Query1", "Query5", "Query6", "Query8", "Form3.Query1"}},
     {"media types",
@@ -78,13 +69,7 @@ const Book kBooks[] = {
      "Справочник носителей пуст!",
      "Вы действительно хотите удалить носитель \"%1\"?",
      "Носитель \"%1\" удалять нельзя, т.к. он используется.",
-     {"INSERT INTO 'base\\SprType.db'(Tip)", "Values (:Tip)"},
-     "update 'base\\SprType.db'",
-     "SET Tip = '",
-     "Where N = ",
-     "Select COUNT(*) as T from \"base\\CDBase.db\"",
-     "Where Tip = ",
-     "Delete from 'base\\SprType.db'",
+     statements::Book::MediaTypes,
      {"Query2", "Form3.Query2"},
      {"Query2", "Query5", "Query6", "Query7", "Form3.Query2"}},
     {"debtors",
@@ -104,13 +89,7 @@ const Book kBooks[] = {
      "Справочник должников пуст!",
      "Вы действительно хотите удалить должника \"%1\"?",
      "Должника \"%1\" удалять нельзя, т.к. он используется.",
-     {"INSERT INTO 'base\\SprDolgnik.db'(Dolgnik)", "Values (:Dolgnik)"},
-     "update 'base\\SprDolgnik.db'",
-     "SET Dolgnik = '",
-     "Where N = ",
-     "Select COUNT(*) as Dolg from \"base\\Dolg.db\"",
-     "Where Dolgnik = ",
-     "Delete from 'base\\SprDolgnik.db'",
+     statements::Book::Debtors,
      {"Query3", "Form2.Query1"},
      {"Query3", "Query6", "Form2.Query1"}},
 };
@@ -168,7 +147,8 @@ void ReferenceBooksTest::addStoresTheNameAsTyped() {
     run(b.add);
     QCOMPARE(fx->rows(b.entries),
              before + QStringList({QString::number(before.size() + 1) + "|" + name}));
-    QCOMPARE(CommandsFixture::lines(f().Query4), b.insertLines);
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             CommandsFixture::lines(statements::addEntry(b.which)));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(edit(b).text(), QString());
     QCOMPARE(spy.opened, b.addReopens);
@@ -198,9 +178,9 @@ void ReferenceBooksTest::renameStoresTheNameAsTypedUnderTheSameKey() {
     edit(b).setText("O'Neil's \"Best\"");
     run(b.rename);
     QVERIFY(fx->rows(b.entries).contains(b.usedKey + "|O'Neil's \"Best\""));
-    QCOMPARE(
-        CommandsFixture::lines(f().Query4),
-        QStringList({b.updateLine, b.setName + "O''Neil''s \"Best\"'", b.whereKey + b.usedKey}));
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             CommandsFixture::lines(
+                 statements::renameEntry(b.which, "O''Neil''s \"Best\"", b.usedKey.toStdString())));
     QCOMPARE(edit(b).text(), QString());
     QCOMPARE(spy.opened, b.renameReopens);
     QCOMPARE(boxes().shown.size(), 1);
@@ -224,7 +204,7 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
                                          "information: " + b.inUse.arg(b.usedName)}));
     QCOMPARE(fx->rows(b.entries), before);
     QCOMPARE(CommandsFixture::lines(f().Query4),
-             QStringList({b.countLine, b.countWhere + b.usedKey}));
+             CommandsFixture::lines(statements::countUses(b.which, b.usedKey.toStdString())));
     QVERIFY(f().Query4.isOpen());  // left on the count; the next command closes it
     QVERIFY(spy.opened.isEmpty());
 
@@ -235,7 +215,8 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
     QCOMPARE(boxes().shown, QStringList({"confirm: " + b.ask.arg(b.freeName)}));
     QCOMPARE(fx->rows(b.entries).size(), before.size() - 1);
     QVERIFY(!fx->rows(b.entries).contains(freeKey + "|" + b.freeName));
-    QCOMPARE(CommandsFixture::lines(f().Query4), QStringList({b.deleteLine, b.whereKey + freeKey}));
+    QCOMPARE(CommandsFixture::lines(f().Query4),
+             CommandsFixture::lines(statements::deleteEntry(b.which, freeKey.toStdString())));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(spy.opened, b.addReopens);
 }

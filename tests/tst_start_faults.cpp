@@ -1,7 +1,5 @@
 // A catalogue that cannot be opened at start: each fault gives a plain Russian
 // message naming the file, and opening it writes nothing.
-#include <sqlite3.h>
-
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -10,7 +8,7 @@
 #include "catalogue.h"
 #include "catalogue_tools.h"
 #include "catalogue_writes.h"
-#include "sqlite_handle.h"
+#include "connection.h"
 
 namespace fs = std::filesystem;
 using store::Error;
@@ -22,17 +20,10 @@ void writeBytes(const fs::path& file, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-store::ConnectionHandle rawConnection(const fs::path& file) {
-    sqlite3* raw = nullptr;
-    sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    return store::ConnectionHandle(raw);
-}
-
 // A table file written by another program with SQLite: its own table in our file's place.
 void replaceWithSqlite(const fs::path& file, const char* createTable) {
     fs::remove(file);
-    auto db = rawConnection(file);
-    QCOMPARE(sqlite3_exec(db.get(), createTable, nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(store::Connection(file, store::Connection::Mode::Create).exec(createTable));
 }
 
 // Paradox tables open with the record size, a header size that is a multiple of 2 KB,
@@ -156,8 +147,8 @@ void StartFaults::lockedByAnotherProgram() {
     QTemporaryDir tmp;
     const fs::path dir = tmp.path().toStdString();
     tools::makeDemo(dir, {.disks = 5});
-    auto holder = rawConnection(dir / "base" / "CDBase.DB");
-    QCOMPARE(sqlite3_exec(holder.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const store::Connection holder(dir / "base" / "CDBase.DB");
+    QVERIFY(holder.exec("BEGIN EXCLUSIVE"));
     try {
         store::Database::open(dir / "base");
         QFAIL("a catalogue locked by another program was opened");
@@ -167,7 +158,7 @@ void StartFaults::lockedByAnotherProgram() {
         QVERIFY2(message.find("CDBase.DB занята другой программой") != std::string::npos,
                  message.c_str());
     }
-    QCOMPARE(sqlite3_exec(holder.get(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(holder.exec("ROLLBACK"));
     QVERIFY(store::Database::open(dir / "base") != nullptr);
 }
 

@@ -14,6 +14,7 @@
 #include "catalogue_tools.h"
 #include "catalogue_writes.h"
 #include "file_faults.h"
+#include "fixture.h"
 #include "query.h"
 
 namespace fs = std::filesystem;
@@ -157,9 +158,11 @@ const std::vector<LockCase>& lockCases() {
          },
          lendingState},
         {"add debtor, SprDolgnik.db locked", "SprDolgnik.db", "BEGIN EXCLUSIVE",
-         [](const DatabasePtr& db) { writes::addEntry(db, writes::Book::Debtor, "Новый должник"); },
          [](const DatabasePtr& db) {
-             return std::to_string(rowsOf(db, writes::bookListLines(writes::Book::Debtor)));
+             writes::addEntry(db, writes::Book::Debtors, "Новый должник");
+         },
+         [](const DatabasePtr& db) {
+             return std::to_string(rowsOf(db, fixture::layoutLines("Unit1", "Query3")));
          }},
     };
     return cases;

@@ -19,6 +19,7 @@
 #include "database.h"
 #include "error.h"
 #include "paradox_import.h"
+#include "statement.h"
 #include "value.h"
 
 namespace tools {
@@ -305,54 +306,27 @@ std::string quoted(std::string_view name) {
     return "\"" + std::string(name) + "\"";
 }
 
-class Statement {
-public:
-    Statement(const store::Database& db, const std::string& sql) : db_(db) {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-            throw db.errorFor(sqlite3_errcode(db.handle()), {}, sql);
-        stmt_.reset(raw);
-    }
-    void bind(int i, const SqlValue& v) {
-        std::visit(
-            [&](const auto& x) {
-                if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::monostate>)
-                    sqlite3_bind_null(stmt_.get(), i);
-                else if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::string>)
-                    bind(i, std::string_view(x));
-                else
-                    bind(i, x);
-            },
-            v);
-    }
-    void bind(int i, int64_t v) { sqlite3_bind_int64(stmt_.get(), i, v); }
-    void bind(int i, double v) { sqlite3_bind_double(stmt_.get(), i, v); }
-    void bind(int i, std::string_view v) {
-        sqlite3_bind_text(stmt_.get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    }
-    int run() {
-        const int rc = sqlite3_step(stmt_.get());
-        sqlite3_reset(stmt_.get());
-        if (rc != SQLITE_DONE) throw db_.errorFor(rc, {}, sqlite3_sql(stmt_.get()));
-        return sqlite3_changes(db_.handle());
-    }
-
-private:
-    const store::Database& db_;
-    store::StatementHandle stmt_;
-};
+void bind(store::Statement& statement, int index, const SqlValue& value) {
+    std::visit(
+        [&](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, std::monostate>)
+                statement.bindNull(index);
+            else if constexpr (std::is_same_v<T, std::string>)
+                statement.bindText(index, x);
+            else if constexpr (std::is_same_v<T, int64_t>)
+                statement.bindInt64(index, x);
+            else
+                statement.bindDouble(index, x);
+        },
+        value);
+}
 
 int insertRows(const store::Database& db, const LoadedTable& t) {
-    std::string fields, params;
-    for (size_t i = 0; i < t.def->fields.size(); ++i) {
-        fields += (i ? ", " : "") + quoted(t.def->fields[i].name);
-        params += (i ? ", ?" : "?") + std::to_string(i + 1);
-    }
-    Statement insert(db, "INSERT INTO " + quoted(t.def->schema) + "." + quoted(t.def->table) +
-                             " (" + fields + ") VALUES (" + params + ")");
+    store::Statement insert(db, store::insertRowSql(*t.def));
     int written = 0;
     for (const auto& row : t.rows) {
-        for (size_t i = 0; i < row.size(); ++i) insert.bind(static_cast<int>(i + 1), row[i]);
+        for (size_t i = 0; i < row.size(); ++i) bind(insert, static_cast<int>(i + 1), row[i]);
         written += insert.run();
     }
     return written;
@@ -362,13 +336,13 @@ int insertRows(const store::Database& db, const LoadedTable& t) {
 // raising that mark keeps keys that only old references name from coming back.
 void raiseKeyMark(const store::Database& db, const TableDef& def, int64_t top) {
     const std::string seq = quoted(def.schema) + ".sqlite_sequence";
-    Statement update(db, "UPDATE " + seq + " SET seq = max(seq, ?2) WHERE name = ?1");
-    update.bind(1, def.table);
-    update.bind(2, top);
+    store::Statement update(db, "UPDATE " + seq + " SET seq = max(seq, ?2) WHERE name = ?1");
+    update.bindText(1, def.table);
+    update.bindInt64(2, top);
     if (update.run() > 0) return;
-    Statement insert(db, "INSERT INTO " + seq + " (name, seq) VALUES (?1, ?2)");
-    insert.bind(1, def.table);
-    insert.bind(2, top);
+    store::Statement insert(db, "INSERT INTO " + seq + " (name, seq) VALUES (?1, ?2)");
+    insert.bindText(1, def.table);
+    insert.bindInt64(2, top);
     insert.run();
 }
 
@@ -396,10 +370,7 @@ void writeCatalogue(const fs::path& dir, const std::vector<LoadedTable>& tables,
         const auto db = store::Database::open(base);
         // The folder is thrown away whole on any failure and renamed into place only
         // when complete, so a journal would guard nothing; the files are flushed below.
-        for (const auto& def : store::catalogueTables()) {
-            db->execRaw("PRAGMA " + quoted(def.schema) + ".journal_mode = OFF");
-            db->execRaw("PRAGMA " + quoted(def.schema) + ".synchronous = OFF");
-        }
+        db->writeWithoutJournal();
         store::Database::Transaction tx(*db);
         for (size_t i = 0; i < tables.size(); ++i)
             report.tables[i].written = insertRows(*db, tables[i]);

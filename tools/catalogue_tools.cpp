@@ -11,6 +11,7 @@
 #include "catalogue.h"
 #include "database.h"
 #include "error.h"
+#include "statement.h"
 #include "value.h"
 
 namespace tools {
@@ -19,6 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using store::Database;
 using store::Error;
+using store::Statement;
+using store::Table;
 
 // One category of the demo: names and description lines that fit it, and the media it
 // is usually kept on (numbers in kMedia, from 1).
@@ -246,38 +249,6 @@ constexpr std::array kCommonNotes = {
     "Вкладыш потерян.",
 };
 
-class Inserter {
-public:
-    Inserter(const Database& db, const char* sql) {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), sql, -1, &raw, nullptr) != SQLITE_OK)
-            throw db.errorFor(sqlite3_errcode(db.handle()), {}, sql);
-        stmt_.reset(raw);
-        db_ = &db;
-    }
-    Inserter& text(int i, const std::string& v) {
-        sqlite3_bind_text(stmt_.get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Inserter& integer(int i, int64_t v) {
-        sqlite3_bind_int64(stmt_.get(), i, v);
-        return *this;
-    }
-    Inserter& null(int i) {
-        sqlite3_bind_null(stmt_.get(), i);
-        return *this;
-    }
-    void run() {
-        const int rc = sqlite3_step(stmt_.get());
-        sqlite3_reset(stmt_.get());
-        if (rc != SQLITE_DONE) throw db_->errorFor(rc, {}, sqlite3_sql(stmt_.get()));
-    }
-
-private:
-    store::StatementHandle stmt_;
-    const Database* db_ = nullptr;
-};
-
 store::Date daysBefore(const store::Date& base, int days) {
     std::tm t{};
     t.tm_year = base.year - 1900;
@@ -286,6 +257,17 @@ store::Date daysBefore(const store::Date& base, int days) {
     t.tm_hour = 12;
     std::mktime(&t);
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
+}
+
+// A reference book's names, keys given in order from 1.
+template <typename Names>
+void insertNames(const Database& db, Table book, const Names& names) {
+    Statement insert(db, store::insertRowSql(store::table(book)));
+    for (const char* name : names) {
+        insert.bindNull(1);
+        insert.bindText(2, name);
+        insert.run();
+    }
 }
 
 // The k-th disk of a category takes the k-th of its titles (in an order shuffled once).
@@ -345,19 +327,13 @@ void fillDemo(const Database& db, const DemoOptions& options) {
     std::mt19937 rng(options.seed);
     const auto& categories = demoCategories();
 
-    for (const char* schema : {"main", "dolg_db", "sprkategoy_db", "sprtype_db", "sprdolgnik_db"}) {
-        db.execRaw(std::string("PRAGMA \"") + schema + "\".journal_mode = OFF");
-        db.execRaw(std::string("PRAGMA \"") + schema + "\".synchronous = OFF");
-    }
+    db.writeWithoutJournal();
     Database::Transaction tx(db);
-    {
-        Inserter cat(db, "INSERT INTO sprkategoy_db.SprKategoy(Name) VALUES (?1)");
-        for (const DemoCategory& c : categories) cat.text(1, c.name).run();
-        Inserter media(db, "INSERT INTO sprtype_db.SprType(Tip) VALUES (?1)");
-        for (const char* m : kMedia) media.text(1, m).run();
-        Inserter debtor(db, "INSERT INTO sprdolgnik_db.SprDolgnik(Dolgnik) VALUES (?1)");
-        for (const char* d : kDebtors) debtor.text(1, d).run();
-    }
+    std::vector<const char*> categoryNames;
+    for (const DemoCategory& c : categories) categoryNames.push_back(c.name);
+    insertNames(db, Table::Categories, categoryNames);
+    insertNames(db, Table::MediaTypes, kMedia);
+    insertNames(db, Table::Debtors, kDebtors);
     std::vector<int> weights;
     std::vector<std::vector<size_t>> titleOrder;
     for (const DemoCategory& c : categories) {
@@ -370,29 +346,31 @@ void fillDemo(const Database& db, const DemoOptions& options) {
     std::discrete_distribution<size_t> whichCategory(weights.begin(), weights.end());
     std::vector<size_t> disksOf(categories.size(), 0);
 
-    Inserter disk(
-        db, "INSERT INTO main.CDBase(Name, Opisan, Kategory, Tip, Dolg) VALUES (?1,?2,?3,?4,?5)");
-    Inserter loan(
-        db, "INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (?1,?2,?3,?4,?5)");
+    // Disks: N, Name, Opisan, Kategory, Tip, Dolg. Loans: NomCD, Dolgnik, DatN, DatK, Dolg.
+    Statement disk(db, store::insertRowSql(store::table(Table::Disks)));
+    Statement loan(db, store::insertRowSql(store::table(Table::Loans)));
     const store::Date today = store::Date::today();
     for (int n = 1; n <= options.disks; ++n) {
         const size_t c = whichCategory(rng);
         const DemoCategory& category = categories[c];
         const std::vector<DemoLoan> loans = demoLoans(n, rng);
         const bool outNow = !loans.empty() && loans.back().backDaysAgo < 0;
-        disk.text(1, demoName(category, titleOrder[c], disksOf[c]++))
-            .text(2, demoDescription(category, rng))
-            .integer(3, static_cast<int64_t>(c) + 1)
-            .integer(4, category.media[rng() % category.media.size()])
-            .integer(5, outNow ? 1 : 0)
-            .run();
+        disk.bindNull(1);
+        disk.bindText(2, demoName(category, titleOrder[c], disksOf[c]++));
+        disk.bindText(3, demoDescription(category, rng));
+        disk.bindInt64(4, static_cast<int64_t>(c) + 1);
+        disk.bindInt64(5, category.media[rng() % category.media.size()]);
+        disk.bindInt64(6, outNow ? 1 : 0);
+        disk.run();
         for (const DemoLoan& l : loans) {
-            loan.integer(1, n).integer(2, 1 + rng() % kDebtors.size());
-            loan.text(3, daysBefore(today, l.outDaysAgo).iso());
+            loan.bindInt64(1, n);
+            loan.bindInt64(2, 1 + rng() % kDebtors.size());
+            loan.bindText(3, daysBefore(today, l.outDaysAgo).iso());
             if (l.backDaysAgo < 0)
-                loan.null(4).integer(5, 1);
+                loan.bindNull(4);
             else
-                loan.text(4, daysBefore(today, l.backDaysAgo).iso()).integer(5, 0);
+                loan.bindText(4, daysBefore(today, l.backDaysAgo).iso());
+            loan.bindInt64(5, l.backDaysAgo < 0 ? 1 : 0);
             loan.run();
         }
     }
@@ -402,16 +380,8 @@ void fillDemo(const Database& db, const DemoOptions& options) {
 std::vector<std::string> collect(const Database& db, const std::string& sql,
                                  const std::string& prefix) {
     std::vector<std::string> out;
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw db.errorFor(sqlite3_errcode(db.handle()), {}, sql);
-    store::StatementHandle stmt(raw);
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-        out.push_back(prefix + (t ? t : ""));
-    }
-    if (rc != SQLITE_DONE) throw db.errorFor(rc, {}, sql);
+    Statement select(db, sql);
+    while (select.step()) out.push_back(prefix + std::string(select.columnText(0)));
     return out;
 }
 
@@ -448,15 +418,17 @@ std::vector<std::string> checkCatalogue(const fs::path& dir) {
     };
     // The open loans are gathered once (IN over a list): a subquery per disk would scan
     // the whole loan table for each of a million disks.
-    const std::string disks = "SELECT N || ' «' || ifnull(Name,'') || '»' FROM main.CDBase WHERE ";
+    const std::string disks = "SELECT N || ' «' || ifnull(Name,'') || '»' FROM " +
+                              store::qualifiedName(store::table(Table::Disks)) + " WHERE ";
+    const std::string loans = store::qualifiedName(store::table(Table::Loans));
     const std::string openLoans =
-        "(SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 AND NomCD IS NOT NULL)";
+        "(SELECT NomCD FROM " + loans + " WHERE Dolg = 1 AND NomCD IS NOT NULL)";
     add(collect(*db, disks + "Dolg = 1 AND N NOT IN " + openLoans,
                 "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № "));
     add(collect(*db, disks + "ifnull(Dolg,0) <> 1 AND N IN " + openLoans,
                 "Диск не отмечен как отданный, но есть открытая запись о выдаче: диск № "));
     add(collect(*db,
-                "SELECT NomCD FROM dolg_db.Dolg WHERE Dolg = 1 GROUP BY NomCD HAVING COUNT(*) > 1",
+                "SELECT NomCD FROM " + loans + " WHERE Dolg = 1 GROUP BY NomCD HAVING COUNT(*) > 1",
                 "У диска больше одной открытой выдачи: диск № "));
     return problems;
 }

@@ -2,8 +2,6 @@
 // the tokenizer, the translator, parameter names, preparing on a real catalogue,
 // unique column names and the catalogue's like. Besides crashes and sanitizer
 // reports it checks what must hold for any input.
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +13,7 @@
 #include "dialect.h"
 #include "error.h"
 #include "query.h"
-#include "sqlite_handle.h"
+#include "statement.h"
 #include "text.h"
 
 namespace {
@@ -31,15 +29,12 @@ void require(bool holds, const char* what) {
 struct Catalogue {
     fs::path dir;
     std::shared_ptr<store::Database> db;
-    store::ConnectionHandle plain;  // SQLite with its own like, for comparison
+    store::Connection plain{":memory:", store::Connection::Mode::Create};  // SQLite's own like
     Catalogue() {
         char pattern[] = "/tmp/fuzz_dialect-XXXXXX";
         dir = mkdtemp(pattern);
         store::createCatalogue(dir);
         db = store::Database::open(dir / "base");
-        sqlite3* raw = nullptr;
-        sqlite3_open(":memory:", &raw);
-        plain.reset(raw);
     }
     ~Catalogue() {
         db.reset();
@@ -123,13 +118,11 @@ bool plainAscii(std::string_view s) {
 
 // SQLite's built-in like folds ASCII only and stops at NUL: on plain ASCII it must agree.
 bool sqliteLike(std::string_view pattern, std::string_view text) {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(catalogue().plain.get(), "SELECT ?2 LIKE ?1", -1, &raw, nullptr);
-    store::StatementHandle stmt(raw);
-    sqlite3_bind_text(raw, 1, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
-    sqlite3_bind_text(raw, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-    sqlite3_step(raw);
-    return sqlite3_column_int(raw, 0) != 0;
+    store::Statement like(catalogue().plain, "SELECT ?2 LIKE ?1");
+    like.bindText(1, pattern);
+    like.bindText(2, text);
+    require(like.step(), "a like gives one row");
+    return like.columnInt64(0) != 0;
 }
 
 void checkLike(std::string_view input) {

@@ -1,19 +1,15 @@
-#include "diskfilter.h"
+#include "statements/diskfilter.h"
 
 #include <array>
 
 namespace diskfilter {
 namespace {
 
-constexpr std::array<std::string_view, 4> kSelectLines = {
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip",
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprKategoy.Num",
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprType.N",
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprKategoy.Num, SprType.N",
-};
+// The select line: the list's six columns, then the keys the condition compares.
+constexpr std::string_view kSelect =
+    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
+constexpr std::array<std::string_view, 4> kSelectKeys = {"", ", SprKategoy.Num", ", SprType.N",
+                                                         ", SprKategoy.Num, SprType.N"};
 
 constexpr std::array<std::string_view, 5> kJoinLines = {
     "FROM \"base\\CDBase.DB\" Cdbase",        "INNER JOIN \"base\\SprKategoy.db\" Sprkategoy",
@@ -134,7 +130,7 @@ Statement build(Availability availability, const Switches& switches,
     const Variant& v = variantOf(switches);
     const auto column = static_cast<size_t>(availability);
     Statement s;
-    s.lines.emplace_back(kSelectLines[v.select]);
+    s.lines.push_back(std::string(kSelect).append(kSelectKeys[v.select]));
     for (std::string_view join : kJoinLines) s.lines.emplace_back(join);
     std::string condition(v.condition[column]);
     if (switches.name)

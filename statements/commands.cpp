@@ -1,0 +1,109 @@
+#include "statements/commands.h"
+
+#include <array>
+
+namespace statements {
+namespace {
+
+struct BookStatements {
+    std::string_view table;  // as the statements quote it
+    std::string_view nameField;
+    std::string_view keyField;
+    std::string_view countFrom;
+    std::string_view countField;  // the field of the counted table that names the entry
+    std::string_view countColumn;
+};
+
+const BookStatements& of(Book book) {
+    static constexpr std::array<BookStatements, 3> kBooks = {{
+        {"'base\\SprKategoy.db'", "Name", "Num", "Select COUNT(*) as Kat from \"base\\CDBase.db\"",
+         "Kategory", "Kat"},
+        {"'base\\SprType.db'", "Tip", "N", "Select COUNT(*) as T from \"base\\CDBase.db\"", "Tip",
+         "T"},
+        {"'base\\SprDolgnik.db'", "Dolgnik", "N", "Select COUNT(*) as Dolg from \"base\\Dolg.db\"",
+         "Dolgnik", "Dolg"},
+    }};
+    return kBooks[static_cast<size_t>(book)];
+}
+
+std::string join(std::initializer_list<std::string_view> pieces) {
+    std::string out;
+    for (std::string_view piece : pieces) out += piece;
+    return out;
+}
+
+std::string whereKey(const BookStatements& book, std::string_view key) {
+    return join({"Where ", book.keyField, " = ", key});
+}
+
+}  // namespace
+
+Lines setLentFlag(std::string_view diskKey, bool lent) {
+    return {"update 'base\\CDBase.db'", lent ? "SET Dolg = True" : "SET Dolg = False",
+            join({"Where N = ", diskKey})};
+}
+
+Lines openLoan() {
+    return {"Insert into \"base\\Dolg.db\" (NomCD, Dolgnik, DatN, Dolg)",
+            "Values (:NomCD, :Dolgnik, :DatN, True)"};
+}
+
+Lines closeOpenLoans() {
+    return {"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
+            "Where (NomCD = :NomCD) and (Dolg = True)"};
+}
+
+Lines addDisk() {
+    return {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
+            "Values (:Name, :Opisan, :Kategory, :Tip)"};
+}
+
+Lines editDisk(std::string_view diskKey) {
+    return {"Update \"base\\CDBase.db\"",
+            "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
+            join({"Where N = ", diskKey})};
+}
+
+Lines deleteDisk(std::string_view diskKey) {
+    return {"Delete from \"base\\CDBase.db\"", join({"Where N = ", diskKey})};
+}
+
+Lines diskCategoryAndType() {
+    return {"select Kategory, Tip from \"base\\CDBase.db\"", "Where N = :N"};
+}
+
+std::string_view nameField(Book book) {
+    return of(book).nameField;
+}
+
+std::string_view keyField(Book book) {
+    return of(book).keyField;
+}
+
+Lines addEntry(Book book) {
+    const BookStatements& b = of(book);
+    return {join({"INSERT INTO ", b.table, "(", b.nameField, ")"}),
+            join({"Values (:", b.nameField, ")"})};
+}
+
+Lines renameEntry(Book book, std::string_view literal, std::string_view key) {
+    const BookStatements& b = of(book);
+    return {join({"update ", b.table}), join({"SET ", b.nameField, " = '", literal, "'"}),
+            whereKey(b, key)};
+}
+
+Lines deleteEntry(Book book, std::string_view key) {
+    const BookStatements& b = of(book);
+    return {join({"Delete from ", b.table}), whereKey(b, key)};
+}
+
+Lines countUses(Book book, std::string_view key) {
+    const BookStatements& b = of(book);
+    return {std::string(b.countFrom), join({"Where ", b.countField, " = ", key})};
+}
+
+std::string_view countColumn(Book book) {
+    return of(book).countColumn;
+}
+
+}  // namespace statements

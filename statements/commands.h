@@ -1,0 +1,42 @@
+#pragma once
+
+// The statements of the program's commands, as lines of its dialect: every write and
+// in-use count the windows run, in one place for the handlers, the tools and the tests.
+// Keys spliced into a statement are the key fields' text as the lists read them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace statements {
+
+using Lines = std::vector<std::string>;
+
+// Lending and taking back: the disk's lent flag, then its loan rows.
+Lines setLentFlag(std::string_view diskKey, bool lent);
+Lines openLoan();        // :NomCD, :Dolgnik, :DatN
+Lines closeOpenLoans();  // :DatK, :NomCD
+
+// The disk editor: :Name, :Opisan, :Kategory, :Tip.
+Lines addDisk();
+Lines editDisk(std::string_view diskKey);
+Lines deleteDisk(std::string_view diskKey);
+// The category and media type of one disk, :N.
+Lines diskCategoryAndType();
+
+// The three reference books.
+enum class Book { Categories, MediaTypes, Debtors };
+
+// The name field (also the insert's parameter) and the key field of a book's table.
+std::string_view nameField(Book book);
+std::string_view keyField(Book book);
+
+Lines addEntry(Book book);  // :<name field>
+// literal goes between the quotes as given: the caller doubles its quotes.
+Lines renameEntry(Book book, std::string_view literal, std::string_view key);
+Lines deleteEntry(Book book, std::string_view key);
+// How many rows name the entry, in the column countColumn(book).
+Lines countUses(Book book, std::string_view key);
+std::string_view countColumn(Book book);
+
+}  // namespace statements
