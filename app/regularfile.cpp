@@ -54,7 +54,10 @@ RegularFileRead readRegularFile(const QString& path, qint64 maxBytes) {
     // then checked on what was opened, not on a name that may have changed meanwhile.
     const FileDescriptor fd(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) return refused(reasonFor(errno), errno == ENOENT);
+    if (fd.get() < 0) {
+        const int error = errno;
+        return refused(reasonFor(error), error == ENOENT);
+    }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return refused(reasonFor(errno));
     if (!S_ISREG(info.st_mode)) return refused(QStringLiteral("это не обычный файл"));
