@@ -8,6 +8,7 @@
 #include <QMenuBar>
 
 #include "dialogs/about.h"
+#include "reports/reportsmenu.h"
 #include "resources/layoutqueries.h"
 #include "ui_Unit1.h"
 #include "widgets/columndrawdelegate.h"
@@ -137,6 +138,7 @@ void TForm1::wireHandlers() {
     onClick(this, ui->ButtonDeleteDolgnik, ui->N19, &TForm1::ButtonDeleteDolgnikClick);
     onClick(this, nullptr, ui->N20, &TForm1::N20Click);
     onClick(this, nullptr, ui->N21, &TForm1::N21Click);
+    new ReportsMenu(*this);
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.
