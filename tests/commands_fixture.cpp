@@ -9,26 +9,7 @@
 #include "ui_Unit1.h"
 #include "widgets/listquery.h"
 
-namespace {
-
-// The rows of the header comment, in SQLite's own SQL.
-constexpr const char* kCatalogue = R"sql(
-INSERT INTO SprKategoy(Num, Name) VALUES
-  (1, 'Фильмы'), (2, 'Музыка'), (3, 'Игры'), (4, 'Документы');
-INSERT INTO SprType(N, Tip) VALUES (1, 'CD-R'), (2, 'DVD-R'), (3, 'Blu-ray');
-INSERT INTO SprDolgnik(N, Dolgnik) VALUES
-  (1, 'Петров Пётр'), (2, 'Иванов Иван'), (3, 'Сидоров Сидор');
-INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
-  (1, 'Матрица', 'Фильм о выборе', 1, 2, 1),
-  (2, 'Битлз', 'Лучшие песни' || char(13, 10) || 'Два диска', 2, 1, 0),
-  (3, 'Тетрис', '', 3, 1, 0);
-INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
-  (1, 1, '2024-03-01', NULL, 1), (2, 2, '2024-01-10', '2024-01-20', 0);
-)sql";
-
-}  // namespace
-
-CommandsFixture::CommandsFixture() : catalogue_(kCatalogue) {
+CommandsFixture::CommandsFixture() {
     form1_ = std::make_unique<TForm1>();
     const MainWindowQueries mainWindow{*form1_->Query5, form1_->Query4};
     form2_ = std::make_unique<TForm2>(mainWindow);

@@ -16,17 +16,8 @@ namespace store {
 class Query;
 }
 
-// A small catalogue whose rows the tests name, in a temporary folder made the
+// The fixture catalogue (fixture.h names its rows) in a temporary folder made the
 // working directory, with the program's three windows over it.
-//
-// Categories (Num Name):  1 Фильмы, 2 Музыка, 3 Игры, 4 Документы (no disk)
-// Media types (N Tip):    1 CD-R, 2 DVD-R, 3 Blu-ray (no disk)
-// Debtors (N Dolgnik):    1 Петров Пётр (lent Матрица), 2 Иванов Иван (returned
-//                         Битлз), 3 Сидоров Сидор (never borrowed)
-// Disks (N Name Kategory Tip Dolg):
-//                         1 Матрица 1 2 True, 2 Битлз 2 1 False, 3 Тетрис 3 1 False
-// Loans (NomCD Dolgnik DatN DatK Dolg):
-//                         1 1 2024-03-01 - True, 2 2 2024-01-10 2024-01-20 False
 class CommandsFixture {
 public:
     CommandsFixture();
@@ -52,7 +43,7 @@ public:
     static QString today();
 
 private:
-    fixture::TemporaryCatalogue catalogue_;
+    fixture::FixtureCatalogue catalogue_;
     fixture::ScopedWorkingDirectory workingDirectory_{catalogue_.root()};
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<TForm2> form2_;

@@ -16,24 +16,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The rows of the header comment, in SQLite's own SQL.
-constexpr const char* kFixtureRows = R"sql(
+// The reference books and loans of the header comment, in SQLite's own SQL; the disks
+// are added from disks().
+constexpr const char* kBookAndLoanRows = R"sql(
 INSERT INTO SprKategoy(Num, Name) VALUES
-  (1, 'Фильмы'), (2, 'музыка'), (3, 'Ёлка'), (4, 'Документы'), (5, 'Games');
+  (1, 'Фильмы'), (2, 'музыка'), (3, 'Ёлка'), (4, 'Документы'), (5, 'Games'), (6, 'Сборники');
 INSERT INTO SprType(N, Tip) VALUES
-  (1, 'CD-R'), (2, 'DVD-R');
+  (1, 'CD-R'), (2, 'DVD-R'), (3, 'Blu-ray');
 INSERT INTO SprDolgnik(N, Dolgnik) VALUES
-  (1, 'Иванов Сергей'), (2, 'ёлкина мария'), (3, 'Егоров Пётр');
-INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
-  (1, 'Матрица', 'Фильм.' || char(13, 10) || 'Два диска.', 1, 2, TRUE),
-  (2, 'Лучшие песни 1990', 'Сборник хитов.', 2, 1, FALSE),
-  (3, 'Новогодние ПЕСНИ', '', 3, 1, FALSE),
-  (4, 'Half-Life 2', 'Игра.', 5, 2, FALSE),
-  (5, 'Потерянный диск', 'Категории нет.', 99, 1, FALSE);
+  (1, 'Иванов Сергей'), (2, 'ёлкина мария'), (3, 'Егоров Пётр'), (4, 'Петров Пётр');
 INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
   (1, 1, '2024-03-01', NULL, TRUE),
-  (2, 3, '2024-01-10', '2024-02-01', FALSE);
+  (2, 3, '2024-01-10', '2024-02-01', FALSE),
+  (6, 4, '2024-03-05', NULL, TRUE);
 )sql";
+
+QString sqlText(QString text) {
+    return "'" + text.replace('\'', "''").replace("\r\n", "' || char(13, 10) || '") + "'";
+}
+
+const std::string& fixtureRows() {
+    static const std::string rows = [] {
+        QString sql = QString::fromUtf8(kBookAndLoanRows);
+        for (const Disk& d : disks())
+            sql += QStringLiteral(
+                       "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) "
+                       "VALUES (%1, %2, %3, %4, %5, %6);\n")
+                       .arg(d.n)
+                       .arg(sqlText(d.name), sqlText(d.description))
+                       .arg(d.category)
+                       .arg(d.mediaType)
+                       .arg(QLatin1String(d.lent ? "TRUE" : "FALSE"));
+        return sql.toStdString();
+    }();
+    return rows;
+}
 
 // Each set of rows is made into a catalogue once per process and copied for each test:
 // making five SQLite files waits for the disk several times, a copy does not.
@@ -62,8 +79,26 @@ void makeCatalogue(const fs::path& root, std::string_view rows) {
     tx.commit();
 }
 
-void makeFixtureCatalogue(const fs::path& root) {
-    makeCatalogue(root, kFixtureRows);
+const std::vector<Disk>& disks() {
+    static const std::vector<Disk> rows = {
+        {1, "Матрица", "Фильм о выборе", 1, 2, true},
+        {2, "Abbey Road", "Лучшие песни\r\nДва диска", 2, 1, false},
+        {3, "Новогодние ПЕСНИ", "", 3, 1, false},
+        {4, "Half-Life 2", "Игра.", 5, 2, false},
+        {5, "Потерянный диск", "Категории нет.", 99, 1, false},
+        {6, "Rock'n'Roll", "Сборник.", 2, 1, true},
+        {7, "Abc 100%", "Учебник.", 4, 2, false},
+        {8, "Road_trip", "Путевые заметки.", 4, 1, false},
+    };
+    return rows;
+}
+
+bool categoryExists(int key) {
+    return key >= 1 && key <= 6;
+}
+
+bool mediaTypeExists(int key) {
+    return key >= 1 && key <= 3;
 }
 
 TemporaryCatalogue::TemporaryCatalogue(std::string_view rows) {
@@ -83,7 +118,7 @@ std::shared_ptr<store::Database> TemporaryCatalogue::open() const {
     return store::Database::open(base());
 }
 
-FixtureCatalogue::FixtureCatalogue() : TemporaryCatalogue(kFixtureRows) {}
+FixtureCatalogue::FixtureCatalogue() : TemporaryCatalogue(fixtureRows()) {}
 
 QStringList sqlRows(const fs::path& root, const std::string& sql) {
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));

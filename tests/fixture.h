@@ -1,38 +1,36 @@
 #pragma once
 
-// The small catalogue that the store tests run against, and the helpers every suite
-// shares: catalogues with a suite's own rows, the working directory, folder snapshots.
+// The one catalogue every suite runs against, and the helpers every suite shares:
+// catalogues with a suite's own rows, the working directory, folder snapshots.
 //
-// makeFixtureCatalogue(root) writes root/base with these rows (keys as shown):
+// FixtureCatalogue holds these rows (keys as shown); a suite that needs more adds them
+// on top, named in the suite.
 //
-// SprKategoy.db (Num, Name) — mixed letter case and a leading Ё, for the Russian order:
-//   1 "Фильмы"
-//   2 "музыка"
-//   3 "Ёлка"
-//   4 "Документы"        (no disk refers to it: it may be deleted)
-//   5 "Games"
-//   Russian order by name: Документы, Ёлка, музыка, Фильмы, Games.
+// SprKategoy.db (Num, Name) — mixed letter case, a leading Ё and a Latin name, for the
+// Russian order:
+//   1 "Фильмы"  2 "музыка"  3 "Ёлка"  4 "Документы"  5 "Games"
+//   6 "Сборники"         (no disk refers to it: it may be deleted)
+//   Russian order by name: Документы, Ёлка, музыка, Сборники, Фильмы, Games.
 //
 // SprType.db (N, Tip):
-//   1 "CD-R"
-//   2 "DVD-R"
+//   1 "CD-R"  2 "DVD-R"
+//   3 "Blu-ray"          (no disk refers to it: it may be deleted)
+//   Order by name: Blu-ray, CD-R, DVD-R.
 //
 // SprDolgnik.db (N, Dolgnik) — ё beside е in the Russian order:
-//   1 "Иванов Сергей"    (has the open loan)
+//   1 "Иванов Сергей"    (has Матрица)
 //   2 "ёлкина мария"     (has never borrowed: may be deleted)
 //   3 "Егоров Пётр"      (has only a returned loan: still in use)
-//   Russian order by name: Егоров Пётр, ёлкина мария, Иванов Сергей.
+//   4 "Петров Пётр"      (has Rock'n'Roll)
+//   Russian order by name: Егоров Пётр, ёлкина мария, Иванов Сергей, Петров Пётр.
 //
-// CDBase.DB (N, Name, Opisan, Kategory, Tip, Dolg):
-//   1 "Матрица"            "Фильм.\r\nДва диска."  1 Фильмы   2 DVD-R  True   lent to Иванов
-//   2 "Лучшие песни 1990"  "Сборник хитов."         2 музыка   1 CD-R   False  lent once, returned
-//   3 "Новогодние ПЕСНИ"   ""                       3 Ёлка     1 CD-R   False
-//   4 "Half-Life 2"        "Игра."                  5 Games    2 DVD-R  False
-//   5 "Потерянный диск"    "Категории нет."        99 (none)  1 CD-R   False  dropped by the joins
+// CDBase.DB: fixture::disks() below. Disk 5's category does not exist, so the lists'
+// joins drop it; the names hold a quote, a % and a _ for the name filter.
 //
 // Dolg.DB (NomCD, Dolgnik, DatN, DatK, Dolg):
-//   1  1 Иванов  01.03.2024  (none)      True    the open loan
-//   2  3 Егоров  10.01.2024  01.02.2024  False   a returned loan
+//   1  1 Иванов  01.03.2024  (none)      True    Матрица is out
+//   2  3 Егоров  10.01.2024  01.02.2024  False   Abbey Road came back
+//   6  4 Петров  05.03.2024  (none)      True    Rock'n'Roll is out
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -53,8 +51,30 @@ namespace fixture {
 // SprType, SprDolgnik).
 void makeCatalogue(const std::filesystem::path& root, std::string_view rows);
 
-// Writes the catalogue above into root/base; root/base must not exist yet.
-void makeFixtureCatalogue(const std::filesystem::path& root);
+// A disk of the fixture catalogue.
+struct Disk {
+    int n;
+    QString name;
+    QString description;  // as stored: lines end in CR LF
+    int category;
+    int mediaType;
+    bool lent;
+};
+
+// The fixture's disks, by key:
+//   1 Матрица           Фильмы     DVD-R  lent     "Фильм о выборе"
+//   2 Abbey Road        музыка     CD-R            "Лучшие песни" CR LF "Два диска"
+//   3 Новогодние ПЕСНИ  Ёлка       CD-R            ""
+//   4 Half-Life 2       Games      DVD-R           "Игра."
+//   5 Потерянный диск   (99: none) CD-R            "Категории нет."
+//   6 Rock'n'Roll       музыка     CD-R   lent     "Сборник."
+//   7 Abc 100%          Документы  DVD-R           "Учебник."
+//   8 Road_trip         Документы  CD-R            "Путевые заметки."
+const std::vector<Disk>& disks();
+
+// Whether a key names a row of the fixture's categories, of its media types.
+bool categoryExists(int key);
+bool mediaTypeExists(int key);
 
 // A catalogue with the given rows in a fresh temporary folder, removed with the object.
 class TemporaryCatalogue {
@@ -65,6 +85,8 @@ public:
     std::filesystem::path root() const;  // the folder that holds base/
     std::filesystem::path base() const;  // root()/base
     std::shared_ptr<store::Database> open() const;
+    QString path() const { return dir.path(); }
+    QString filePath(const QString& name) const { return dir.filePath(name); }
 };
 
 // The catalogue of the header comment in a fresh temporary folder.

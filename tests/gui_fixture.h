@@ -1,12 +1,11 @@
 #pragma once
 
-// What the window and command suites share on top of the store's fixture: message
-// boxes that record, and the main-window suites' catalogue.
+// What the window and command suites share on top of the fixture catalogue: message
+// boxes that record, and the main-window suites' environment.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <vector>
 
 #include "tests/fixture.h"
 #include "widgets/messages.h"
@@ -34,42 +33,12 @@ private:
     QStringList ofKind(const QString& kind) const;
 };
 
-// A small catalogue in a temporary folder, named row by row:
-//
-//   categories (Num Name):  1 Музыка, 2 Фильмы, 3 Игры        (by name: Игры, Музыка, Фильмы)
-//   media types (N Tip):    1 CD, 2 DVD                        (by name: CD, DVD)
-//   debtors (N Dolgnik):    1 Иванов, 2 Петров
-//   disks (N Name / category / media type / lent), each described as "Описание: " + name:
-//     1 Abbey Road        Музыка  CD   no
-//     2 Матрица           Фильмы  DVD  yes (Иванов)
-//     3 Rock'n'Roll       Музыка  CD   yes (Петров)
-//     4 Тетрис            Игры    CD   no
-//     5 Потерянный диск   (category 9 does not exist)  CD  no
-//     6 Abc 100%          Игры    DVD  no
-//     7 Road_trip         Фильмы  CD   no
-class GuiFixture : public fixture::TemporaryCatalogue {
-public:
-    struct Disk {
-        int n;
-        QString name;
-        int category;
-        int mediaType;
-        bool lent;
-    };
-    static const std::vector<Disk>& disks();
-
-    GuiFixture();
-
-    QString path() const { return dir.path(); }
-    QString filePath(const QString& name) const { return dir.filePath(name); }
-};
-
 // What a main-window test runs in: the fixture catalogue as the working folder,
 // recording message boxes, and a settings file inside the fixture's folder.
 struct WindowTestEnvironment {
     WindowTestEnvironment();
     ~WindowTestEnvironment();
-    GuiFixture fixture;
+    fixture::FixtureCatalogue fixture;
     fixture::ScopedWorkingDirectory workingDirectory{fixture.root()};
     RecordingMessages messages;
     QString settingsFile;

@@ -108,8 +108,8 @@ private slots:
         QTest::newRow("flag without an open loan")
             << "UPDATE CDBase SET Dolg = TRUE WHERE N = 2"
             << QStringList{
-                   "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № 2 «Лучшие "
-                   "песни 1990»"};
+                   "Диск отмечен как отданный, но открытой записи о выдаче нет: диск № 2 "
+                   "«Abbey Road»"};
         QTest::newRow("open loan without the flag")
             << "UPDATE CDBase SET Dolg = FALSE WHERE N = 1"
             << QStringList{

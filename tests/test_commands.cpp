@@ -63,14 +63,14 @@ void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
         QCOMPARE(editor.ui->Memo1->toPlainText(), QString());
         editor.ui->LabeledEdit1->setText("  Новый 'диск' \"с кавычками\" ");
         editor.ui->Memo1->setPlainText("первая строка\nвторая строка");
-        editor.ui->DBLookupComboBox1->choose(editor.Query1->findRow("Name", "Игры"));
+        editor.ui->DBLookupComboBox1->choose(editor.Query1->findRow("Name", "Ёлка"));
         editor.ui->DBLookupComboBox2->choose(editor.Query2->findRow("Tip", "DVD-R"));
         editor.Button4Click();
     };
     f().Button3Click();
     QVERIFY(shown);
     QCOMPARE(fx->rows(kDisks).last(),
-             "4|  Новый 'диск' \"с кавычками\" |первая строка\r\nвторая строка|3|2|False");
+             "9|  Новый 'диск' \"с кавычками\" |первая строка\r\nвторая строка|3|2|False");
     QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::addDisk()));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(spy.opened, QStringList({"Query5"}));
@@ -126,19 +126,19 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
         editor.Button4Click();
     };
     f().Button3Click();
-    // ... and Битлз is Музыка on CD-R: saved untouched, it stays so.
-    selectDisk("Битлз");
+    // ... and Abbey Road is музыка on CD-R: saved untouched, it stays so.
+    selectDisk("Abbey Road");
     ReopenSpy spy;
     Form3->showModal = [](TForm3& editor) {
         QCOMPARE(EditMode, true);
-        QCOMPARE(editor.ui->LabeledEdit1->text(), QString("Битлз"));
+        QCOMPARE(editor.ui->LabeledEdit1->text(), QString("Abbey Road"));
         QCOMPARE(editor.ui->Memo1->toPlainText(), QString("Лучшие песни\nДва диска"));
-        QCOMPARE(editor.ui->DBLookupComboBox1->currentText(), QString("Музыка"));
+        QCOMPARE(editor.ui->DBLookupComboBox1->currentText(), QString("музыка"));
         QCOMPARE(editor.ui->DBLookupComboBox2->currentText(), QString("CD-R"));
         editor.Button4Click();
     };
     f().Button5Click();
-    QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
+    QCOMPARE(fx->rows(kDisks)[1], "2|Abbey Road|Лучшие песни\r\nДва диска|2|1|False");
     QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk("2")));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
 
@@ -154,7 +154,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     QCOMPARE(spy.opened, QStringList({"Query5", "Query5"}));
 
     // Cancel writes nothing and leaves the current disk current.
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     const QStringList before = fx->rows(kDisks);
     Form3->showModal = [](TForm3& editor) {
         editor.ui->LabeledEdit1->setText("не то");
@@ -162,7 +162,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     };
     f().Button5Click();
     QCOMPARE(fx->rows(kDisks), before);
-    QCOMPARE(f().Query5->text("Name"), QString("Тетрис"));
+    QCOMPARE(f().Query5->text("Name"), QString("Новогодние ПЕСНИ"));
 }
 
 void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
@@ -248,34 +248,34 @@ void CommandsTest::lendIsRefusedForALentDisk() {
 }
 
 void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     ReopenSpy spy;
     Form2->showModal = [](TForm2& dialog) {
         // Nothing chosen yet: the box shows the first debtor by name, the one lent to.
-        QCOMPARE(dialog.ui->DBLookupComboBox1->currentText(), QString("Иванов Иван"));
+        QCOMPARE(dialog.ui->DBLookupComboBox1->currentText(), QString("Егоров Пётр"));
         dialog.Button1Click();
     };
     f().Button2Click();
-    QCOMPARE(fx->rows(kDisks)[2], "3|Тетрис||3|1|True");
-    QCOMPARE(fx->rows(kLoans).last(), "3|2|" + fx->today() + "||True");
+    QCOMPARE(fx->rows(kDisks)[2], "3|Новогодние ПЕСНИ||3|1|True");
+    QCOMPARE(fx->rows(kLoans).last(), "3|3|" + fx->today() + "||True");
     QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::openLoan()));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
     QCOMPARE(f().Query5->currentRow(), 0);
-    QVERIFY(f().Query6->findRow("Name", "Тетрис") >= 0);
+    QVERIFY(f().Query6->findRow("Name", "Новогодние ПЕСНИ") >= 0);
 
     // A chosen debtor is the one lent to.
-    selectDisk("Битлз");
+    selectDisk("Abbey Road");
     Form2->showModal = [](TForm2& dialog) {
-        dialog.ui->DBLookupComboBox1->choose(dialog.Query1->findRow("Dolgnik", "Сидоров Сидор"));
+        dialog.ui->DBLookupComboBox1->choose(dialog.Query1->findRow("Dolgnik", "ёлкина мария"));
         dialog.Button1Click();
     };
     f().Button2Click();
-    QCOMPARE(fx->rows(kLoans).last(), "2|3|" + fx->today() + "||True");
+    QCOMPARE(fx->rows(kLoans).last(), "2|2|" + fx->today() + "||True");
     QVERIFY(boxes().shown.isEmpty());
 }
 
 void CommandsTest::lendThenCancelOnlyReopensTheLentList() {
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
     ReopenSpy spy;
@@ -289,7 +289,7 @@ void CommandsTest::lendThenCancelOnlyReopensTheLentList() {
 void CommandsTest::lendIsRefusedWithoutDebtors() {
     fx->raw("DELETE FROM sprdolgnik_db.SprDolgnik");
     Form2->Query1->reopen();
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
     Form2->showModal = [](TForm2&) { QFAIL("the lend dialog opened"); };
@@ -301,7 +301,7 @@ void CommandsTest::lendIsRefusedWithoutDebtors() {
 }
 
 void CommandsTest::takeBackIsRefusedForADiskNotLent() {
-    selectDisk("Битлз");
+    selectDisk("Abbey Road");
     ReopenSpy spy;
     f().Button1Click();
     QCOMPARE(boxes().shown, QStringList({"information: Этот диск вы не отдавали!"}));
@@ -309,7 +309,7 @@ void CommandsTest::takeBackIsRefusedForADiskNotLent() {
     // A disk whose flag has no value is not lent either.
     fx->raw("UPDATE main.CDBase SET Dolg = NULL WHERE N = 3");
     f().Query5->reopen();
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     f().Button1Click();
     QCOMPARE(boxes().shown.last(), "information: Этот диск вы не отдавали!");
 }
@@ -328,32 +328,35 @@ void CommandsTest::takeBackAsksThenClosesTheLoan() {
 
     f().Button1Click();
     QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
-    QCOMPARE(fx->rows(kLoans), QStringList({"2|2|10.01.2024|20.01.2024|False",
-                                            "1|1|01.03.2024|" + fx->today() + "|False"}));
+    QCOMPARE(fx->rows(kLoans),
+             QStringList({"2|3|10.01.2024|01.02.2024|False",
+                          "1|1|01.03.2024|" + fx->today() + "|False", "6|4|05.03.2024||True"}));
     QCOMPARE(CommandsFixture::lines(f().Query4),
              CommandsFixture::lines(statements::closeOpenLoans()));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
-    QCOMPARE(f().Query6->currentRow(), -1);  // no disk is out now
+    // Only Rock'n'Roll is out now.
+    QCOMPARE(f().Query6->findRow("Name", "Матрица"), -1);
+    QCOMPARE(f().Query6->text("Name"), QString("Rock'n'Roll"));
 }
 
 void CommandsTest::lendAndTakeBackOnOneDayLeaveOneClosedRow() {
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     Form2->showModal = [](TForm2& dialog) { dialog.Button1Click(); };
     f().Button2Click();
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     f().Button1Click();
     const QString day = fx->today();
     QCOMPARE(
         fx->rows("select NomCD, Dolgnik, DatN, DatK, Dolg from \"base\\Dolg.db\" Where NomCD = 3"),
-        QStringList({"3|2|" + day + "|" + day + "|False"}));
-    QCOMPARE(fx->rows(kLoans).size(), 3);  // no loan row is ever deleted
+        QStringList({"3|3|" + day + "|" + day + "|False"}));
+    QCOMPARE(fx->rows(kLoans).size(), 4);  // no loan row is ever deleted
 }
 
 void CommandsTest::lendIsOneUnit() {
     fx->raw(
         "CREATE TRIGGER dolg_db.refuse BEFORE INSERT ON Dolg BEGIN SELECT RAISE(ABORT, 'нет "
         "места'); END");
-    selectDisk("Тетрис");
+    selectDisk("Новогодние ПЕСНИ");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
     guarded([] { Form2->Button1Click(); });

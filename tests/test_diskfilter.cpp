@@ -6,7 +6,7 @@
 #include "statements/diskfilter.h"
 #include "store/database.h"
 #include "store/query.h"
-#include "tests/gui_fixture.h"
+#include "tests/fixture.h"
 
 using diskfilter::Availability;
 using diskfilter::Key;
@@ -61,9 +61,9 @@ std::set<int> run(const std::shared_ptr<store::Database>& db, Availability avail
 std::set<int> expected(Availability availability, const Switches& switches, const QString& fragment,
                        int categoryKey, int mediaKey) {
     std::set<int> out;
-    for (const auto& d : GuiFixture::disks()) {
+    for (const auto& d : fixture::disks()) {
         const bool joined =
-            d.category >= 1 && d.category <= 3 && d.mediaType >= 1 && d.mediaType <= 2;
+            fixture::categoryExists(d.category) && fixture::mediaTypeExists(d.mediaType);
         if (!joined) continue;
         if (switches.category && d.category != categoryKey) continue;
         if (switches.mediaType && d.mediaType != mediaKey) continue;
@@ -81,7 +81,7 @@ class TestDiskFilter : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        fixture_ = std::make_unique<GuiFixture>();
+        fixture_ = std::make_unique<fixture::FixtureCatalogue>();
         db_ = fixture_->open();
     }
     void cleanupTestCase() {
@@ -96,7 +96,7 @@ private slots:
     void wildcardsStayWildcards();
 
 private:
-    std::unique_ptr<GuiFixture> fixture_;
+    std::unique_ptr<fixture::FixtureCatalogue> fixture_;
     std::shared_ptr<store::Database> db_;
 };
 
@@ -183,7 +183,7 @@ void TestDiskFilter::variantReturnsItsDisks_data() {
     QTest::addColumn<int>("mediaKey");
     for (Availability a : {Availability::All, Availability::Available, Availability::Lent})
         for (int v = 1; v <= 8; ++v)
-            for (auto [category, media] : {std::pair{1, 1}, std::pair{3, 2}})
+            for (auto [category, media] : {std::pair{2, 1}, std::pair{4, 2}})
                 QTest::addRow("%s %d keys %d,%d", availabilityName(a), v, category, media)
                     << a << v << category << media;
 }
@@ -205,17 +205,17 @@ void TestDiskFilter::quoteInFragmentMatchesQuote() {
              std::string("Where CDBase.Name like '%it''s%'"));
 
     for (Availability a : {Availability::All, Availability::Lent})
-        QCOMPARE(run(db_, a, {false, false, true}, "k'n'r", 0, 0), std::set<int>{3});
+        QCOMPARE(run(db_, a, {false, false, true}, "k'n'r", 0, 0), std::set<int>{6});
     QCOMPARE(run(db_, Availability::Available, {false, false, true}, "'", 0, 0), std::set<int>{});
 }
 
 void TestDiskFilter::wildcardsStayWildcards() {
     const Switches name{false, false, true};
-    QCOMPARE(run(db_, Availability::All, name, "Ro_d", 0, 0), (std::set<int>{1, 7}));
-    QCOMPARE(run(db_, Availability::All, name, "b%d", 0, 0), (std::set<int>{1}));
-    QCOMPARE(run(db_, Availability::All, name, "100%", 0, 0), (std::set<int>{6}));
+    QCOMPARE(run(db_, Availability::All, name, "Ro_d", 0, 0), (std::set<int>{2, 8}));
+    QCOMPARE(run(db_, Availability::All, name, "b%d", 0, 0), (std::set<int>{2}));
+    QCOMPARE(run(db_, Availability::All, name, "100%", 0, 0), (std::set<int>{7}));
     // An empty fragment matches every listed disk with a name.
-    QCOMPARE(run(db_, Availability::All, name, "", 0, 0), (std::set<int>{1, 2, 3, 4, 6, 7}));
+    QCOMPARE(run(db_, Availability::All, name, "", 0, 0), (std::set<int>{1, 2, 3, 4, 6, 7, 8}));
 }
 
 QTEST_GUILESS_MAIN(TestDiskFilter)

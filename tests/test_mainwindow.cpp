@@ -44,6 +44,14 @@ std::set<int> listedDisks(TForm1& form) {
     return out;
 }
 
+// The fixture's description of the disk the list stands on.
+QString descriptionOfCurrentDisk(TForm1& form) {
+    const int n = form.Query5->text("N").toInt();
+    for (const fixture::Disk& d : fixture::disks())
+        if (d.n == n) return d.description;
+    return {};
+}
+
 int rowOfDisk(TForm1& form, int disk) {
     const store::Query& q = form.Query5->query();
     const int n = q.columnIndex("N");
@@ -376,15 +384,13 @@ void TestMainWindow::gridAndListKeepTheCurrentRowInStep() {
     auto form = makeForm();
     QVERIFY(showFilled(*form));
     QTableView* grid = form->ui->DBGrid4;
-    grid->setCurrentIndex(grid->model()->index(2, 1));
-    QCOMPARE(grid->currentIndex().row(), 2);
-    QCOMPARE(form->Query5->currentRow(), 2);
-    QCOMPARE(form->ui->DBMemo1->toPlainText(),
-             QStringLiteral("Описание: ") + form->Query5->text("Name"));
+    grid->setCurrentIndex(grid->model()->index(3, 1));
+    QCOMPARE(grid->currentIndex().row(), 3);
+    QCOMPARE(form->Query5->currentRow(), 3);
+    QCOMPARE(form->ui->DBMemo1->toPlainText(), descriptionOfCurrentDisk(*form));
     form->Query5->setCurrentRow(4);
     QCOMPARE(grid->currentIndex().row(), 4);
-    QCOMPARE(form->ui->DBMemo1->toPlainText(),
-             QStringLiteral("Описание: ") + form->Query5->text("Name"));
+    QCOMPARE(form->ui->DBMemo1->toPlainText(), descriptionOfCurrentDisk(*form));
     form->Query5->reopen();
     QCOMPARE(grid->currentIndex().row(), 0);
 }
@@ -395,9 +401,9 @@ void TestMainWindow::gridAndListKeepTheCurrentRowInStep() {
 void TestMainWindow::lookupBoxShowsTheRowItsListStandsOn() {
     auto form = makeForm();
     LookupComboBox* box = form->ui->DBLookupComboBox1;
-    QCOMPARE(form->Query8->text("Name"), QStringLiteral("Игры"));
-    QCOMPARE(box->currentText(), QStringLiteral("Игры"));
-    QCOMPARE(form->ui->DBLookupComboBox2->currentText(), QStringLiteral("CD"));
+    QCOMPARE(form->Query8->text("Name"), QStringLiteral("Документы"));
+    QCOMPARE(box->currentText(), QStringLiteral("Документы"));
+    QCOMPARE(form->ui->DBLookupComboBox2->currentText(), QStringLiteral("Blu-ray"));
 
     box->choose(box->findText(QStringLiteral("Фильмы")));
     QCOMPARE(form->Query8->text("Name"), QStringLiteral("Фильмы"));
@@ -406,7 +412,7 @@ void TestMainWindow::lookupBoxShowsTheRowItsListStandsOn() {
     QCOMPARE(box->currentText(), QStringLiteral("Фильмы"));
 
     store::Database::defaultDatabase()->execRaw(
-        "UPDATE sprkategoy_db.SprKategoy SET Name = 'Кино' WHERE Num = 2");
+        "UPDATE sprkategoy_db.SprKategoy SET Name = 'Кино' WHERE Num = 1");
     form->Query8->reopen();
     QCOMPARE(form->Query8->currentRow(), 0);
     QCOMPARE(box->currentText(), form->Query8->text("Name"));
@@ -414,22 +420,22 @@ void TestMainWindow::lookupBoxShowsTheRowItsListStandsOn() {
 
 void TestMainWindow::filterRunsFromItsControls() {
     auto form = makeForm();
-    QCOMPARE(listedDisks(*form), (std::set<int>{1, 2, 3, 4, 6, 7}));
-    // "Категория" before any choice: the first category by name, Игры.
+    QCOMPARE(listedDisks(*form), (std::set<int>{1, 2, 3, 4, 6, 7, 8}));
+    // "Категория" before any choice: the first category by name, Документы.
     form->ui->CheckBox1->setChecked(true);
-    QCOMPARE(listedDisks(*form), (std::set<int>{4, 6}));
+    QCOMPARE(listedDisks(*form), (std::set<int>{7, 8}));
     LookupComboBox* categories = form->ui->DBLookupComboBox1;
-    categories->choose(categories->findText(QStringLiteral("Музыка")));
-    QCOMPARE(listedDisks(*form), (std::set<int>{1, 3}));
+    categories->choose(categories->findText(QStringLiteral("музыка")));
+    QCOMPARE(listedDisks(*form), (std::set<int>{2, 6}));
     form->ui->RadioButton2->setChecked(true);
-    QCOMPARE(listedDisks(*form), (std::set<int>{1}));
+    QCOMPARE(listedDisks(*form), (std::set<int>{2}));
     form->ui->RadioButton3->setChecked(true);
-    QCOMPARE(listedDisks(*form), (std::set<int>{3}));
+    QCOMPARE(listedDisks(*form), (std::set<int>{6}));
     form->ui->CheckBox1->setChecked(false);
     form->ui->CheckBox2->setChecked(true);
     LookupComboBox* media = form->ui->DBLookupComboBox2;
-    media->choose(media->findText(QStringLiteral("DVD")));
-    QCOMPARE(listedDisks(*form), (std::set<int>{2}));
+    media->choose(media->findText(QStringLiteral("DVD-R")));
+    QCOMPARE(listedDisks(*form), (std::set<int>{1}));
     QVERIFY(env_->messages.errors().isEmpty());
 }
 
@@ -443,7 +449,7 @@ void TestMainWindow::everyKeyReleaseRebuildsOnce() {
     QTest::keyClicks(form->ui->Edit4, QStringLiteral("road"));
     QCOMPARE(runs.count(), 4);
     QCOMPARE(resets.count(), 4);
-    QCOMPARE(listedDisks(*form), (std::set<int>{1, 7}));
+    QCOMPARE(listedDisks(*form), (std::set<int>{2, 8}));
     QTest::keyClick(form->ui->Edit4, Qt::Key_Left);  // changes nothing, runs again
     QCOMPARE(runs.count(), 5);
     QTest::mouseClick(form->ui->Edit4, Qt::LeftButton);
@@ -458,8 +464,8 @@ void TestMainWindow::quoteInNameFragmentIsNoError() {
     form->ui->CheckBox4->setChecked(true);
     QTest::keyClicks(form->ui->Edit4, QStringLiteral("k'n'"));
     QVERIFY(env_->messages.errors().isEmpty());
-    QCOMPARE(listedDisks(*form), std::set<int>{3});
-    QCOMPARE(form->ui->DBMemo1->toPlainText(), QStringLiteral("Описание: Rock'n'Roll"));
+    QCOMPARE(listedDisks(*form), std::set<int>{6});
+    QCOMPARE(form->ui->DBMemo1->toPlainText(), QStringLiteral("Сборник."));
 }
 
 // The disk list reads rows only as the grid shows them, also after a rebuild.
@@ -532,7 +538,7 @@ void TestMainWindow::lentRowsAreRedOthersAreNot() {
     auto form = makeForm();
     QVERIFY(showFilled(*form));
     QTableView* grid = form->ui->DBGrid4;
-    grid->setCurrentIndex(grid->model()->index(rowOfDisk(*form, 1), 0));  // not lent, selected
+    grid->setCurrentIndex(grid->model()->index(rowOfDisk(*form, 2), 0));  // not lent, selected
     const QImage shot = grid->viewport()->grab().toImage();
     auto rowArea = [&](int disk) {
         const int row = rowOfDisk(*form, disk);
@@ -540,7 +546,7 @@ void TestMainWindow::lentRowsAreRedOthersAreNot() {
                      grid->rowHeight(row)) &
                shot.rect();
     };
-    for (int lent : {2, 3}) {
+    for (int lent : {1, 6}) {
         const QRect area = rowArea(lent);
         for (int column = 0; column < 3; ++column) {
             const QRect cell = area & QRect(grid->columnViewportPosition(column), 0,
@@ -549,7 +555,7 @@ void TestMainWindow::lentRowsAreRedOthersAreNot() {
                      qPrintable(QStringLiteral("disk %1 column %2").arg(lent).arg(column)));
         }
     }
-    for (int available : {1, 4, 6, 7}) QCOMPARE(redPixels(shot, rowArea(available)), 0);
+    for (int available : {2, 3, 4, 7, 8}) QCOMPARE(redPixels(shot, rowArea(available)), 0);
     // The lent-disks grid is drawn as it is.
     const QImage loans = form->ui->DBGrid5->viewport()->grab().toImage();
     QCOMPARE(redPixels(loans, loans.rect()), 0);

@@ -240,13 +240,13 @@ void TestSettings::badValuesKeepTheLayoutState() {
     QVERIFY(env_->messages.errors().isEmpty());
 }
 
-// The category list stands on its first row, Игры, and the box shows it.
+// The category list stands on its first row, Документы, and the box shows it.
 void TestSettings::restoredCategoryFiltersByFirstCategory() {
     writeAll(env_->settingsFile, "[param]\nkat=1\n");
     TForm1 form;
     form.Query5->query().fetchAll();
-    QCOMPARE(form.Query5->query().fetchedRows(), 2);  // Тетрис and Abc 100%
-    QCOMPARE(form.ui->DBLookupComboBox1->currentText(), QStringLiteral("Игры"));
+    QCOMPARE(form.Query5->query().fetchedRows(), 2);  // Abc 100% and Road_trip
+    QCOMPARE(form.ui->DBLookupComboBox1->currentText(), QStringLiteral("Документы"));
 }
 
 // Each restored switch rebuilds the list through its click handler, so page changes

@@ -76,19 +76,28 @@ Query filteredDisks(const std::shared_ptr<Database>& db, Availability availabili
 }
 
 // The reference books in the Russian order of their names, as key|name.
-const QStringList kCategoriesByName = {"4|Документы", "3|Ёлка", "2|музыка", "1|Фильмы", "5|Games"};
-const QStringList kMediaTypesByName = {"1|CD-R", "2|DVD-R"};
-const QStringList kDebtorsByName = {"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей"};
+const QStringList kCategoriesByName = {"4|Документы", "3|Ёлка",   "2|музыка",
+                                       "6|Сборники",  "1|Фильмы", "5|Games"};
+const QStringList kMediaTypesByName = {"3|Blu-ray", "1|CD-R", "2|DVD-R"};
+const QStringList kDebtorsByName = {"3|Егоров Пётр", "2|ёлкина мария", "1|Иванов Сергей",
+                                    "4|Петров Пётр"};
 
 const QStringList kDiskListColumns = {"Name", "N", "Opisan", "Dolg", "Name_1", "Tip"};
 
 // The fixture's disks as the unfiltered disk list reads them (disk 5 has no category).
 const QStringList kDiskListRows = {
-    "Матрица|1|Фильм.\r\nДва диска.|True|Фильмы|DVD-R",
-    "Лучшие песни 1990|2|Сборник хитов.|False|музыка|CD-R",
+    "Матрица|1|Фильм о выборе|True|Фильмы|DVD-R",
+    "Abbey Road|2|Лучшие песни\r\nДва диска|False|музыка|CD-R",
     "Новогодние ПЕСНИ|3||False|Ёлка|CD-R",
     "Half-Life 2|4|Игра.|False|Games|DVD-R",
+    "Rock'n'Roll|6|Сборник.|True|музыка|CD-R",
+    "Abc 100%|7|Учебник.|False|Документы|DVD-R",
+    "Road_trip|8|Путевые заметки.|False|Документы|CD-R",
 };
+
+// The lent-disks list's rows of the two disks that are out.
+const QString kLentMatrix = "1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True";
+const QString kLentRockNRoll = "6|05.03.2024|Rock'n'Roll|Петров Пётр|CD-R|музыка|True";
 
 // The lent-disks list of the main window.
 Lines lentDisks() {
@@ -153,7 +162,7 @@ private slots:
         QTest::newRow("lent disks")
             << lentDisks()
             << QStringList{"NomCD", "DatN", "Name", "Dolgnik", "Tip", "Name_1", "Dolg"}
-            << QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True"} << false;
+            << QStringList{kLentMatrix, kLentRockNRoll} << false;
         QTest::newRow("filter media types") << layoutLines("Unit1", "Query7")
                                             << QStringList{"N", "Tip"} << kMediaTypesByName << true;
         QTest::newRow("filter categories")
@@ -203,29 +212,29 @@ private slots:
             q.setFloat("Tip", 2);
         });
         // A new key, the flag False by default, text and memo stored as given.
-        QCOMPARE(sqlRows(f.root(), "SELECT N, Kategory, Tip, Dolg FROM CDBase WHERE N = 6"),
-                 QStringList{"6|3|2|0"});
-        Query check({"select Name, Opisan, Dolg from 'base\\CDBase.db' where N = 6"}, db);
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Kategory, Tip, Dolg FROM CDBase WHERE N = 9"),
+                 QStringList{"9|3|2|0"});
+        Query check({"select Name, Opisan, Dolg from 'base\\CDBase.db' where N = 9"}, db);
         check.open();
         QCOMPARE(check.field("Name").asString(), name);
         QCOMPARE(check.field("Opisan").asString(), memo);
         QCOMPARE(check.field("Dolg").asString(), std::string("False"));
 
-        runCommand(q4, statements::editDisk("6"), [](Query& q) {
+        runCommand(q4, statements::editDisk("9"), [](Query& q) {
             q.setText("Name", " пробелы ");
             q.setMemo("Opisan", "");
             q.setFloat("Kategory", 1);
             q.setFloat("Tip", 1);
         });
-        QCOMPARE(sqlRows(f.root(), "SELECT N, Name, Opisan, Kategory, Tip FROM CDBase WHERE N = 6"),
-                 QStringList{"6| пробелы ||1|1"});
+        QCOMPARE(sqlRows(f.root(), "SELECT N, Name, Opisan, Kategory, Tip FROM CDBase WHERE N = 9"),
+                 QStringList{"9| пробелы ||1|1"});
 
         // Deleting a lent disk leaves its loan; the lent-disks list drops it.
         runCommand(q4, statements::deleteDisk("1"));
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase WHERE N = 1"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"),
                  QStringList{"1|1"});
-        QVERIFY(listRows(db, lentDisks()).isEmpty());
+        QCOMPARE(listRows(db, lentDisks()), QStringList{kLentRockNRoll});
     }
 
     void lendAndTakeBack() {
@@ -240,9 +249,10 @@ private slots:
             q.setFloat("Dolgnik", 2);
             q.setDate("DatN", day);
         });
-        QCOMPARE(sorted(listRows(db, lentDisks())),
-                 (QStringList{"1|01.03.2024|Матрица|Иванов Сергей|DVD-R|Фильмы|True",
-                              "3|31.12.2024|Новогодние ПЕСНИ|ёлкина мария|CD-R|Ёлка|True"}));
+        QCOMPARE(
+            sorted(listRows(db, lentDisks())),
+            (QStringList{kLentMatrix, "3|31.12.2024|Новогодние ПЕСНИ|ёлкина мария|CD-R|Ёлка|True",
+                         kLentRockNRoll}));
 
         // Take it back the same day.
         runCommand(q4, statements::setLentFlag("3", false));
@@ -254,7 +264,7 @@ private slots:
         QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT Dolgnik, DatN, DatK, Dolg FROM Dolg WHERE NomCD = 3"),
                  QStringList{"2|2024-12-31|2024-12-31|0"});
-        QCOMPARE(listRows(db, lentDisks()).size(), 1);
+        QCOMPARE(sorted(listRows(db, lentDisks())), (QStringList{kLentMatrix, kLentRockNRoll}));
     }
 
     void referenceBookCommands_data() {
@@ -264,10 +274,10 @@ private slots:
         QTest::addColumn<QString>("usedCount");
         QTest::addColumn<int>("newKey");
 
-        QTest::newRow("categories") << Book::Categories << "SprKategoy" << 1 << "1" << 6;
-        QTest::newRow("media types") << Book::MediaTypes << "SprType" << 1 << "3" << 3;
+        QTest::newRow("categories") << Book::Categories << "SprKategoy" << 1 << "1" << 7;
+        QTest::newRow("media types") << Book::MediaTypes << "SprType" << 1 << "5" << 4;
         QTest::newRow("debtors, returned loan only")
-            << Book::Debtors << "SprDolgnik" << 3 << "1" << 4;
+            << Book::Debtors << "SprDolgnik" << 3 << "1" << 5;
     }
 
     void referenceBookCommands() {
@@ -327,7 +337,7 @@ private slots:
         fs::rename(f.base() / "CDBase.DB", f.base() / "cdBASE.db");
         fs::rename(f.base() / "SprType.db", f.base() / "SPRTYPE.DB");
         const auto db = f.open();
-        QCOMPARE(listRows(db, toLines({"select count(*) as C from " + path})), QStringList{"5"});
+        QCOMPARE(listRows(db, toLines({"select count(*) as C from " + path})), QStringList{"8"});
         QCOMPARE(listRows(db, toLines({"SELECT c.Name FROM " + path + " c WHERE c.N = 4"})),
                  QStringList{"Half-Life 2"});
         QCOMPARE(sorted(listRows(db, diskfilter::build(Availability::All, {}, {}).lines)),
@@ -344,15 +354,15 @@ private slots:
         ScopedWorkingDirectory cwd(first.root());
         Query list(toLines(mediaTypes));
         list.open();
-        QCOMPARE(queryRows(list).size(), 2);
+        QCOMPARE(queryRows(list).size(), 3);
 
         // Moving the working directory later (the editor's file dialog) moves no table.
         fs::current_path(other);
         list.reopen();
-        QCOMPARE(queryRows(list).size(), 2);
+        QCOMPARE(queryRows(list).size(), 3);
         Query fresh(toLines(mediaTypes));
         fresh.open();
-        QCOMPARE(queryRows(fresh).size(), 2);
+        QCOMPARE(queryRows(fresh).size(), 3);
         QCOMPARE(Database::defaultDatabase()->baseDir(), first.base());
 
         // Forgotten, it is found again under the working directory of that moment.
@@ -436,7 +446,7 @@ private slots:
         Query count({R"(Select COUNT(*) as Kat from "base\CDBase.db")", "Where Kategory = 2"}, db);
         count.open();
         QCOMPARE(columnsOf(count), QStringList{"Kat"});
-        QCOMPARE(count.field("kat").asString(), std::string("1"));
+        QCOMPARE(count.field("kat").asString(), std::string("2"));
     }
 
     // --- Values ------------------------------------------------------------------------
@@ -447,12 +457,14 @@ private slots:
         const auto db = f.open();
         Query disks({"select N, Dolg from 'base\\CDBase.db'", "order by N"}, db);
         disks.open();
-        QCOMPARE(queryRows(disks), (QStringList{"1|True", "2|False", "3|False", "4|", "5|False"}));
+        QCOMPARE(queryRows(disks), (QStringList{"1|True", "2|False", "3|False", "4|", "5|False",
+                                                "6|True", "7|False", "8|False"}));
         Query loans({R"(select NomCD, DatN, DatK, Dolg from "base\Dolg.DB")", "order by NomCD"},
                     db);
         loans.open();
         QCOMPARE(queryRows(loans),
-                 (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False"}));
+                 (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False",
+                              "6|05.03.2024||True"}));
         QVERIFY(loans.field("DatK").isNull());
         QCOMPARE(loans.field("NomCD").asFloat(), 1.0);
     }
@@ -504,13 +516,13 @@ private slots:
         QCOMPARE(unset->kind(), Error::Kind::Statement);
         QVERIFY2(messageOf(unset).contains("Не задано значение параметра :Tip"),
                  qPrintable(messageOf(unset)));
-        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"8"});
 
         q.setFloat("Tip", 1);
         q.execSql();
         QCOMPARE(sqlRows(f.root(),
                          "SELECT Name IS NULL, Name = '', length(Opisan), typeof(Kategory) "
-                         "FROM CDBase WHERE N = 6"),
+                         "FROM CDBase WHERE N = 9"),
                  QStringList{"0|1|100000|integer"});
     }
 
@@ -609,7 +621,7 @@ private slots:
         Query q({"select count(*) as C from 'base\\SprType.db' where " + condition.toStdString()},
                 f.open());
         q.open();
-        QCOMPARE(q.field("C").asString(), std::string(matches ? "2" : "0"));
+        QCOMPARE(q.field("C").asString(), std::string(matches ? "3" : "0"));
     }
 
     // Reference names sort the Russian way: case ignored, ё beside е, Cyrillic before Latin.
@@ -625,7 +637,7 @@ private slots:
         QCOMPARE(listRows(db, {"select Name as Категория from 'base\\SprKategoy.db'",
                                "order by Категория"}),
                  (QStringList{"Документы", "Ёж", "Ежевика", "Ёлка", "ель", "ёрш", "ЖУК", "музыка",
-                              "Фильмы", "Яблоко", "apple", "Games", "Zebra"}));
+                              "Сборники", "Фильмы", "Яблоко", "apple", "Games", "Zebra"}));
     }
 
     // --- Keys and defaults -------------------------------------------------------------
@@ -634,8 +646,8 @@ private slots:
         FixtureCatalogue f;
         const auto db = f.open();
         Query q4({}, db);
-        runCommand(q4, statements::deleteDisk("5"));
-        runCommand(q4, statements::deleteEntry(Book::MediaTypes, "2"));
+        runCommand(q4, statements::deleteDisk("8"));
+        runCommand(q4, statements::deleteEntry(Book::MediaTypes, "3"));
         runCommand(q4, statements::addDisk(), [](Query& q) {
             q.setText("Name", "Новый");
             q.setMemo("Opisan", "");
@@ -644,14 +656,14 @@ private slots:
         });
         runCommand(q4, statements::addEntry(Book::MediaTypes),
                    [](Query& q) { q.setText("Tip", "BD-R"); });
-        // Disk 5 and media type 2 were the highest keys: neither comes back.
+        // Disk 8 and media type 3 were the highest keys: neither comes back.
         QCOMPARE(sqlRows(f.root(), "SELECT N, Dolg FROM CDBase WHERE Name = 'Новый'"),
-                 QStringList{"6|0"});
-        QCOMPARE(sqlRows(f.root(), "SELECT N FROM SprType WHERE Tip = 'BD-R'"), QStringList{"3"});
+                 QStringList{"9|0"});
+        QCOMPARE(sqlRows(f.root(), "SELECT N FROM SprType WHERE Tip = 'BD-R'"), QStringList{"4"});
         // A new disk is available at once.
         Query available = filteredDisks(db, Availability::Available, {});
         available.open();
-        QVERIFY(queryRows(available).contains("Новый|6||False|Фильмы|CD-R"));
+        QVERIFY(queryRows(available).contains("Новый|9||False|Фильмы|CD-R"));
     }
 
     // --- Transactions ------------------------------------------------------------------
@@ -678,7 +690,7 @@ private slots:
             }));
         }
         QCOMPARE(sqlRows(f.root(), "SELECT Dolg FROM CDBase WHERE N = 3"), QStringList{"0"});
-        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg"), QStringList{"2"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM Dolg"), QStringList{"3"});
         QVERIFY2(FolderSnapshot(f.base()) == before,
                  qPrintable(FolderSnapshot(f.base()).describe().join(", ")));
 
@@ -723,7 +735,7 @@ private slots:
             if (commit) tx.commit();
         }
         list.fetchAll();
-        QCOMPARE(list.fetchedRows(), 505);
+        QCOMPARE(list.fetchedRows(), 508);
     }
 
     // --- Failures: a clear Russian message, the files untouched -------------------------
@@ -883,7 +895,7 @@ private slots:
                      "Недостаточно места на диске: изменение таблицы CDBase.db не записано."),
                  qPrintable(messageOf(e)));
         QVERIFY(FolderSnapshot(f.base()) == before);
-        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"5"});
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase"), QStringList{"8"});
     }
 };
 

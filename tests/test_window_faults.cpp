@@ -34,6 +34,7 @@
 #include "store/database.h"
 #include "tests/catalogue_writes.h"
 #include "tests/file_faults.h"
+#include "tests/fixture.h"
 #include "tests/gui_fixture.h"
 #include "tools/catalogue_tools.h"
 #include "ui_Unit1.h"
@@ -51,24 +52,21 @@ const QString kReadOnly = QStringLiteral("доступна только для �
 const QString kLocked = QStringLiteral("занята другой программой. Повторите попытку");
 const QString kDiskFull = QStringLiteral("Недостаточно места на диске: изменение таблицы");
 
-fs::path basePath(const GuiFixture& fixture) {
+fs::path basePath(const fixture::FixtureCatalogue& fixture) {
     return fs::path(fixture.path().toStdString()) / "base";
 }
 
-// Entries that no disk and no loan uses, beside the fixture's own, so that every
-// rename and every delete can run: for each book one to rename and one to delete.
-//   categories 4 Пустая, 5 Лишняя; media types 3 Blu-ray, 4 Дискета;
-//   debtors 3 Сидоров, 4 Смирнов.
-void addUnusedEntries(const GuiFixture& fixture) {
+// One more entry per book that no disk and no loan uses, beside the fixture's own unused
+// one, so that every rename and every delete can run on an entry of its own: the
+// fixture's is renamed, this one deleted.
+//   categories 7 Лишняя; media types 4 Дискета; debtors 5 Смирнов.
+void addUnusedEntries(const fixture::FixtureCatalogue& fixture) {
     fixture::sqlRows(fixture.root(),
-                     "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (4, 'Пустая'), "
-                     "(5, 'Лишняя')");
-    fixture::sqlRows(
-        fixture.root(),
-        "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (3, 'Blu-ray'), (4, 'Дискета')");
+                     "INSERT INTO sprkategoy_db.SprKategoy(Num, Name) VALUES (7, 'Лишняя')");
     fixture::sqlRows(fixture.root(),
-                     "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (3, 'Сидоров'), "
-                     "(4, 'Смирнов')");
+                     "INSERT INTO sprtype_db.SprType(N, Tip) VALUES (4, 'Дискета')");
+    fixture::sqlRows(fixture.root(),
+                     "INSERT INTO sprdolgnik_db.SprDolgnik(N, Dolgnik) VALUES (5, 'Смирнов')");
 }
 
 // The program's four windows as the start creates them. Shown, the lend dialog
@@ -116,18 +114,18 @@ struct BookControls {
     ListQuery* TForm1::*list;
     QueryModel* TForm1::*grid;
     const char* keyColumn;
-    int renamedKey;  // unused entries (addUnusedEntries)
+    int renamedKey;  // unused entries (the fixture's and addUnusedEntries)
     int removedKey;
 };
 
 const BookControls kBooks[] = {
     {"category", &Ui::TForm1::Edit1, &Ui::TForm1::ButtonAddKategory,
      &Ui::TForm1::ButtonRenameKategory, &Ui::TForm1::ButtonDeleteKategory, &TForm1::Query1,
-     &TForm1::DataSource1, "Num", 4, 5},
+     &TForm1::DataSource1, "Num", 6, 7},
     {"media type", &Ui::TForm1::Edit2, &Ui::TForm1::ButtonAddType, &Ui::TForm1::ButtonRenameType,
      &Ui::TForm1::ButtonDeleteType, &TForm1::Query2, &TForm1::DataSource2, "N", 3, 4},
     {"debtor", &Ui::TForm1::Edit3, &Ui::TForm1::ButtonAddDolgnik, &Ui::TForm1::ButtonRenameDolgnik,
-     &Ui::TForm1::ButtonDeleteDolgnik, &TForm1::Query3, &TForm1::DataSource3, "N", 3, 4},
+     &Ui::TForm1::ButtonDeleteDolgnik, &TForm1::Query3, &TForm1::DataSource3, "N", 2, 5},
 };
 
 void standOnEntry(const BookControls& book, int key) {
@@ -153,18 +151,18 @@ const std::vector<WindowCommand>& windowCommands() {
              }},
             {"edit disk",
              [] {
-                 onDisk(1);
+                 onDisk(2);
                  typeInEditor(QStringLiteral("Abbey Road (ремастер)"), QStringLiteral("Другое"));
                  ui1().BitBtn4->click();
              }},
             {"lend disk",
              [] {
-                 onDisk(1);
+                 onDisk(2);
                  ui1().BitBtn2->click();
              }},
             {"take back disk",
              [] {
-                 onDisk(2);
+                 onDisk(1);
                  ui1().BitBtn1->click();
              }},
             {"delete disk",
@@ -289,23 +287,25 @@ QByteArray readFile(const QString& path) {
 
 struct StartFault {
     const char* name;
-    std::function<void(const GuiFixture&)> damage;
+    std::function<void(const fixture::FixtureCatalogue&)> damage;
     QStringList mustSay;  // the file and what is wrong with it
 };
 
 const std::vector<StartFault>& startFaults() {
     static const std::vector<StartFault> faults = {
         {"no base folder",
-         [](const GuiFixture& f) { fs::remove_all(basePath(f)); },
+         [](const fixture::FixtureCatalogue& f) { fs::remove_all(basePath(f)); },
          {QStringLiteral("Не найдена папка каталога"), QStringLiteral("/base")}},
         {"no Dolg.DB",
-         [](const GuiFixture& f) { fs::remove(basePath(f) / "Dolg.DB"); },
+         [](const fixture::FixtureCatalogue& f) { fs::remove(basePath(f) / "Dolg.DB"); },
          {QStringLiteral("Не найден файл таблицы Dolg.DB")}},
         {"text in place of SprType.db",
-         [](const GuiFixture& f) { writeFile(basePath(f) / "SprType.db", "CD-R\nDVD-R\n"); },
+         [](const fixture::FixtureCatalogue& f) {
+             writeFile(basePath(f) / "SprType.db", "CD-R\nDVD-R\n");
+         },
          {QStringLiteral("SprType.db не является таблицей каталога Korvalen")}},
         {"Dolg.DB without the field DatK",
-         [](const GuiFixture& f) {
+         [](const fixture::FixtureCatalogue& f) {
              fixture::sqlRows(f.root(), "ALTER TABLE dolg_db.Dolg DROP COLUMN DatK");
          },
          {QStringLiteral("Dolg.DB нет поля DatK")}},
@@ -469,7 +469,7 @@ void WindowFaults::readOnlyCatalogue() {
 
     // The lists stand where the commands left them: on the disk of the last disk command.
     QCOMPARE(Form1->Query5->text(QStringLiteral("N")),
-             windowCommand(commands.back()).name == "take back disk" ? "2" : "4");
+             windowCommand(commands.back()).name == "take back disk" ? "1" : "4");
 
     // The window goes on: the disk list is rebuilt from the read-only files.
     const qsizetype errors = env.messages.errors().size();
@@ -478,7 +478,7 @@ void WindowFaults::readOnlyCatalogue() {
     lent.sort();
     QCOMPARE(lent, (QStringList{"Rock'n'Roll", "Матрица"}));
     ui1().RadioButton1->setChecked(true);
-    QCOMPARE(shown(Form1->DataSource5, 0).size(), 6);
+    QCOMPARE(shown(Form1->DataSource5, 0).size(), 7);
     QCOMPARE(env.messages.errors().size(), errors);
 
     // Made writable again, the same window writes.
@@ -679,7 +679,7 @@ void WindowFaults::garbageSettingsFileMeansDefaults() {
     QVERIFY(ui1().RadioButton1->isChecked());
     QVERIFY(!ui1().CheckBox1->isChecked() && !ui1().CheckBox2->isChecked() &&
             !ui1().CheckBox4->isChecked());
-    QCOMPARE(shown(Form1->DataSource5, 0).size(), 6);
+    QCOMPARE(shown(Form1->DataSource5, 0).size(), 7);
     ui1().RadioButton2->setChecked(true);
     QVERIFY(Form1->close());
     QCOMPARE(env.messages.errors(), QStringList());
