@@ -139,7 +139,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     };
     f().Button5Click();
     QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
-    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk("2")));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk(2)));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
 
     // A new choice in the editor is saved; the lent-disks list is not reopened.
@@ -182,8 +182,7 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     f().Button4Click();
     QCOMPARE(fx->rows(kDisks), disks.mid(1));
     QCOMPARE(fx->rows(kLoans), loans);
-    QCOMPARE(CommandsFixture::lines(f().Query4),
-             CommandsFixture::lines(statements::deleteDisk("1")));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::deleteDisk(1)));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QCOMPARE(f().Query6->text("Name"), QString("Матрица"));

@@ -6,18 +6,21 @@
 
 #include "catalogue.h"
 #include "catalogue_import.h"
+#include "catalogue_repair.h"
 #include "catalogue_tools.h"
 #include "error.h"
 
 namespace {
 
 int usage() {
-    std::cerr << "Использование:\n"
-                 "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
-                 "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
-                 "  korvalen-base check ПАПКА               проверка каталога\n"
-                 "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
-                 "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n";
+    std::cerr
+        << "Использование:\n"
+           "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
+           "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
+           "  korvalen-base check ПАПКА               проверка каталога\n"
+           "  korvalen-base repair ПАПКА              перестройка таблиц, объявленных не так\n"
+           "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
+           "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n";
     return 2;
 }
 
@@ -30,6 +33,14 @@ int check(const std::string& dir) {
     for (const auto& p : problems) std::cout << p << "\n";
     std::cout << "Найдено ошибок: " << problems.size() << "\n";
     return 1;
+}
+
+// Rebuilds what check names for repair, then checks again.
+int repair(const std::string& dir) {
+    const auto done = tools::repairCatalogue(dir);
+    if (done.empty()) std::cout << "Перестраивать нечего.\n";
+    for (const auto& line : done) std::cout << line << "\n";
+    return check(dir);
 }
 
 // korvalen-base import OLD NEW [--codepage N]
@@ -83,6 +94,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (command == "check" && argc == 3) return check(dir);
+        if (command == "repair" && argc == 3) return repair(dir);
     } catch (const store::Error& e) {
         std::cerr << "korvalen-base: " << e.what() << "\n";
         return 1;
