@@ -349,8 +349,7 @@ std::string Database::explainFileFault(int code, const std::vector<std::string>&
                        " и файл таблицы должны быть доступны для записи. Разрешите запись и "
                        "запустите программу снова: таблица вернётся к последнему сохранённому "
                        "состоянию.";
-            if (primary == SQLITE_CANTOPEN && present(withSuffix(file, "-wal")) &&
-                !present(withSuffix(file, "-shm")))
+            if (present(withSuffix(file, "-wal")) && !present(withSuffix(file, "-shm")))
                 return "Таблица " + name + " ведёт журнал WAL (рядом лежит " + name + "-wal без " +
                        name + "-shm), а папка каталога " + baseDir_.string() +
                        " недоступна для записи, и SQLite не может прочитать такую таблицу. "

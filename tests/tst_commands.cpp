@@ -9,6 +9,7 @@
 #include "guarded.h"
 #include "listquery.h"
 #include "lookupcombobox.h"
+#include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
 
@@ -49,6 +50,9 @@ private slots:
     void lendAndTakeBackOnOneDayLeaveOneClosedRow();
     void lendIsOneUnit();
     void takeBackIsOneUnit();
+
+    void rowDeletedElsewhereIsReportedAndNothingWritten_data();
+    void rowDeletedElsewhereIsReportedAndNothingWritten();
 };
 
 void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
@@ -383,3 +387,75 @@ void CommandsTest::takeBackIsOneUnit() {
 
 QTEST_MAIN(CommandsTest)
 #include "tst_commands.moc"
+
+// Another program (or a second window) deletes the row a command stands on: the write
+// by its key changes nothing, the user is told so, the lists are read anew without the
+// row, and a two-statement command writes neither statement.
+using Command = std::function<void()>;
+Q_DECLARE_METATYPE(Command)
+
+void CommandsTest::rowDeletedElsewhereIsReportedAndNothingWritten_data() {
+    QTest::addColumn<QString>("list");   // the list the command acts on
+    QTest::addColumn<QString>("field");  // and the row it stands on, by this field
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("deleted");  // SQLite's own SQL, run behind the window's back
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<QString>("message");
+    const QString disk = "Диск не найден: его удалили в другой программе или окне.";
+    const QString deleteTetris = "DELETE FROM main.CDBase WHERE N = 3";
+    QTest::newRow("edit disk") << "Query5"
+                               << "Name"
+                               << "Тетрис" << deleteTetris << Command([] {
+                                      Form3->showModal = [](TForm3& e) { e.Button4Click(); };
+                                      Form1->Button5Click();
+                                  })
+                               << disk;
+    QTest::newRow("delete disk") << "Query5"
+                                 << "Name"
+                                 << "Тетрис" << deleteTetris
+                                 << Command([] { Form1->Button4Click(); }) << disk;
+    QTest::newRow("lend disk") << "Query5"
+                               << "Name"
+                               << "Тетрис" << deleteTetris << Command([] { Form2->Button1Click(); })
+                               << disk;
+    QTest::newRow("take back disk")
+        << "Query5"
+        << "Name"
+        << "Матрица"
+        << "DELETE FROM main.CDBase WHERE N = 1" << Command([] { Form1->Button1Click(); }) << disk;
+    QTest::newRow("rename category")
+        << "Query1"
+        << "Категория"
+        << "Документы"
+        << "DELETE FROM SprKategoy WHERE Num = 4" << Command([] {
+               Form1->ui->Edit1->setText("Книги");
+               Form1->ButtonRenameKategoryClick();
+           })
+        << "Категория не найдена: её удалили в другой программе или окне.";
+    QTest::newRow("delete debtor") << "Query3"
+                                   << "Должник"
+                                   << "Сидоров Сидор"
+                                   << "DELETE FROM SprDolgnik WHERE N = 3"
+                                   << Command([] { Form1->ButtonDeleteDolgnikClick(); })
+                                   << "Должник не найден: его удалили в другой программе или окне.";
+}
+
+void CommandsTest::rowDeletedElsewhereIsReportedAndNothingWritten() {
+    QFETCH(QString, list);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, deleted);
+    QFETCH(Command, command);
+    QFETCH(QString, message);
+    ListQuery& rows = *f().findChild<ListQuery*>(list);
+    QVERIFY(fx->select(rows, field, value));
+    fx->raw(deleted.toUtf8().constData());
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    guarded(command);
+    QCOMPARE(boxes().errors().size(), 1);
+    QVERIFY2(boxes().errors().first().startsWith(message), qPrintable(boxes().errors().first()));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+    QCOMPARE(rows.findRow(field, value), -1);
+}
