@@ -23,7 +23,6 @@ bool currentDiskIsLent(const ListQuery& disks) {
 
 // Take back the current disk: its flag cleared and its open loans closed today.
 void TForm1::Button1Click() {
-    if (command::refuseEmpty(*Query5, command::emptyDiskList())) return;
     if (!currentDiskIsLent(*Query5)) {
         messages().information(QStringLiteral("Этот диск вы не отдавали!"));
         return;

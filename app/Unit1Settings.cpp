@@ -39,13 +39,11 @@ void setSettingsFilePath(const QString& path) {
 }
 
 // Restores through the controls themselves, so every switch that changes runs its
-// click handler and rebuilds the disk list: availability first, then the boxes.
+// click handler and rebuilds the disk list: availability first, then the boxes. A file
+// that cannot be read counts as none: every switch keeps its default, without a word.
 void TForm1::restoreSettings() {
     IniFile ini(settingsFilePath());
-    if (!ini.load())
-        messages().error(QStringLiteral("Не удалось прочитать файл настроек %1: %2.\n"
-                                        "Программа начнёт работу с настройками по умолчанию.")
-                             .arg(QDir::toNativeSeparators(ini.path()), ini.errorString()));
+    ini.load();
     const int page = ini.integer(kSection, QStringLiteral("page"), 1);
     const int nal = ini.integer(kSection, QStringLiteral("nal"), 1);
     const bool kat = ini.integer(kSection, QStringLiteral("kat"), 0) != 0;

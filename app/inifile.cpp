@@ -1,7 +1,8 @@
 #include "inifile.h"
 
-#include <QFile>
 #include <QSaveFile>
+
+#include "regularfile.h"
 
 namespace {
 
@@ -41,17 +42,13 @@ bool sameName(const QString& a, const QString& b) {
 bool IniFile::load() {
     lines_.clear();
     error_.clear();
-    QFile file(path_);
-    if (!file.exists()) return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        error_ = file.errorString();
+    RegularFileRead read = readRegularFile(path_, kMaxBytes);
+    if (read.missing) return true;
+    if (!read.bytes) {
+        error_ = read.error;
         return false;
     }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error_ = file.errorString();
-        return false;
-    }
+    const QByteArray content = std::move(*read.bytes);
     qsizetype start = 0;
     while (start < content.size()) {
         const qsizetype nl = content.indexOf('\n', start);
@@ -70,6 +67,9 @@ bool IniFile::load() {
 bool IniFile::save() {
     error_.clear();
     QSaveFile file(path_);
+    // A file that may be written in a folder that may not (no room for the temporary
+    // file beside it) is written in place.
+    file.setDirectWriteFallback(true);
     if (file.open(QIODevice::WriteOnly)) {
         for (const Line& line : lines_) file.write(line.text + line.ending);
         if (file.commit()) return true;

@@ -11,15 +11,19 @@
 // key names ignore ASCII letter case; the first section of a name counts.
 class IniFile {
 public:
+    static constexpr qint64 kMaxBytes = 1024 * 1024;
+
     explicit IniFile(QString path) : path_(std::move(path)) {}
 
     const QString& path() const { return path_; }
 
     // Reads the file; a missing file reads as an empty one. False, with errorString(),
-    // when the file is there but cannot be read.
+    // when the file is there but cannot be read, or is no regular file of at most
+    // kMaxBytes (a pipe, a device, a folder).
     bool load();
     // Writes the whole file anew through a temporary file, so a failed write leaves
-    // the old file intact. False, with errorString(), on failure.
+    // the old file intact; in place when only the file, not its folder, may be written.
+    // False, with errorString(), on failure.
     bool save();
     QString errorString() const { return error_; }
 

@@ -1,12 +1,55 @@
 #include "lookupcombobox.h"
 
+#include <QAccessibleWidget>
 #include <QSignalBlocker>
 
 #include "guarded.h"
 #include "listquery.h"
 #include "querymodel.h"
 
+namespace {
+
+// Qt's own combo box interface on Linux names a box by its current entry, so a screen
+// reader says "Аудиокниги, combo box" and never which box it is. This one names it as
+// any other control (its accessible name, or the label whose buddy it is) and gives the
+// entry as its value.
+class AccessibleLookupBox final : public QAccessibleWidget {
+public:
+    explicit AccessibleLookupBox(LookupComboBox* box)
+        : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{showMenuAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction())
+            box()->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    LookupComboBox* box() const { return static_cast<LookupComboBox*>(widget()); }
+};
+
+QAccessibleInterface* accessibleLookupBox(const QString& className, QObject* object) {
+    if (className == QLatin1String(LookupComboBox::staticMetaObject.className()))
+        return new AccessibleLookupBox(static_cast<LookupComboBox*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 LookupComboBox::LookupComboBox(QWidget* parent) : QComboBox(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleLookupBox);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     connect(this, &QComboBox::activated, this, &LookupComboBox::choose);
 }
 

@@ -1,7 +1,13 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 
 #include "Unit1.h"
@@ -11,6 +17,50 @@
 #include "error.h"
 #include "layoutqueries.h"
 #include "messages.h"
+
+namespace {
+
+// The catalogue tool that came with this executable: beside it when installed, in the
+// build's tools folder when run from the build.
+QString catalogueToolCommand() {
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString& candidate : {here.filePath(QStringLiteral("korvalen-base")),
+                                     here.filePath(QStringLiteral("../tools/korvalen-base"))}) {
+        const QFileInfo tool(candidate);
+        if (tool.isFile() && tool.isExecutable()) return QDir::cleanPath(tool.absoluteFilePath());
+    }
+    return QStringLiteral("korvalen-base");
+}
+
+QString shellWord(const QString& word) {
+    static const QString plain = QStringLiteral("/._-+=:,@%");
+    const bool quoted = std::any_of(word.begin(), word.end(), [](QChar c) {
+        return !(c.isLetterOrNumber() || plain.contains(c));
+    });
+    if (!quoted) return word;
+    QString escaped = word;
+    escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+// Without a base folder there is nothing to open; the message says where it was looked
+// for, why there, and the command that makes one.
+QString startMessage(const store::Error& e) {
+    const QDir here = QDir::current();
+    if (e.kind() != store::Error::Kind::Missing || QFileInfo(here.filePath("base")).isDir())
+        return QString::fromStdString(e.what());
+    const QString folder = QDir::toNativeSeparators(here.absolutePath());
+    return QStringLiteral(
+               "Не найдена папка каталога %1.\n"
+               "Korvalen открывает каталог в папке base той папки, из которой он запущен "
+               "(сейчас это %2).\n"
+               "Создайте каталог командой:\n%3 create %4\n"
+               "или запустите Korvalen из папки, в которой есть каталог.")
+        .arg(QDir::toNativeSeparators(here.filePath(QStringLiteral("base"))), folder,
+             shellWord(catalogueToolCommand()), shellWord(folder));
+}
+
+}  // namespace
 
 ProgramWindows::ProgramWindows() = default;
 
@@ -30,17 +80,31 @@ std::unique_ptr<ProgramWindows> createWindows() {
         windows->form3 = std::make_unique<TForm3>();
         windows->aboutBox = std::make_unique<TAboutBox>();
     } catch (const store::Error& e) {
-        std::fprintf(stderr, "korvalen: %s\n", e.what());
+        const QString message = startMessage(e);
+        std::fprintf(stderr, "korvalen: %s\n", message.toUtf8().constData());
         std::fflush(stderr);
         windows.reset();
-        messages().error(QString::fromStdString(e.what()));
+        messages().error(message);
         return nullptr;
     }
     return windows;
 }
 
+bool loadQtTranslation() {
+    static QTranslator* translation = nullptr;
+    if (translation) return true;
+    auto loaded = std::make_unique<QTranslator>(qApp);
+    if (!loaded->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(loaded.get()))
+        return false;
+    translation = loaded.release();
+    return true;
+}
+
 void setUpApplication() {
     initResources();
+    loadQtTranslation();
     // The layouts are drawn for an 11-pixel MS Sans Serif (or its stand-in).
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);

@@ -22,7 +22,13 @@ struct ProgramWindows {
 // nothing is returned.
 std::unique_ptr<ProgramWindows> createWindows();
 
-// The application's look: resources, the layouts' font and the program's icon.
+// Qt's own texts (file dialog, context menus, standard buttons) in Russian, from the
+// system's Qt translation; the program's own texts are its own. False when the
+// translation is not installed: those texts then stay in English.
+bool loadQtTranslation();
+
+// The application's look: resources, Qt's Russian texts, the layouts' font and the
+// program's icon.
 void setUpApplication();
 
 // The program's start on an existing application object, up to its message loop:

@@ -37,7 +37,7 @@ const std::vector<Case>& cases() {
     constexpr diskfilter::Switches categoryAndMedia{true, true, false};
     static const std::vector<Case> list = {
         {"disk_list", bench::diskListLayout()},
-        // A fragment that is in about one name of fourteen, and one that is in none:
+        // A fragment that is in about one name of fifty, and one that is in none:
         // then the whole table is scanned, as while a fragment is typed wrong.
         {"filter4_хит", bench::filterAll(name, "хит")},
         {"filter4_ёлк", bench::filterAll(name, "ёлк")},

@@ -1,7 +1,6 @@
 #include "Unit3.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QStringDecoder>
@@ -14,6 +13,7 @@
 #include "layoutqueries.h"
 #include "listquery.h"
 #include "messages.h"
+#include "regularfile.h"
 #include "ui_Unit3.h"
 
 TForm3* Form3 = nullptr;
@@ -39,6 +39,9 @@ public:
 private:
     static constexpr qsizetype kMaxNameCharacters = 255;
 };
+
+// A description is a few pages of text; a bigger file is surely not one.
+constexpr qint64 kMaxDescriptionFileBytes = 16 * 1024 * 1024;
 
 QString windows1251(const QByteArray& bytes) {
     QStringDecoder decoder("windows-1251");
@@ -107,15 +110,14 @@ void TForm3::startOnDisk(int64_t diskKey) {
 void TForm3::Button1Click() {
     const QString path = OpenDialog1(*this);
     if (path.isEmpty()) return;
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        messages().error(QStringLiteral("Не удалось прочитать файл \"%1\".\nОписание не изменено.")
-                             .arg(QDir::toNativeSeparators(path)));
+    RegularFileRead read = readRegularFile(path, kMaxDescriptionFileBytes);
+    if (!read.bytes) {
+        messages().error(
+            QStringLiteral("Не удалось прочитать файл \"%1\": %2.\nОписание не изменено.")
+                .arg(QDir::toNativeSeparators(path), read.error));
         return;
     }
-    ui->Memo1->setPlainText(descriptionFromFile(std::move(bytes)));
+    ui->Memo1->setPlainText(descriptionFromFile(std::move(*read.bytes)));
 }
 
 void TForm3::Button3Click() {

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -57,6 +60,30 @@ SmallFileSystem::SmallFileSystem(const fs::path& where, const char* size) : wher
 
 SmallFileSystem::~SmallFileSystem() {
     if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+}
+
+namespace {
+
+__user_cap_header_struct thisThread() {
+    return {_LINUX_CAPABILITY_VERSION_3, 0};
+}
+
+}  // namespace
+
+WithoutRootOverride::WithoutRootOverride() {
+    auto header = thisThread();
+    if (syscall(SYS_capget, &header, saved_) != 0) return;
+    __user_cap_data_struct less[_LINUX_CAPABILITY_U32S_3];
+    std::copy(std::begin(saved_), std::end(saved_), std::begin(less));
+    less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    header = thisThread();
+    dropped_ = syscall(SYS_capset, &header, less) == 0;
+}
+
+WithoutRootOverride::~WithoutRootOverride() {
+    if (!dropped_) return;
+    auto header = thisThread();
+    syscall(SYS_capset, &header, saved_);
 }
 
 bool fillUp(const fs::path& file, off_t spare) {

@@ -4,6 +4,7 @@
 // file locked by another connection, a read-only mount, a small file system filled to
 // the brim. The mounts live in a mount namespace of the test's own.
 
+#include <linux/capability.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -61,6 +62,21 @@ public:
 private:
     std::filesystem::path where_;
     bool mounted_ = false;
+};
+
+// File permissions binding the calling thread as they bind a user: root's overrides of
+// read, write and search permissions are dropped for the object's lifetime. Without
+// root, permissions bind anyway and nothing changes.
+class WithoutRootOverride {
+public:
+    WithoutRootOverride();
+    ~WithoutRootOverride();
+    WithoutRootOverride(const WithoutRootOverride&) = delete;
+    WithoutRootOverride& operator=(const WithoutRootOverride&) = delete;
+
+private:
+    __user_cap_data_struct saved_[_LINUX_CAPABILITY_U32S_3] = {};
+    bool dropped_ = false;
 };
 
 // Writes file until its file system has no room left, then gives back `spare` bytes.

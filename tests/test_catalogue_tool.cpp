@@ -85,10 +85,21 @@ private slots:
         QCOMPARE(demo.exitCode, 0);
         const fs::path root = dir.path().toStdString();
         QCOMPARE(sqlRows(root, "SELECT count(*) FROM CDBase"), QStringList{"400"});
-        // Some disks are out, some came back, and each flag agrees with its loans.
-        QVERIFY(sqlRows(root, "SELECT count(*) FROM Dolg WHERE Dolg").first().toInt() > 0);
-        QVERIFY(sqlRows(root, "SELECT count(*) FROM Dolg WHERE NOT Dolg").first().toInt() > 0);
+        // A history to show: dozens of loans, some back, some out for months; each flag
+        // agrees with its loans.
+        QVERIFY(sqlRows(root, "SELECT count(*) FROM Dolg WHERE NOT Dolg").first().toInt() >= 30);
+        QVERIFY(sqlRows(root,
+                        "SELECT count(*) FROM Dolg WHERE Dolg AND "
+                        "julianday('now') - julianday(DatN) > 60")
+                    .first()
+                    .toInt() > 0);
         QVERIFY(problemsOf(root).isEmpty());
+        // Every disk its own name, and no description says a line twice.
+        QCOMPARE(sqlRows(root, "SELECT count(DISTINCT Name) FROM CDBase"), QStringList{"400"});
+        for (const QString& description : sqlRows(root, "SELECT Opisan FROM CDBase")) {
+            const QStringList lines = description.split("\r\n");
+            QCOMPARE(QSet<QString>(lines.begin(), lines.end()).size(), lines.size());
+        }
         const ToolRun check = runTool({"check", rootArg(dir)});
         QCOMPARE(check.exitCode, 0);
         QVERIFY2(check.out.contains("в порядке"), qPrintable(check.out));

@@ -1,8 +1,12 @@
 // The settings file: the key-by-key INI editor, and the main window restoring and
 // saving its page and filter switches through it.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -11,6 +15,7 @@
 #include <QTest>
 
 #include "Unit1.h"
+#include "file_faults.h"
 #include "gui_fixture.h"
 #include "inifile.h"
 #include "listquery.h"
@@ -31,6 +36,15 @@ void writeAll(const QString& path, const QByteArray& content) {
 
 const QString kParam = QStringLiteral("param");
 
+// What lies at path, as far as a test tells one thing there from another.
+QString whatIsAt(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isSymLink()) return "a link to " + info.symLinkTarget();
+    if (info.isDir()) return QStringLiteral("a folder");
+    if (info.isFile()) return QStringLiteral("a file of %1 bytes").arg(info.size());
+    return info.exists() ? QStringLiteral("something else") : QStringLiteral("nothing");
+}
+
 }  // namespace
 
 class TestSettings : public QObject {
@@ -45,6 +59,7 @@ private slots:
     void integersAreStrict_data();
     void integersAreStrict();
     void unwritableFileIsReported();
+    void fileInReadOnlyFolderIsWrittenInPlace();
 
     void firstStartUsesTheLayoutAndCloseWritesDefaults();
     void settingsRoundTrip();
@@ -53,6 +68,8 @@ private slots:
     void restoringLentAndNameRebuildsTwice();
     void exitSavesLikeTheCloseButton();
     void failedSaveIsReportedAndTheWindowCloses();
+    void unreadableFileMeansDefaults_data();
+    void unreadableFileMeansDefaults();
 
 private:
     std::unique_ptr<WindowTestEnvironment> env_;
@@ -146,6 +163,24 @@ void TestSettings::unwritableFileIsReported() {
     QVERIFY(!ini.errorString().isEmpty());
     IniFile folder(env_->fixture.path());  // a folder where the file should be
     QVERIFY(!folder.load());
+}
+
+// Keys are written one by one into the file itself, so a writable file in a folder
+// that takes no new file (for the write's temporary copy) is written in place.
+void TestSettings::fileInReadOnlyFolderIsWrittenInPlace() {
+    const QString folder = env_->fixture.filePath(QStringLiteral("read-only"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/Korvalen.ini");
+    writeAll(path, "[keep]\nme=1\n");
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    faults::WithoutRootOverride asAUser;
+    if (QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
+        QSKIP("file permissions do not bind this process");
+    IniFile ini(path);
+    QVERIFY(ini.load());
+    ini.setInteger(kParam, QStringLiteral("page"), 2);
+    QVERIFY2(ini.save(), qPrintable(ini.errorString()));
+    QCOMPARE(readAll(path), QByteArray("[keep]\nme=1\n[param]\npage=2\n"));
 }
 
 void TestSettings::firstStartUsesTheLayoutAndCloseWritesDefaults() {
@@ -251,6 +286,47 @@ void TestSettings::failedSaveIsReportedAndTheWindowCloses() {
     QCOMPARE(env_->messages.errors().size(), 1);
     QVERIFY(env_->messages.errors().front().startsWith(
         QStringLiteral("Не удалось сохранить настройки")));
+}
+
+void TestSettings::unreadableFileMeansDefaults_data() {
+    QTest::addColumn<QString>("kind");
+    for (const char* kind :
+         {"a folder", "a pipe", "a link to /dev/zero", "no right to read", "over the size limit"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+// A settings file that cannot be read counts as none: the window starts with every switch
+// at its default and no message, without waiting on a pipe or reading a device that never
+// ends. Closing cannot save over it either: that is said, and it is left as it was.
+void TestSettings::unreadableFileMeansDefaults() {
+    QFETCH(QString, kind);
+    const QString& path = env_->settingsFile;
+    const QByteArray pageTwo("[param]\npage=2\n");
+    if (kind == "a folder") {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == "a pipe") {
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    } else if (kind == "a link to /dev/zero") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else if (kind == "no right to read") {
+        writeAll(path, pageTwo);
+        QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+    } else {
+        writeAll(path, pageTwo + QByteArray(IniFile::kMaxBytes, ';'));
+    }
+    const QString before = whatIsAt(path);
+    faults::WithoutRootOverride asAUser;
+    {
+        TForm1 form;
+        QCOMPARE(form.ui->PageControl1->currentWidget(), form.ui->TabSheet1);
+        QCOMPARE(env_->messages.errors(), QStringList());
+        form.show();
+        QVERIFY(form.close());
+    }
+    QCOMPARE(env_->messages.errors().size(), 1);
+    QVERIFY(env_->messages.errors().front().startsWith(
+        QStringLiteral("Не удалось сохранить настройки")));
+    QCOMPARE(whatIsAt(path), before);
 }
 
 QTEST_MAIN(TestSettings)

@@ -1,8 +1,17 @@
 // The lend dialog and the disk editor as windows, loading a description from a file,
 // and the two message boxes.
+#include <sys/stat.h>
+
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +26,7 @@
 #include "listquery.h"
 #include "lookupcombobox.h"
 #include "messages.h"
+#include "startup.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
 
@@ -85,6 +95,9 @@ class DialogsTest : public QObject {
     }
 
 private slots:
+    // Qt's Russian texts are loaded as the program loads them, so every box below is
+    // checked with them in place: the program's own captions must stay as they are.
+    void initTestCase() { QVERIFY(loadQtTranslation()); }
     void init() { fx = std::make_unique<CommandsFixture>(); }
     void cleanup() { fx.reset(); }
 
@@ -97,6 +110,9 @@ private slots:
     void unreadableFileLeavesTheDescription();
     void informationBox();
     void confirmationBox();
+    void qtOwnTextsAreRussian();
+    void controlsAreNamedForScreenReaders_data();
+    void controlsAreNamedForScreenReaders();
 };
 
 void DialogsTest::lendDialogIsLaidOut() {
@@ -204,22 +220,36 @@ void DialogsTest::loadedDescriptionIsSavedWithItsLines() {
     QVERIFY(fx->boxes.shown.isEmpty());
 }
 
+// Only a regular file of at most 16 MB is read: a pipe nobody writes to, a device that
+// never ends or a huge file is refused at once with a message, like a missing one.
 void DialogsTest::unreadableFileLeavesTheDescription() {
     Form3->ui->Memo1->setPlainText("было");
-    for (const QString& path : {files.filePath("нет такого.txt"), files.path()}) {
+    const QString pipe = files.filePath("канал");
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+    const QString zero = files.filePath("нули.txt");
+    QVERIFY(QFile::link("/dev/zero", zero));
+    QFile huge(files.filePath("большой.txt"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(16 * 1024 * 1024 + 1));
+    huge.close();
+    const QList<QPair<QString, QString>> refusals = {
+        {files.filePath("нет такого.txt"), "файл не найден"},
+        {files.path(), "это не обычный файл"},
+        {pipe, "это не обычный файл"},
+        {zero, "это не обычный файл"},
+        {huge.fileName(), "файл больше 16 МБ"}};
+    for (const auto& [path, reason] : refusals) {
         Form3->OpenDialog1 = [&](TForm3&) { return path; };
         Form3->Button1Click();
         QCOMPARE(Form3->ui->Memo1->toPlainText(), QString("было"));
-    }
-    QCOMPARE(fx->boxes.shown.size(), 2);
-    for (const QString& shown : fx->boxes.shown) {
-        QVERIFY2(shown.startsWith("error: Не удалось прочитать файл"), qPrintable(shown));
+        QCOMPARE(fx->boxes.shown.takeFirst(),
+                 QString("error: Не удалось прочитать файл \"%1\": %2.\nОписание не изменено.")
+                     .arg(path, reason));
     }
     // A cancelled file dialog changes nothing either.
     Form3->OpenDialog1 = [](TForm3&) { return QString(); };
     Form3->Button1Click();
     QCOMPARE(Form3->ui->Memo1->toPlainText(), QString("было"));
-    QCOMPARE(fx->boxes.shown.size(), 2);
+    QVERIFY(fx->boxes.shown.isEmpty());
 }
 
 void DialogsTest::informationBox() {
@@ -261,6 +291,60 @@ void DialogsTest::confirmationBox() {
     };
     QCOMPARE(answer(Qt::Key_Escape), false);
     QCOMPARE(answer(Qt::Key_Return), true);
+}
+
+// The file dialog that loads a description, and an edit box's context menu.
+void DialogsTest::qtOwnTextsAreRussian() {
+    QFileDialog dialog(Form3);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList buttons;
+    for (const QAbstractButton* b : dialog.findChild<QDialogButtonBox*>()->buttons())
+        buttons << b->text();
+    buttons.sort();
+    QCOMPARE(buttons, QStringList({"&Открыть", "Отмена"}));
+    QStringList labels;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
+    QVERIFY2(labels.contains("Перейти к:") && labels.contains("&Имя файла:"),
+             qPrintable(labels.join('|')));
+
+    const std::unique_ptr<QMenu> menu(Form3->ui->LabeledEdit1->createStandardContextMenu());
+    QStringList items;
+    for (const QAction* a : menu->actions()) items << a->text().section('\t', 0, 0);
+    QVERIFY2(items.contains("&Копировать") && items.contains("В&ставить"),
+             qPrintable(items.join('|')));
+}
+
+void DialogsTest::controlsAreNamedForScreenReaders_data() {
+    QTest::addColumn<int>("window");  // Form1, Form2 or Form3
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::newRow("Form1.DBLookupComboBox1") << 1 << "Категория" << QAccessible::ComboBox;
+    QTest::newRow("Form1.DBLookupComboBox2") << 1 << "Носитель" << QAccessible::ComboBox;
+    QTest::newRow("Form2.DBLookupComboBox1")
+        << 2 << "Выберите из справочника, кому отдаёте диск:" << QAccessible::ComboBox;
+    QTest::newRow("Form3.DBLookupComboBox1") << 3 << "Категория" << QAccessible::ComboBox;
+    QTest::newRow("Form3.DBLookupComboBox2") << 3 << "Носитель" << QAccessible::ComboBox;
+    QTest::newRow("Form3.Memo1") << 3 << "Описание" << QAccessible::EditableText;
+}
+
+// What a screen reader hears: the control's name (not the entry a box shows), its role,
+// and for a lookup box the entry as its value.
+void DialogsTest::controlsAreNamedForScreenReaders() {
+    QFETCH(int, window);
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    const QWidget* windows[] = {&fx->form1(), Form2, Form3};
+    auto* control = windows[window - 1]->findChild<QWidget*>(
+        QString::fromLatin1(QTest::currentDataTag()).section('.', 1));
+    QVERIFY(control);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(accessible->role(), role);
+    if (auto* box = qobject_cast<QComboBox*>(control)) {
+        QVERIFY(!box->currentText().isEmpty());
+        QCOMPARE(accessible->text(QAccessible::Value), box->currentText());
+    }
 }
 
 QTEST_MAIN(DialogsTest)

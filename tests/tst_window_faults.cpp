@@ -415,10 +415,16 @@ void WindowFaults::realProgramWithoutCatalogue() {
         QFAIL(qPrintable("the program did not end: " + program.readAllStandardError()));
     }
     const QString errorOutput = QString::fromUtf8(program.readAllStandardError());
+    // It names the folder searched, says why there, and gives the build's own tool.
     const QString message =
         QStringLiteral("Не найдена папка каталога ") + empty.filePath(QStringLiteral("base"));
     QVERIFY2(errorOutput.contains(QStringLiteral("korvalen: ") + message), qPrintable(errorOutput));
     QVERIFY2(errorOutput.contains(QStringLiteral("box: ") + message), qPrintable(errorOutput));
+    QVERIFY2(
+        errorOutput.contains(QStringLiteral("из которой он запущен (сейчас это ") + empty.path()),
+        qPrintable(errorOutput));
+    QVERIFY2(errorOutput.contains(QStringLiteral(KORVALEN_BASE_EXE " create ") + empty.path()),
+             qPrintable(errorOutput));
     QVERIFY2(!errorOutput.contains(QStringLiteral("dialog: ")), qPrintable(errorOutput));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);

@@ -1,9 +1,13 @@
 #include "catalogue_tools.h"
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <limits>
+#include <numeric>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include "catalogue.h"
 #include "database.h"
@@ -20,34 +24,230 @@ using store::Error;
 using store::Statement;
 using store::Table;
 
-constexpr std::array kCategories = {
-    "Фильмы",   "Музыка",      "Игры",       "Программы", "Фотографии",      "Документы",
-    "Обучение", "Мультфильмы", "Аудиокниги", "Сериалы",   "Резервные копии", "Drivers",
+// One category of the demo: names and description lines that fit it, and the media it
+// is usually kept on (numbers in kMedia, from 1).
+struct DemoCategory {
+    const char* name;
+    int weight;  // how many disks of it, relative to the others
+    // A name given again, numbered from 2 ("{}" is the number); empty: a year instead.
+    const char* again;
+    std::vector<const char*> titles;
+    std::vector<const char*> notes;
+    std::vector<int> media;
 };
+
+const std::vector<DemoCategory>& demoCategories() {
+    static const std::vector<DemoCategory> categories = {
+        {"Фильмы",
+         14,
+         " (диск {})",
+         {"Брат",
+          "Брат 2",
+          "Москва слезам не верит",
+          "Иван Васильевич меняет профессию",
+          "Бриллиантовая рука",
+          "Кавказская пленница",
+          "Операция «Ы»",
+          "Осенний марафон",
+          "Служебный роман",
+          "Мимино",
+          "Любовь и голуби",
+          "Ирония судьбы",
+          "Белое солнце пустыни",
+          "Сталкер",
+          "Солярис",
+          "Матрица",
+          "Назад в будущее",
+          "Криминальное чтиво",
+          "Форрест Гамп",
+          "Леон",
+          "Титаник",
+          "Побег из Шоушенка",
+          "Зелёная миля",
+          "Властелин колец: Братство кольца",
+          "Гладиатор",
+          "Amélie",
+          "The Big Lebowski",
+          "Pulp Fiction",
+          "Fight Club",
+          "Кин-дза-дза!"},
+         {"Лицензия, русский дубляж.", "Две звуковые дорожки: русская и английская.",
+          "Режиссёрская версия, с дополнительными сценами.", "Субтитры: русские, английские.",
+          "Изображение 16:9, звук Dolby Digital 5.1.", "Записано с телевизора, без рекламы.",
+          "Бонусы: фильм о фильме, интервью с актёрами.", "Коробка с картонной обложкой.",
+          "Качество DVDRip, 1,4 ГБ.", "Регион 5."},
+         {3, 4, 6, 7}},
+        {"Музыка",
+         14,
+         " (диск {})",
+         {"Кино — Группа крови",
+          "Кино — Звезда по имени Солнце",
+          "ДДТ — Актриса весна",
+          "Аквариум — Радио Африка",
+          "Наутилус Помпилиус — Разлука",
+          "Алиса — Шабаш",
+          "Машина времени — Лучшие песни",
+          "Земфира — Земфира",
+          "Сплин — Гранатовый альбом",
+          "Мумий Тролль — Морская",
+          "Чайф — Лучшие хиты",
+          "Любэ — Лучшие хиты",
+          "Queen — Greatest Hits",
+          "The Beatles — Abbey Road",
+          "Pink Floyd — The Wall",
+          "Led Zeppelin — IV",
+          "Deep Purple — Machine Head",
+          "Metallica — Black Album",
+          "Nirvana — Nevermind",
+          "ABBA — Gold",
+          "Depeche Mode — Violator",
+          "Хиты 80-х, сборник",
+          "Хиты Европы Плюс 1999",
+          "Дискотека 90-х: хиты",
+          "Шансон года 2005",
+          "Чайковский — Времена года",
+          "Бах — Бранденбургские концерты",
+          "Моцарт — Реквием",
+          "Вивальди — Времена года",
+          "Джаз: лучшие хиты"},
+         {"Формат MP3, 320 кбит/с.", "Формат FLAC, без потерь.", "Audio CD, 74 минуты.",
+          "Оригинальный диск с буклетом.", "Копия с виниловой пластинки.", "Есть бонус-треки.",
+          "Ремастеринг.", "Обложка распечатана на принтере.", "Теги и обложки альбомов на месте.",
+          "Подарок на день рождения."},
+         {1, 2}},
+        {"Игры",
+         8,
+         " (диск {})",
+         {"Heroes of Might and Magic III",
+          "Civilization II",
+          "Аллоды: Печать тайны",
+          "Космические рейнджеры",
+          "Ил-2 Штурмовик",
+          "Сталкер: Тень Чернобыля",
+          "Half-Life",
+          "Half-Life 2",
+          "StarCraft",
+          "Warcraft III",
+          "Diablo II",
+          "Fallout 2",
+          "The Sims",
+          "Need for Speed: Underground",
+          "Quake III Arena",
+          "Counter-Strike 1.6",
+          "Мор. Утопия",
+          "Блицкриг",
+          "Дальнобойщики 2",
+          "Age of Empires II"},
+         {"Лицензия от 1С.", "Ключ записан на вкладыше.", "Нужен образ второго диска.",
+          "Установлены последние патчи.", "Русская версия, полный перевод.", "Английская версия.",
+          "Сохранения в папке SAVES.", "Требует DirectX 9.", "Работает под Windows XP.",
+          "Мультиплеер по локальной сети."},
+         {1, 2, 3, 4}},
+        {"Программы",
+         6,
+         " (диск {})",
+         {"Microsoft Office 2003", "Microsoft Office 2007", "Windows XP SP2", "Windows XP SP3",
+          "Windows 7 Ultimate", "Adobe Photoshop 7.0", "CorelDRAW 12", "Антивирус Касперского 7.0",
+          "Nero Burning ROM 7", "1С: Предприятие 8", "Консультант Плюс, выпуск весна 2008",
+          "AutoCAD 2006", "Debian GNU/Linux 4.0", "Ubuntu 8.04", "Набор бесплатных программ"},
+         {"Ключ на наклейке коробки.", "Загрузочный диск.", "Дистрибутив с обновлениями.",
+          "Русская версия.", "Английская версия с русификатором.",
+          "Образ ISO, проверен по контрольной сумме.", "Серийный номер в файле SERIAL.TXT.",
+          "Требует активации по телефону."},
+         {1, 3, 5}},
+        {"Фотографии",
+         10,
+         "",
+         {"Фото: отпуск в Крыму", "Фото: свадьба Ани и Серёжи", "Фото: Новый год у родителей",
+          "Фото: дача, лето", "Фото: выпускной", "Фото: поход на Алтай", "Фото: день рождения Маши",
+          "Фото: Петербург, белые ночи", "Фото: первый класс", "Фото: сканы старого альбома",
+          "Фото: Карелия, байдарки", "Фото: Сочи"},
+         {"Снимки в JPEG, оригинальный размер.", "Отобраны лучшие, остальные на винчестере.",
+          "Есть короткие видеоролики.", "Подписаны по дням.", "Копия для бабушки.",
+          "Отсканировано в 600 dpi."},
+         {1, 3, 4}},
+        {"Документы",
+         5,
+         "",
+         {"Документы: налоговая декларация", "Сканы паспортов и свидетельств", "Дипломная работа",
+          "Рабочие документы", "Договоры и квитанции", "Резюме и рекомендации",
+          "Документы на квартиру", "Медицинские карты"},
+         {"Сканы в PDF.", "Документы Word и Excel.", "Зашифровано, пароль известен.",
+          "Копия на флешке.", "Оригиналы в папке на полке."},
+         {1, 2, 5}},
+        {"Обучение",
+         4,
+         ", часть {}",
+         {"English Grammar in Use", "Самоучитель C++", "Курс 1С: Бухгалтерия",
+          "Английский для начинающих", "Видеокурс по фотографии", "Уроки игры на гитаре",
+          "Математика: подготовка к ЕГЭ", "Энциклопедия Кирилла и Мефодия",
+          "Большая советская энциклопедия", "Учим немецкий"},
+         {"Аудио и упражнения.", "Видеоуроки, 12 занятий.", "С ответами к упражнениям.",
+          "Нужна программа для чтения DjVu.", "Для школьников старших классов."},
+         {1, 3}},
+        {"Мультфильмы",
+         6,
+         " (сборник {})",
+         {"Ну, погоди! (выпуски 1–8)", "Ёжик в тумане", "Трое из Простоквашино",
+          "Каникулы в Простоквашино", "Винни-Пух", "Малыш и Карлсон", "Смешарики", "Шрек",
+          "Король Лев", "Корпорация монстров", "В поисках Немо", "Бременские музыканты",
+          "Маша и Медведь", "Тайна третьей планеты"},
+         {"Для детей, смотрим всей семьёй.", "Сборник, 2 часа.", "Реставрированная версия.",
+          "Русский дубляж.", "Есть караоке с песнями.", "Коробка подписана фломастером."},
+         {3, 4, 6}},
+        {"Аудиокниги",
+         5,
+         ", диск {}",
+         {"Мастер и Маргарита", "Война и мир, том 1", "Преступление и наказание",
+          "Двенадцать стульев", "Золотой телёнок", "Понедельник начинается в субботу",
+          "Пикник на обочине", "Собачье сердце", "Хоббит", "Шерлок Холмс: рассказы"},
+         {"Читает автор.", "Читает Олег Табаков.", "Спектакль, радиопостановка.",
+          "Формат MP3, 128 кбит/с.", "Полная версия без сокращений."},
+         {1, 2, 3}},
+        {"Сериалы",
+         7,
+         " (диск {})",
+         {"Друзья, сезон 1", "Друзья, сезон 2", "Бригада, серии 1–6", "Бригада, серии 7–15",
+          "Семнадцать мгновений весны", "Место встречи изменить нельзя",
+          "Шерлок Холмс и доктор Ватсон", "Остаться в живых, сезон 1", "Доктор Хаус, сезон 1",
+          "Улицы разбитых фонарей", "Твин Пикс", "Секретные материалы, сезон 1"},
+         {"Все серии сезона.", "Серии в формате AVI.", "Русская озвучка.",
+          "Не хватает последней серии.", "С субтитрами."},
+         {3, 4, 6}},
+        {"Резервные копии",
+         6,
+         "",
+         {"Резервная копия: Мои документы", "Резервная копия: почта", "Backup: рабочий ноутбук",
+          "Резервная копия: бухгалтерия", "Архив переписки", "Резервная копия: сайт",
+          "Копия системного диска"},
+         {"Архив ZIP по папкам.", "Проверено: открывается.", "Полная копия на дату записи.",
+          "Только новые файлы за месяц.", "Сделано программой Acronis."},
+         {2, 5}},
+        {"Drivers",
+         3,
+         " (версия {})",
+         {"Драйверы материнской платы ASUS P5K", "NVIDIA ForceWare 169.21", "ATI Catalyst 8.3",
+          "Драйверы принтера HP LaserJet 1020", "Драйверы сканера Canon LiDE", "Realtek HD Audio",
+          "Драйверы ноутбука Acer Aspire", "Драйверы модема ZyXEL"},
+         {"С диска, что шёл в комплекте.", "Версия для Windows XP.", "Версия для Windows 7.",
+          "Скачано с сайта производителя."},
+         {1}},
+    };
+    return categories;
+}
+
 constexpr std::array kMedia = {"CD-R", "CD-RW", "DVD-R", "DVD+R", "DVD-RW", "DVD-9", "Blu-ray"};
 constexpr std::array kDebtors = {
     "Иванов Сергей",  "Петрова Анна", "Сидоров Алексей", "Ёлкина Мария",   "Кузнецов Дмитрий",
     "Смирнова Ольга", "Волков Игорь", "Морозова Елена",  "Андрей (сосед)", "O'Brien Patrick",
 };
-constexpr std::array kFirst = {
-    "Лучшие",    "Старые", "Новые",    "Золотые", "Весенние", "Летние",   "Ночные",
-    "Избранные", "Редкие", "Домашние", "Best of", "Classic",  "Ultimate", "Greatest",
-};
-constexpr std::array kSecond = {
-    "хиты",   "фильмы", "песни",    "записи", "программы", "игры",  "фотографии",
-    "сказки", "лекции", "концерты", "Hits",   "Movies",    "Games", "Collection",
-};
-constexpr std::array kLines = {
-    "Записано с оригинального диска.",
-    "Качество хорошее, без царапин.",
-    "Обложка в коробке, вкладыш потерян.",
-    "Содержит бонусные материалы.",
-    "Copy of the original release, region 5.",
-    "Нужен ключ активации — записан на вкладыше.",
-    "Русская и английская звуковые дорожки.",
-    "Формат: MP3, 320 кбит/с.",
-    "Резервная копия от весны.",
-    "Подарок на день рождения.",
+// Lines any disk may carry beside those of its category.
+constexpr std::array kCommonNotes = {
+    "Диск слегка поцарапан, читается.",
+    "Хранится в коробке на верхней полке.",
+    "Есть вторая копия.",
+    "Надпись маркером на диске.",
+    "Вкладыш потерян.",
 };
 
 store::Date daysBefore(const store::Date& base, int days) {
@@ -71,52 +271,107 @@ void insertNames(const Database& db, Table book, const Names& names) {
     }
 }
 
+// The k-th disk of a category takes the k-th of its titles (in an order shuffled once).
+// When they run out they come round again numbered ("(диск 2)", ", часть 2"), or, for
+// the categories kept by year, with another year.
+std::string demoName(const DemoCategory& category, const std::vector<size_t>& order, size_t k) {
+    const size_t round = k / order.size();
+    const size_t title = k % order.size();
+    std::string name = category.titles[order[title]];
+    if (std::string_view(category.again).empty()) {
+        name += ", " + std::to_string(2012 - (round + title * 7) % 13);
+        return round < 13 ? name : name + " (" + std::to_string(round / 13 + 1) + ")";
+    }
+    if (round == 0) return name;
+    std::string again = category.again;
+    again.replace(again.find("{}"), 2, std::to_string(round + 1));
+    return name + again;
+}
+
+// One to three of the category's lines, now and then a common one, none twice.
+std::string demoDescription(const DemoCategory& category, std::mt19937& rng) {
+    std::vector<const char*> lines = category.notes;
+    std::shuffle(lines.begin(), lines.end(), rng);
+    lines.resize(std::min<size_t>(lines.size(), 1 + rng() % 3));
+    if (rng() % 4 == 0) lines.push_back(kCommonNotes[rng() % kCommonNotes.size()]);
+    std::string text;
+    for (const char* line : lines) text += (text.empty() ? "" : "\r\n") + std::string(line);
+    return text;
+}
+
+struct DemoLoan {
+    int outDaysAgo;
+    int backDaysAgo;  // -1: still out
+};
+
+// A disk's loans, oldest first: for some disks a few that came back over the last three
+// years, and for one disk in twelve (the third, the fifteenth, ... so that even a small
+// demo has one) one that is still out, now and then for months.
+std::vector<DemoLoan> demoLoans(int disk, std::mt19937& rng) {
+    std::vector<DemoLoan> loans;
+    const bool outNow = disk % 12 == 3;
+    int before = outNow ? static_cast<int>(rng() % 200) : 0;
+    if (outNow) loans.push_back({before, -1});
+    const int returned = rng() % 100 < 25 ? 1 + static_cast<int>(rng() % 3) : 0;
+    for (int i = 0; i < returned; ++i) {
+        const int back = before + 3 + static_cast<int>(rng() % 150);
+        const int out = back + 1 + static_cast<int>(rng() % 45);
+        if (out > 3 * 365) break;
+        loans.push_back({out, back});
+        before = out;
+    }
+    std::reverse(loans.begin(), loans.end());
+    return loans;
+}
+
 void fillDemo(const Database& db, const DemoOptions& options) {
     std::mt19937 rng(options.seed);
-    auto pick = [&](const auto& list) { return std::string(list[rng() % list.size()]); };
+    const auto& categories = demoCategories();
 
     db.writeWithoutJournal();
     Database::Transaction tx(db);
-    insertNames(db, Table::Categories, kCategories);
+    std::vector<const char*> categoryNames;
+    for (const DemoCategory& c : categories) categoryNames.push_back(c.name);
+    insertNames(db, Table::Categories, categoryNames);
     insertNames(db, Table::MediaTypes, kMedia);
     insertNames(db, Table::Debtors, kDebtors);
+    std::vector<int> weights;
+    std::vector<std::vector<size_t>> titleOrder;
+    for (const DemoCategory& c : categories) {
+        weights.push_back(c.weight);
+        std::vector<size_t> order(c.titles.size());
+        std::iota(order.begin(), order.end(), size_t{0});
+        std::shuffle(order.begin(), order.end(), rng);
+        titleOrder.push_back(std::move(order));
+    }
+    std::discrete_distribution<size_t> whichCategory(weights.begin(), weights.end());
+    std::vector<size_t> disksOf(categories.size(), 0);
+
     // Disks: N, Name, Opisan, Kategory, Tip, Dolg. Loans: NomCD, Dolgnik, DatN, DatK, Dolg.
     Statement disk(db, store::insertRowSql(store::table(Table::Disks)));
     Statement loan(db, store::insertRowSql(store::table(Table::Loans)));
-    auto startLoan = [&](int64_t diskKey) {
-        loan.bindInt64(1, diskKey);
-        loan.bindInt64(2, 1 + rng() % kDebtors.size());
-    };
     const store::Date today = store::Date::today();
-    std::string name, description;
     for (int n = 1; n <= options.disks; ++n) {
-        name = pick(kFirst) + " " + pick(kSecond) + " " + std::to_string(1990 + rng() % 36);
-        if (rng() % 4 == 0) name += " (диск " + std::to_string(1 + rng() % 3) + ")";
-        description = pick(kLines);
-        for (unsigned i = rng() % 3; i > 0; --i) description += "\r\n" + pick(kLines);
-        const int roll = static_cast<int>(rng() % 100);
-        const bool lentNow = roll < 6;
-        const bool lentBefore = roll >= 6 && roll < 16;
+        const size_t c = whichCategory(rng);
+        const DemoCategory& category = categories[c];
+        const std::vector<DemoLoan> loans = demoLoans(n, rng);
+        const bool outNow = !loans.empty() && loans.back().backDaysAgo < 0;
         disk.bindNull(1);
-        disk.bindText(2, name);
-        disk.bindText(3, description);
-        disk.bindInt64(4, 1 + rng() % kCategories.size());
-        disk.bindInt64(5, 1 + rng() % kMedia.size());
-        disk.bindInt64(6, lentNow ? 1 : 0);
+        disk.bindText(2, demoName(category, titleOrder[c], disksOf[c]++));
+        disk.bindText(3, demoDescription(category, rng));
+        disk.bindInt64(4, static_cast<int64_t>(c) + 1);
+        disk.bindInt64(5, category.media[rng() % category.media.size()]);
+        disk.bindInt64(6, outNow ? 1 : 0);
         disk.run();
-        if (lentBefore || (lentNow && rng() % 2 == 0)) {
-            const int out = 40 + static_cast<int>(rng() % 400);
-            startLoan(n);
-            loan.bindText(3, daysBefore(today, out).iso());
-            loan.bindText(4, daysBefore(today, out - 1 - static_cast<int>(rng() % 30)).iso());
-            loan.bindInt64(5, 0);
-            loan.run();
-        }
-        if (lentNow) {
-            startLoan(n);
-            loan.bindText(3, daysBefore(today, static_cast<int>(rng() % 35)).iso());
-            loan.bindNull(4);
-            loan.bindInt64(5, 1);
+        for (const DemoLoan& l : loans) {
+            loan.bindInt64(1, n);
+            loan.bindInt64(2, 1 + rng() % kDebtors.size());
+            loan.bindText(3, daysBefore(today, l.outDaysAgo).iso());
+            if (l.backDaysAgo < 0)
+                loan.bindNull(4);
+            else
+                loan.bindText(4, daysBefore(today, l.backDaysAgo).iso());
+            loan.bindInt64(5, l.backDaysAgo < 0 ? 1 : 0);
             loan.run();
         }
     }

@@ -1,0 +1,150 @@
+// Korvalen installed into a temporary prefix as `cmake --install` puts it, and started
+// through its launcher as the desktop's menu entry starts it, with a home of its own.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString output;
+};
+
+Run run(const QString& program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(environment);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAll())};
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QString kAppId = QStringLiteral("org.korvalen.Korvalen");
+
+}  // namespace
+
+class TestInstall : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString prefix;
+
+    QString installed(const QString& path) const { return prefix + '/' + path; }
+
+    // The launcher as the menu starts it, for a user whose home is home: no screen (so
+    // it makes an empty catalogue without asking), and the program closed as soon as it
+    // has started.
+    // With a screen, the preloaded library answers the launcher's question as a user
+    // who closes it would.
+    Run launch(const QString& home, bool screen = false) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            env.remove(QString::fromLatin1(name));
+        if (screen) env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LD_PRELOAD"),
+                   QStringLiteral(CLOSE_AT_START) + (screen ? " " ANSWER_BOXES : ""));
+        // The sanitizer runtime wants to be the first library loaded; the preloaded one is.
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
+                                                       QStringLiteral(":verify_asan_link_order=0"));
+        return run(installed(QStringLiteral("bin/korvalen-launcher")), {}, env);
+    }
+
+private slots:
+    void initTestCase();
+    void installedTree();
+    void launcherMakesTheCatalogueOnceAndStartsThere();
+};
+
+void TestInstall::initTestCase() {
+    QVERIFY(dir.isValid());
+    prefix = dir.filePath(QStringLiteral("prefix"));
+    const Run install =
+        run(QStringLiteral(CMAKE_COMMAND), {"--install", BUILD_DIR, "--prefix", prefix});
+    QVERIFY2(install.exitCode == 0, qPrintable(install.output));
+}
+
+void TestInstall::installedTree() {
+    for (const char* program : {"korvalen", "korvalen-base", "korvalen-launcher"}) {
+        const QFileInfo file(installed(QStringLiteral("bin/") + program));
+        QVERIFY2(file.isFile() && file.isExecutable(), program);
+    }
+    for (const char* size : {"16", "24", "32", "48", "64", "72", "128"})
+        QVERIFY2(QFileInfo::exists(installed(
+                     QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size, kAppId))),
+                 size);
+    QVERIFY(QFileInfo::exists(
+        installed(QStringLiteral("share/icons/hicolor/scalable/apps/") + kAppId + ".svg")));
+
+    const QString entry = installed("share/applications/" + kAppId + ".desktop");
+    const QString metainfo = installed("share/metainfo/" + kAppId + ".metainfo.xml");
+    QVERIFY(readAll(entry).contains(
+        "\nExec=\"" + QFile::encodeName(installed("bin/korvalen-launcher")) + "\"\n"));
+    if (QStringLiteral(DESKTOP_FILE_VALIDATE).endsWith("NOTFOUND") ||
+        QStringLiteral(APPSTREAMCLI).endsWith("NOTFOUND"))
+        QSKIP("desktop-file-validate or appstreamcli is not installed (scripts/deps test)");
+    const Run entryCheck = run(QStringLiteral(DESKTOP_FILE_VALIDATE), {entry});
+    QVERIFY2(entryCheck.exitCode == 0 && entryCheck.output.isEmpty(),
+             qPrintable(entryCheck.output));
+    const Run metainfoCheck = run(QStringLiteral(APPSTREAMCLI), {"validate", "--no-net", metainfo});
+    QVERIFY2(metainfoCheck.exitCode == 0, qPrintable(metainfoCheck.output));
+}
+
+// With a screen the first launch asks what to make. Without one it makes an empty
+// catalogue under the data folder, says where, and starts Korvalen there, which writes its
+// settings beside itself on closing. The second launch opens the same catalogue without
+// making anything. A folder the user named is used instead.
+void TestInstall::launcherMakesTheCatalogueOnceAndStartsThere() {
+    const QString home = dir.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home));
+    const QString folder = home + QStringLiteral("/.local/share/korvalen");
+    const QString settings = installed(QStringLiteral("bin/Korvalen.ini"));
+    const QByteArray defaults("[param]\npage=1\nnal=1\nkat=0\nnos=0\nnaz=0\n");
+
+    // A question closed unanswered makes nothing.
+    const Run asked = launch(home, true);
+    QVERIFY2(asked.output.contains("box: Каталога дисков ещё нет. Korvalen создаст его в папке\n" +
+                                   folder),
+             qPrintable(asked.output));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/base")));
+
+    const Run first = launch(home);
+    QVERIFY2(first.exitCode == 0, qPrintable(first.output));
+    QVERIFY2(first.output.contains("создан пустой каталог в папке " + folder),
+             qPrintable(first.output));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/base/CDBase.DB")));
+    QCOMPARE(readAll(settings), defaults);
+
+    QVERIFY(QFile::remove(settings));
+    const Run second = launch(home);
+    QVERIFY2(second.exitCode == 0, qPrintable(second.output));
+    QVERIFY2(!second.output.contains("создан"), qPrintable(second.output));
+    QCOMPARE(readAll(settings), defaults);
+
+    const QString chosen = dir.filePath(QStringLiteral("мои диски"));
+    QVERIFY(QDir().mkpath(home + QStringLiteral("/.config/korvalen")));
+    QFile choice(home + QStringLiteral("/.config/korvalen/folder"));
+    QVERIFY(choice.open(QIODevice::WriteOnly));
+    choice.write(chosen.toUtf8() + '\n');
+    choice.close();
+    const Run elsewhere = launch(home);
+    QVERIFY2(elsewhere.exitCode == 0, qPrintable(elsewhere.output));
+    QVERIFY(QFileInfo::exists(chosen + QStringLiteral("/base/CDBase.DB")));
+}
+
+QTEST_MAIN(TestInstall)
+#include "tst_install.moc"
