@@ -154,6 +154,18 @@ std::string insertRowSql(const TableDef& table) {
     return "INSERT INTO " + qualifiedName(table) + " (" + fields + ") VALUES (" + parameters + ")";
 }
 
+void refuseTooLongPath(const std::filesystem::path& file) {
+    const size_t length = file.string().size();
+    if (length > kLongestTablePath)
+        throw Error(Error::Kind::Io,
+                    "Путь к файлу таблицы слишком длинный: " + std::to_string(length) +
+                        " байт, а SQLite открывает файлы по пути не длиннее " +
+                        std::to_string(kLongestTablePath) +
+                        " байт (512 с «-journal»). Перенесите каталог в папку с "
+                        "путём покороче: " +
+                        file.string());
+}
+
 void createCatalogue(const std::filesystem::path& dir) {
     namespace fs = std::filesystem;
     const fs::path base = dir / std::string(kBaseFolder);
@@ -161,6 +173,8 @@ void createCatalogue(const std::filesystem::path& dir) {
     if (fs::exists(base, ec))
         throw Error(Error::Kind::Other, "Каталог уже существует: " + base.string() +
                                             ". Существующий каталог не перезаписывается.");
+    for (const auto& t : kTables)
+        refuseTooLongPath(fs::absolute(base, ec) / std::string(t.fileName));
     fs::create_directories(base, ec);
     if (ec)
         throw Error(Error::Kind::Io,

@@ -63,6 +63,12 @@ std::string qualifiedName(const TableDef& table);
 // as ?1, ?2, ...; a NULL key is given the next free one.
 std::string insertRowSql(const TableDef& table);
 
+// The longest path of a table file that SQLite opens: its limit of 512 bytes holds the
+// path of the file's journal, 8 bytes longer ("-journal").
+inline constexpr size_t kLongestTablePath = 504;
+// Throws a clear message for a table file whose path SQLite cannot open.
+void refuseTooLongPath(const std::filesystem::path& file);
+
 // Makes dir/base with the five empty tables. Refuses when dir/base already exists.
 void createCatalogue(const std::filesystem::path& dir);
 

@@ -49,14 +49,7 @@ unsigned textEncoding(const std::array<unsigned char, kHeaderSize>& h) {
 }
 
 void checkIsSqliteFile(const fs::path& file) {
-    if (file.string().size() > kLongestTablePath)
-        throw Error(
-            Error::Kind::Io,
-            "Путь к файлу таблицы слишком длинный: " + std::to_string(file.string().size()) +
-                " байт, а SQLite открывает файлы "
-                "по пути не длиннее " +
-                std::to_string(kLongestTablePath) +
-                " байт. Перенесите каталог в папку с путём покороче: " + file.string());
+    refuseTooLongPath(file);
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Error(Error::Kind::Io, "Не удалось открыть файл таблицы " + file.string() + ".");
     std::array<unsigned char, kHeaderSize> header{};

@@ -112,8 +112,4 @@ std::string sqliteSql(std::string_view statement);
 // The message for a file in base/ that is not one of our tables.
 std::string notCatalogueFileMessage(const std::filesystem::path& file);
 
-// The longest path of a table file that SQLite opens: its limit of 512 bytes holds the
-// path of the file's journal, 8 bytes longer ("-journal").
-inline constexpr size_t kLongestTablePath = 504;
-
 }  // namespace store

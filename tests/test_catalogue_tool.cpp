@@ -183,7 +183,7 @@ private slots:
                      "Файл " + QString::fromStdString((f.base() / "Dolg.DB").string()) +
                      " повреждён. Проверка целостности SQLite:\n  "),
                  qPrintable(problems.first()));
-        QVERIFY2(problems.first().contains("page 2"), qPrintable(problems.first()));
+        QVERIFY2(problems.first().contains("Page 2"), qPrintable(problems.first()));
     }
 
     void checkReportsWhatCannotBeOpened() {

@@ -393,19 +393,20 @@ std::vector<std::string> integrityProblems(const Database& db) {
     for (const auto& t : store::catalogueTables()) {
         const std::string file = db.tableFile(t).string();
         std::vector<std::string> lines;
+        std::string stopped;  // SQLite may give up on a damaged file after its first lines
         try {
             Statement check =
                 db.prepareOn(t, "PRAGMA \"" + std::string(t.schema) + "\".integrity_check");
             while (check.step()) lines.emplace_back(check.columnText(0));
         } catch (const Error& e) {
-            problems.push_back(e.what());  // names the file
-            continue;
+            stopped = e.what();
         }
-        if (lines.size() == 1 && lines.front() == "ok") continue;
+        if (stopped.empty() && lines.size() == 1 && lines.front() == "ok") continue;
         std::string report = "Файл " + file + " повреждён. Проверка целостности SQLite:";
         for (size_t i = 0; i < lines.size() && i < kLinesShown; ++i) report += "\n  " + lines[i];
         if (lines.size() > kLinesShown)
             report += "\n  … и ещё строк: " + std::to_string(lines.size() - kLinesShown);
+        if (!stopped.empty()) report += "\n  Проверка прервана: " + stopped;
         problems.push_back(report);
     }
     return problems;
@@ -448,12 +449,13 @@ std::vector<std::string> contentProblems(const Database& db) {
     add(collect(
         db, "SELECT " + loan + " || ': «' || Dolg || '»' FROM " + loans + " WHERE " + strangeFlag,
         "Отметка «на руках» не True и не False: выдача диска "));
-    // A date the program cannot read is shown as stored; SQLite's date() gives back
+    // A date the program cannot read is shown as stored; SQLite's date(x, '+0 days') gives back
     // exactly a valid yyyy-MM-dd and nothing else.
     for (const auto& [field, what] : {std::pair{"DatN", "Дата выдачи"}, {"DatK", "Дата возврата"}})
         add(collect(db,
                     "SELECT " + loan + " || ': «' || " + field + " || '»' FROM " + loans +
-                        " WHERE " + field + " IS NOT NULL AND date(" + field + ") IS NOT " + field,
+                        " WHERE " + field + " IS NOT NULL AND date(" + field +
+                        ", '+0 days') IS NOT " + field,
                     std::string(what) + " — не дата: выдача диска "));
     for (const auto& ref : store::catalogueReferences()) {
         const std::string field(ref.field);
