@@ -142,7 +142,9 @@ std::string createTableSql(const TableDef& table, std::string_view schema, std::
 }
 
 std::string qualifiedName(const TableDef& table) {
-    return "\"" + std::string(table.schema) + "\".\"" + std::string(table.table) + "\"";
+    std::string name("\"");
+    name.append(table.schema).append("\".\"").append(table.table).append("\"");
+    return name;
 }
 
 std::string insertRowSql(const TableDef& table) {
