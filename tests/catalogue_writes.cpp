@@ -83,7 +83,7 @@ void deleteEntry(const DatabasePtr& db, Book book, int64_t key) {
 }
 
 std::string lentFlag(const DatabasePtr& db, int64_t disk) {
-    Query q({"select Dolg from 'base\\CDBase.db'", "Where N = " + disk}, db);
+    Query q({"select Dolg from 'base\\CDBase.db'", "Where N = " + std::to_string(disk)}, db);
     q.open();
     return q.field("Dolg").asString();
 }
