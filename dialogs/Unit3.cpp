@@ -1,4 +1,4 @@
-#include "Unit3.h"
+#include "dialogs/Unit3.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -7,16 +7,16 @@
 #include <QTextDocument>
 #include <QValidator>
 
-#include "Unit1.h"
-#include "commandquery.h"
-#include "dialogwindow.h"
-#include "layoutqueries.h"
-#include "listquery.h"
-#include "messages.h"
-#include "regularfile.h"
+#include "commands/commandquery.h"
+#include "dialogs/dialogwindow.h"
+#include "resources/layoutqueries.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
+#include "widgets/regularfile.h"
 
 TForm3* Form3 = nullptr;
+bool EditMode = false;
 
 namespace {
 
@@ -70,7 +70,8 @@ QString descriptionFromFile(QByteArray bytes) {
     return text;
 }
 
-TForm3::TForm3(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
+TForm3::TForm3(MainWindowQueries mainWindow, QWidget* parent)
+    : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm3>()), mainWindow_(mainWindow) {
     Form3 = this;
     initResources();
     ui->setupUi(this);
@@ -131,7 +132,7 @@ void TForm3::Button4Click() {
         done(QDialog::Rejected);
         return;
     }
-    ListQuery& disks = *Form1->Query5;
+    ListQuery& disks = mainWindow_.disks;
     if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
@@ -145,10 +146,11 @@ void TForm3::Button4Click() {
         q.setInteger("Tip", mediaType);
     };
     if (EditMode)
-        command::executeByKey(Form1->Query4, statements::editDisk(disks.key(QStringLiteral("N"))),
+        command::executeByKey(mainWindow_.command,
+                              statements::editDisk(disks.key(QStringLiteral("N"))),
                               command::missingDisk(), setFields);
     else
-        command::execute(Form1->Query4, statements::addDisk(), setFields);
+        command::execute(mainWindow_.command, statements::addDisk(), setFields);
     disks.reopen();
     done(QDialog::Accepted);
 }

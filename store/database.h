@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "connection.h"
-#include "error.h"
-#include "schema.h"
-#include "statement.h"
+#include "store/connection.h"
+#include "store/error.h"
+#include "store/schema.h"
+#include "store/statement.h"
 
 namespace store {
 

@@ -1,13 +1,13 @@
-#include "schema.h"
+#include "store/schema.h"
 
 #include <sqlite3.h>
 
 #include <array>
 
-#include "catalogue.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
 
 namespace store {
 namespace {

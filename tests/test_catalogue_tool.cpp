@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "error.h"
-#include "fixture.h"
+#include "store/catalogue.h"
+#include "store/error.h"
+#include "tests/catalogue_writes.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_tools.h"
 
 using fixture::FixtureCatalogue;
 using fixture::FolderSnapshot;

@@ -1,14 +1,14 @@
-#include "catalogue_repair.h"
+#include "tools/catalogue_repair.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "catalogue.h"
-#include "database.h"
-#include "error.h"
-#include "schema.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/schema.h"
+#include "store/statement.h"
 
 namespace tools {
 namespace {

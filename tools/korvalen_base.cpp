@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "catalogue.h"
-#include "catalogue_import.h"
-#include "catalogue_repair.h"
-#include "catalogue_reports.h"
-#include "catalogue_tools.h"
-#include "error.h"
+#include "store/catalogue.h"
+#include "store/error.h"
+#include "tools/catalogue_import.h"
+#include "tools/catalogue_repair.h"
+#include "tools/catalogue_reports.h"
+#include "tools/catalogue_tools.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <fstream>
 #include <functional>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "connection.h"
-#include "fixture.h"
+#include "store/catalogue.h"
+#include "store/connection.h"
+#include "tests/catalogue_writes.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using store::Error;
@@ -238,4 +238,4 @@ void StartFaults::lockedByAnotherProgram() {
 }
 
 QTEST_GUILESS_MAIN(StartFaults)
-#include "tst_start_faults.moc"
+#include "test_start_faults.moc"

@@ -2,16 +2,16 @@
 // against a real catalogue.
 #include <QTest>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commands_fixture.h"
-#include "guarded.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "tests/commands_fixture.h"
 #include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 namespace {
 
@@ -387,9 +387,6 @@ void CommandsTest::takeBackIsOneUnit() {
     QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
 }
 
-QTEST_MAIN(CommandsTest)
-#include "tst_commands.moc"
-
 // Another program (or a second window) deletes the row a command stands on: the write
 // by its key changes nothing, the user is told so, the lists are read anew without the
 // row, and a two-statement command writes neither statement.
@@ -461,3 +458,6 @@ void CommandsTest::rowDeletedElsewhereIsReportedAndNothingWritten() {
     QCOMPARE(fx->rows(kLoans), loans);
     QCOMPARE(rows.findRow(field, value), -1);
 }
+
+QTEST_MAIN(CommandsTest)
+#include "test_commands.moc"
