@@ -12,6 +12,7 @@
 #include "guarded.h"
 #include "layoutqueries.h"
 #include "listquery.h"
+#include "longtext.h"
 #include "lookupcombobox.h"
 #include "querymodel.h"
 #include "ui_Unit1.h"
@@ -97,10 +98,12 @@ void TForm1::createQueries() {
     ui->DBLookupComboBox1->bind(Query8, QStringLiteral("Name"));
     ui->DBLookupComboBox2->bind(Query7, QStringLiteral("Tip"));
 
-    // The description pane follows the disk list's current row.
+    // The description pane follows the disk list's current row; a description too long
+    // to lay out shows its beginning.
     auto showDescription = [this] {
-        ui->DBMemo1->setPlainText(Query5->isOpen() ? Query5->text(QStringLiteral("Opisan"))
-                                                   : QString());
+        const std::string description =
+            Query5->isOpen() ? Query5->utf8(QStringLiteral("Opisan")) : std::string();
+        ui->DBMemo1->setPlainText(excerptOf(description).text);
     };
     connect(Query5, &ListQuery::currentRowChanged, this, showDescription);
     connect(Query5, &ListQuery::closed, this, showDescription);

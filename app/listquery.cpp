@@ -63,6 +63,14 @@ double ListQuery::number(const QString& field) const {
     return query_.field(field.toStdString()).asFloat();
 }
 
+std::string ListQuery::utf8(const QString& field) const {
+    const std::string name = field.toStdString();
+    const int row = query_.currentRow();
+    const int column = query_.columnIndex(name);
+    if (column < 0 || row < 0 || row >= query_.fetchedRows()) return query_.field(name).asString();
+    return query_.text(row, column);
+}
+
 void ListQuery::fetchMore(int count) {
     if (query_.fetchMore(count) > 0) emit rowsFetched();
 }

@@ -12,6 +12,7 @@
 #include "dialogwindow.h"
 #include "layoutqueries.h"
 #include "listquery.h"
+#include "longtext.h"
 #include "messages.h"
 #include "regularfile.h"
 #include "ui_Unit3.h"
@@ -86,6 +87,11 @@ TForm3::TForm3(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_uniqu
     onClick(this, ui->BitBtn1, &TForm3::Button3Click);
     onClick(this, ui->BitBtn2, &TForm3::Button4Click);
     onClick(this, ui->BitBtn3, &TForm3::Button1Click);
+    // Any other text put into the box is the description from then on.
+    connect(ui->Memo1, &QPlainTextEdit::textChanged, this, [this] {
+        keptDescription_.reset();
+        ui->Memo1->setReadOnly(false);
+    });
     FormCreate();
 }
 
@@ -117,7 +123,17 @@ void TForm3::Button1Click() {
                 .arg(QDir::toNativeSeparators(path), read.error));
         return;
     }
-    ui->Memo1->setPlainText(descriptionFromFile(std::move(*read.bytes)));
+    setDescription(descriptionFromFile(std::move(*read.bytes)).toStdString());
+}
+
+void TForm3::setDescription(std::string utf8) {
+    const TextExcerpt excerpt = excerptOf(
+        utf8, QStringLiteral("При сохранении оно будет записано целиком, как есть; заменить его "
+                             "можно, загрузив описание из файла."));
+    ui->Memo1->setPlainText(excerpt.text);
+    if (excerpt.whole) return;
+    keptDescription_ = std::move(utf8);
+    ui->Memo1->setReadOnly(true);
 }
 
 void TForm3::Button3Click() {
@@ -138,10 +154,11 @@ void TForm3::Button4Click() {
     const statements::Lines lines =
         EditMode ? statements::editDisk(disks.text(QStringLiteral("N")).toStdString())
                  : statements::addDisk();
-    const QString description = memoText(*ui->Memo1);
+    const std::string description =
+        keptDescription_ ? *keptDescription_ : memoText(*ui->Memo1).toStdString();
     command::execute(Form1->Query4, lines, [&](store::Query& q) {
         q.setText("Name", name.toStdString());
-        q.setMemo("Opisan", description.toStdString());
+        q.setMemo("Opisan", description);
         q.setFloat("Kategory", Query1->number(QStringLiteral("Num")));
         q.setFloat("Tip", Query2->number(QStringLiteral("N")));
     });

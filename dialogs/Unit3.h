@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "dialogwindow.h"
 
@@ -34,11 +36,19 @@ public:
     // save that touches neither box keeps them.
     void startOnDisk(int64_t diskKey);
 
+    // Puts a description (UTF-8, as stored) into Memo1 for editing. One too long to lay
+    // out is shown in part, read-only, and "Сохранить" writes it back exactly as given
+    // until another is loaded or Memo1 is changed otherwise.
+    void setDescription(std::string utf8);
+
     // The file chosen in the file-open dialog; empty when the user cancels.
     std::function<QString(TForm3&)> OpenDialog1;
 
     // Every close, whichever way, runs FormCloseQuery.
     void done(int result) override;
+
+private:
+    std::optional<std::string> keptDescription_;  // shown in part only
 };
 
 extern TForm3* Form3;

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -359,6 +360,8 @@ private slots:
     void awkwardTextShownAsTyped();
     void nameTakes255Characters();
     void longestNameAndMegabyteDescription();
+    void hugeDescriptionShownInPartAndKept_data();
+    void hugeDescriptionShownInPartAndKept();
 };
 
 // ---- a catalogue that cannot be opened --------------------------------------------------
@@ -850,6 +853,97 @@ void WindowFaults::longestNameAndMegabyteDescription() {
     ui1().BitBtn2->click();
     QVERIFY(lentRowOf(name) >= 0);
     QCOMPARE(env.messages.errors(), QStringList());
+}
+
+namespace {
+
+// Disk 1's description as stored, set by another program.
+void storeDescription(const GuiFixture& fixture, const std::string& description) {
+    const auto db = store::Database::open(basePath(fixture));
+    store::Statement update(*db, "UPDATE CDBase SET Opisan = ?1 WHERE N = 1");
+    update.bindText(1, description);
+    update.run();
+}
+
+QString storedDescription(const GuiFixture& fixture) {
+    return fixture::sqlRows(fixture.root(), "SELECT Opisan FROM CDBase WHERE N = 1").value(0);
+}
+
+// Each line shown under the mark is the start of the description's line, cut (and then
+// marked " …") after at most 10,000 characters, never inside one.
+void verifyExcerptOf(const QString& description, const QString& shown) {
+    QVERIFY2(shown.startsWith(QStringLiteral("[Описание длиной ")), qPrintable(shown.left(200)));
+    QVERIFY(shown.size() < 300'000);
+    QVERIFY(!shown.contains(QChar::ReplacementCharacter));
+    const QStringList lines = shown.split(QLatin1Char('\n')).mid(1);
+    const QStringList whole = QString(description).remove(QLatin1Char('\r')).split('\n');
+    QVERIFY(!lines.isEmpty() && lines.size() <= whole.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(QStringLiteral(" …"))) line.chop(2);
+        QVERIFY2(whole[i].startsWith(line), qPrintable(QString::number(i)));
+        QVERIFY(line.toUcs4().size() <= 10'000);
+    }
+}
+
+}  // namespace
+
+void WindowFaults::hugeDescriptionShownInPartAndKept_data() {
+    QTest::addColumn<QString>("description");
+    QTest::newRow("one line of 30 million characters")
+        << QStringLiteral("Длинная строка ").repeated(2'000'000);
+    QTest::newRow("2.1 million characters in short lines")
+        << QStringLiteral("Строка описания 😀 \r\n").repeated(105'000);
+    QTest::newRow("a line of 10,001 emoji, then a short one")
+        << QStringLiteral("😀").repeated(10'001) + QStringLiteral("\r\nконец");
+}
+
+// A description too long for a text box to lay out (it used to take seconds per million
+// characters of a line, then crash Qt's layout) shows its beginning under a mark, in the
+// pane and in the editor. Saving the disk with its name changed keeps the description
+// stored byte for byte; loading a file replaces it.
+void WindowFaults::hugeDescriptionShownInPartAndKept() {
+    QFETCH(QString, description);
+    WindowTestEnvironment env;
+    storeDescription(env.fixture, description.toStdString());
+    auto windows = startWindows();
+    QVERIFY(windows);
+    onDisk(1);
+    const QString pane = ui1().DBMemo1->toPlainText();
+    verifyExcerptOf(description, pane);
+    // The box's plain text gives the number's no-break spaces as spaces.
+    const QString length = QLocale(QLocale::Russian)
+                               .toString(description.toUcs4().size())
+                               .replace(QChar::Nbsp, QLatin1Char(' '));
+    QVERIFY2(pane.contains(QStringLiteral("длиной ") + length), qPrintable(pane.left(100)));
+
+    bool edited = false;
+    Form3->showModal = [&](TForm3& editor) {
+        verifyExcerptOf(description, editor.ui->Memo1->toPlainText());
+        QVERIFY(editor.ui->Memo1->isReadOnly());
+        editor.ui->LabeledEdit1->setText(QStringLiteral("Новое имя"));
+        editor.ui->BitBtn2->click();
+        edited = true;
+    };
+    ui1().BitBtn4->click();
+    QVERIFY(edited);
+    QCOMPARE(env.messages.errors(), QStringList());
+    QVERIFY(storedDescription(env.fixture) == description);
+    QCOMPARE(fixture::sqlRows(env.fixture.root(), "SELECT Name FROM CDBase WHERE N = 1"),
+             QStringList{QStringLiteral("Новое имя")});
+
+    const QString file = env.fixture.filePath(QStringLiteral("описание.txt"));
+    writeFile(file.toStdString(), QByteArray("Новое описание\n"));
+    Form3->OpenDialog1 = [&](TForm3&) { return file; };
+    Form3->showModal = [&](TForm3& editor) {
+        editor.ui->BitBtn3->click();
+        QVERIFY(!editor.ui->Memo1->isReadOnly());
+        editor.ui->BitBtn2->click();
+    };
+    QVERIFY(standOn(Form1->Query5, QStringLiteral("N"), QStringLiteral("1")));
+    ui1().BitBtn4->click();
+    QCOMPARE(storedDescription(env.fixture), QStringLiteral("Новое описание\r\n"));
+    QCOMPARE(ui1().DBMemo1->toPlainText(), QStringLiteral("Новое описание\n"));
 }
 
 QTEST_MAIN(WindowFaults)
