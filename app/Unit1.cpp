@@ -101,9 +101,10 @@ void TForm1::createQueries() {
     // The description pane follows the disk list's current row; a description too long
     // to lay out shows its beginning.
     auto showDescription = [this] {
-        const std::string description =
-            Query5->isOpen() ? Query5->utf8(QStringLiteral("Opisan")) : std::string();
-        ui->DBMemo1->setPlainText(excerptOf(description).text);
+        ui->DBMemo1->setPlainText(excerptOf(Query5->isOpen()
+                                                ? Query5->utf8(QStringLiteral("Opisan"))
+                                                : std::string_view())
+                                      .text);
     };
     connect(Query5, &ListQuery::currentRowChanged, this, showDescription);
     connect(Query5, &ListQuery::closed, this, showDescription);

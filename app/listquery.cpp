@@ -63,12 +63,13 @@ double ListQuery::number(const QString& field) const {
     return query_.field(field.toStdString()).asFloat();
 }
 
-std::string ListQuery::utf8(const QString& field) const {
+std::string_view ListQuery::utf8(const QString& field) const {
     const std::string name = field.toStdString();
     const int row = query_.currentRow();
     const int column = query_.columnIndex(name);
-    if (column < 0 || row < 0 || row >= query_.fetchedRows()) return query_.field(name).asString();
-    return query_.text(row, column);
+    if (column < 0) query_.field(name);  // throws, naming the field
+    if (row < 0 || row >= query_.fetchedRows()) return {};
+    return query_.storedText(row, column);
 }
 
 void ListQuery::fetchMore(int count) {

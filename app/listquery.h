@@ -35,9 +35,9 @@ public:
     QString text(const QString& field) const;
     int64_t integer(const QString& field) const;
     double number(const QString& field) const;
-    // A text field of the current row as stored (UTF-8), in one copy: a description
-    // may run to hundreds of megabytes.
-    std::string utf8(const QString& field) const;
+    // A text field of the current row as stored (UTF-8), not copied: a description may
+    // run to hundreds of megabytes. Valid until the list reads further rows or closes.
+    std::string_view utf8(const QString& field) const;
 
     // Reads up to count more rows; views call it as the user scrolls.
     void fetchMore(int count);
