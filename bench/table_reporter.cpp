@@ -114,6 +114,7 @@ void TableReporter::Finalize() {
     printRatios(out, "Unicode like over built-in like (count(*) over every disk):", "ms", 1000,
                 "like_unicode", "like_builtin", {"pattern", "ours", "built-in"});
     printScaling(out, "The main window, offscreen (CPU time of the process):", "window");
+    printScaling(out, "Reports, offscreen (CPU time of the process):", "reports");
     out << std::flush;
 }
 
