@@ -1,14 +1,22 @@
 // korvalen_start_windows: the program's start in the working directory's catalogue,
 // offscreen: the windows built, the main window shown, one pass over the events (the
 // grids lay out and read their first screen), then out. Run under korvalen_peak_rss
-// for the program's peak memory before the user scrolls.
+// for the program's peak memory before the user scrolls. With --history it then opens
+// the loan history window from the menu and waits for its first screen and summary.
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <cstring>
 
 #include "Unit1.h"
+#include "historywindow.h"
 #include "querymodel.h"
 #include "quiet_messages.h"
+#include "reportsmenu.h"
 #include "startup.h"
+#include "ui_LoanHistory.h"
+#include "ui_Unit1.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -22,5 +30,16 @@ int main(int argc, char** argv) {
     if (!windows) return 1;
     QCoreApplication::processEvents();
     const bool started = windows->form1->DataSource5->rowCount() > 0 && !messages.anySaid();
-    return started ? 0 : 1;
+    if (!started) return 1;
+    if (argc < 2 || std::strcmp(argv[1], "--history") != 0) return 0;
+    windows->form1->ui->ActionLoanHistory->trigger();
+    const HistoryWindow& history =
+        *windows->form1->findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"))->historyWindow();
+    for (int pass = 0; pass < 100; ++pass) {
+        QCoreApplication::processEvents();
+        const QString summary = history.ui->SummaryLabel->text();
+        if (!summary.isEmpty() && summary != QStringLiteral("Подсчёт..."))
+            return messages.anySaid() ? 1 : 0;
+    }
+    return 1;
 }

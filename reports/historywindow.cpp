@@ -1,6 +1,7 @@
 #include "historywindow.h"
 
 #include <QDate>
+#include <QShortcut>
 #include <QTimer>
 
 #include "Unit1.h"
@@ -89,6 +90,7 @@ void HistoryWindow::wireControls() {
         });
     });
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
 }
 
 // Lending, taking back and renaming in the main window each reopen its lent-disks list;

@@ -7,6 +7,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QTextDocument>
 
 #include "Unit1.h"
@@ -52,6 +53,7 @@ WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
     connect(ui->PrintButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::print));
     connect(ui->PdfButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::askPdf));
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
     connect(main.Query6, &ListQuery::opened, this, [this] {
         if (isVisible()) guarded([&] { refresh(); });
     });

@@ -109,9 +109,7 @@ private:
 // A folder beside destBase for the copy in progress, removed unless handed over.
 class PartFolder {
 public:
-    explicit PartFolder(const fs::path& destBase)
-        : path_(destBase.parent_path() /
-                ("." + destBase.filename().string() + ".part-" + std::to_string(::getpid()))) {
+    explicit PartFolder(const fs::path& destBase) : path_(partPath(destBase)) {
         std::error_code ec;
         fs::remove_all(path_, ec);
         if (!fs::create_directory(path_, ec))
@@ -136,6 +134,12 @@ public:
     }
 
 private:
+    static fs::path partPath(const fs::path& destBase) {
+        std::string name(".");
+        name.append(destBase.filename().string()).append(".part-");
+        name.append(std::to_string(::getpid()));
+        return destBase.parent_path() / name;
+    }
     fs::path path_;
     bool kept_ = false;
 };

@@ -119,8 +119,8 @@ std::string createTableSql(const TableDef& table) {
 }
 
 std::string qualifiedName(const TableDef& table) {
-    std::string name;  // appended piece by piece: GCC 12 misreads "x" + string at -O3
-    name.append("\"").append(table.schema).append("\".\"").append(table.table).append("\"");
+    std::string name("\"");
+    name.append(table.schema).append("\".\"").append(table.table).append("\"");
     return name;
 }
 
