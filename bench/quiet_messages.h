@@ -3,7 +3,7 @@
 #include <QString>
 #include <cstdio>
 
-#include "messages.h"
+#include "widgets/messages.h"
 
 namespace bench {
 

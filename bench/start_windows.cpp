@@ -9,14 +9,14 @@
 #include <QTemporaryDir>
 #include <cstring>
 
-#include "Unit1.h"
-#include "historywindow.h"
-#include "querymodel.h"
-#include "quiet_messages.h"
-#include "reportsmenu.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "bench/quiet_messages.h"
+#include "reports/historywindow.h"
+#include "reports/reportsmenu.h"
 #include "ui_LoanHistory.h"
 #include "ui_Unit1.h"
+#include "widgets/querymodel.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

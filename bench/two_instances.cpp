@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "Unit1.h"
-#include "Unit3.h"
-#include "listquery.h"
-#include "querymodel.h"
-#include "quiet_messages.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "bench/quiet_messages.h"
+#include "dialogs/Unit3.h"
 #include "ui_Unit1.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/querymodel.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "backup.h"
+#include "store/backup.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "connection.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/connection.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
 
 namespace store {
 namespace {

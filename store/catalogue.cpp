@@ -1,13 +1,13 @@
-#include "catalogue.h"
+#include "store/catalogue.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <fstream>
 
-#include "connection.h"
-#include "error.h"
-#include "text.h"
+#include "store/connection.h"
+#include "store/error.h"
+#include "store/text.h"
 
 namespace store {
 namespace {

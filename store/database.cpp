@@ -1,4 +1,4 @@
-#include "database.h"
+#include "store/database.h"
 
 #include <sqlite3.h>
 
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "catalogue.h"
-#include "dialect.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/dialect.h"
+#include "store/text.h"
 
 namespace store {
 namespace {

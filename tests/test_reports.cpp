@@ -7,13 +7,13 @@
 #include <QTest>
 #include <sstream>
 
-#include "catalogue_reports.h"
-#include "catalogue_tools.h"
-#include "exporter.h"
-#include "file_faults.h"
-#include "fixture.h"
-#include "loanstatements.h"
-#include "query.h"
+#include "reports/exporter.h"
+#include "reports/loanstatements.h"
+#include "store/query.h"
+#include "tests/file_faults.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_reports.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using store::Date;

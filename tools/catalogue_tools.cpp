@@ -1,4 +1,4 @@
-#include "catalogue_tools.h"
+#include "tools/catalogue_tools.h"
 
 #include <algorithm>
 #include <array>
@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "catalogue.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
-#include "value.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
+#include "store/value.h"
 
 namespace tools {
 namespace {

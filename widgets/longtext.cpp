@@ -1,4 +1,4 @@
-#include "longtext.h"
+#include "widgets/longtext.h"
 
 #include <QLocale>
 #include <algorithm>
