@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
@@ -362,6 +363,8 @@ private slots:
     void longestNameAndMegabyteDescription();
     void hugeDescriptionShownInPartAndKept_data();
     void hugeDescriptionShownInPartAndKept();
+    void idleWindowLocksNothing_data();
+    void idleWindowLocksNothing();
 };
 
 // ---- a catalogue that cannot be opened --------------------------------------------------
@@ -944,6 +947,88 @@ void WindowFaults::hugeDescriptionShownInPartAndKept() {
     ui1().BitBtn4->click();
     QCOMPARE(storedDescription(env.fixture), QStringLiteral("Новое описание\r\n"));
     QCOMPARE(ui1().DBMemo1->toPlainText(), QStringLiteral("Новое описание\n"));
+}
+
+namespace {
+
+// What the window did last before it sat idle.
+struct LastAction {
+    const char* name;
+    std::function<void()> act;
+};
+
+const std::vector<LastAction>& lastActions() {
+    static const std::vector<LastAction> actions{
+        {"disk list read in part, a row far down it current",
+         [] {
+             Form1->DataSource5->fetchMore({});
+             QVERIFY(Form1->Query5->setCurrentRow(100));
+         }},
+        {"deleting a category refused: it is in use",
+         [] {
+             ui1().PageControl1->setCurrentWidget(ui1().TabSheet2);
+             QVERIFY(standOn(Form1->Query1, QStringLiteral("Категория"), QStringLiteral("Музыка")));
+             ui1().ButtonDeleteKategory->click();
+         }},
+    };
+    return actions;
+}
+
+// The keys of the disk list's rows, read to its end.
+QStringList diskKeys() {
+    QStringList keys;
+    const qsizetype rows = shown(Form1->DataSource5, 0).size();
+    for (int row = 0; row < rows; ++row)
+        keys << Form1->DataSource5->fieldText(row, QStringLiteral("N"));
+    return keys;
+}
+
+}  // namespace
+
+void WindowFaults::idleWindowLocksNothing_data() {
+    QTest::addColumn<int>("action");
+    for (int i = 0; i < static_cast<int>(lastActions().size()); ++i)
+        QTest::newRow(lastActions()[i].name) << i;
+}
+
+// A window that sits idle holds no lock on the catalogue, whatever it read last: another
+// program writes at once. It used to keep a statement part way through its disk list (or
+// the count of a refused delete) and with it a read lock, so every write elsewhere failed
+// with "занята" for as long as the window was idle. The lists keep their rows, their
+// current row and the description shown, and read on from where they stopped.
+void WindowFaults::idleWindowLocksNothing() {
+    QFETCH(int, action);
+    WindowTestEnvironment env;
+    fixture::sqlRows(
+        env.fixture.root(),
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO CDBase(Name, Opisan, Kategory, Tip) "
+        "SELECT 'Диск ' || i, 'Описание ' || i, 1 + i % 3, 1 + i % 2 FROM n");
+    auto windows = startWindows();
+    QVERIFY(windows);
+    QTRY_VERIFY(Form1->DataSource5->rowCount() > 1);  // the grid's first screen
+    lastActions()[action].act();
+    QVERIFY(Form1->Query5->query().canFetchMore());
+    const int held = Form1->DataSource5->rowCount();
+    const int current = Form1->Query5->currentRow();
+    const QString description = ui1().DBMemo1->toPlainText();
+
+    QTest::qWait(1000);
+    try {
+        fixture::sqlRows(env.fixture.root(),
+                         "UPDATE CDBase SET Name = 'Изменён другой программой' WHERE N = 1");
+    } catch (const store::Error& e) {
+        QFAIL(e.what());
+    }
+    QCOMPARE(Form1->DataSource5->rowCount(), held);
+    QCOMPARE(Form1->Query5->currentRow(), current);
+    QCOMPARE(ui1().DBMemo1->toPlainText(), description);
+    QCOMPARE(ui1().DBGrid4->currentIndex().row(), current);
+
+    const QStringList keys = diskKeys();
+    QCOMPARE(keys.size(), 306);  // every disk with its category and media type, disk 5 not
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
+    QCOMPARE(env.messages.errors(), QStringList());
 }
 
 QTEST_MAIN(WindowFaults)

@@ -11,7 +11,14 @@
 class ListQuery : public QObject {
     Q_OBJECT
 public:
-    explicit ListQuery(QObject* parent = nullptr) : QObject(parent) {}
+    explicit ListQuery(QObject* parent = nullptr);
+    ~ListQuery() override;
+
+    // Every list of the process lets go of its statement, and with it of SQLite's read
+    // lock on the catalogue, keeping its rows and current row; each reads on when asked
+    // for more. Lists do it by themselves once the program has read nothing for a
+    // moment, so a window that sits idle blocks no writer, in this process or another.
+    static void releaseAll();
 
     // Text and parameters; changing the text closes the query.
     store::Query& query() { return query_; }
@@ -59,6 +66,7 @@ signals:
 
 private:
     void openQuery();
+    void readDone();
 
     store::Query query_;
     bool fetchAll_ = false;
