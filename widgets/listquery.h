@@ -46,7 +46,9 @@ public:
     // A field of the current row; an empty list reads as empty text and 0.
     QString text(const QString& field) const;
     int64_t integer(const QString& field) const;
-    double number(const QString& field) const;
+    // The key in field, exactly; throws store::Error with a clear message when the field
+    // holds no whole number.
+    int64_t key(const QString& field) const;
     // A text field of the current row as stored (UTF-8), not copied: a description may
     // run to hundreds of megabytes. Valid until the list reads further rows or closes.
     std::string_view utf8(const QString& field) const;
