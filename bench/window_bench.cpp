@@ -1,13 +1,18 @@
 // The main window at each catalogue size, offscreen: its start (built with all its
-// list queries open, shown, the grids' first screen read), and one key release in
-// the name fragment until the disk grid holds its first rows again.
+// list queries open, shown, the grids' first screen read), one key release in the
+// name fragment until the disk grid holds its first rows again, and one page down
+// past the rows the disk grid holds, after the window has sat idle, near the top of
+// the list and half way down it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <iostream>
 #include <memory>
@@ -27,6 +32,8 @@ namespace {
 // Enough passes for the views to lay out and ask for rows; a grid that still holds
 // none after them never will.
 constexpr int kMaxEventPasses = 100;
+// Longer than a window waits before it lets go of its lists' statements.
+constexpr int kIdleMs = 700;
 
 // The catalogue of that size as the working folder, its database opened anew on
 // the next ask, as at the program's start.
@@ -96,6 +103,38 @@ void keyRelease(benchmark::State& state, int disks, const QString& fragment) {
     }
 }
 
+// Events processed for this long, as while the user reads what the window shows.
+void sitIdle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The grid scrolled to its last row: the view asks for the next rows, which are read
+// and laid out.
+void scrollOn(benchmark::State& state, int disks, int depth) {
+    bench::QuietMessages messages;
+    enterCatalogue(disks);
+    const auto form = shownWindow(state);
+    if (!form || !gridShown(state, *form, messages)) return;
+    QueryModel& grid = *form->DataSource5;
+    while (grid.rowCount() < depth && grid.canFetchMore({})) grid.fetchMore({});
+    QScrollBar& bar = *form->ui->DBGrid4->verticalScrollBar();
+    for (auto _ : state) {
+        state.PauseTiming();
+        sitIdle(kIdleMs);
+        const int held = grid.rowCount();
+        state.ResumeTiming();
+        bar.setValue(bar.maximum());
+        QCoreApplication::processEvents();
+        if (grid.rowCount() <= held || messages.anySaid()) {
+            state.SkipWithError("the grid read no further rows or a message box came up");
+            break;
+        }
+    }
+    state.counters["rows"] = grid.rowCount();
+}
+
 void registerAll() {
     for (int disks : bench::benchSizes()) {
         bench::demoCatalogue(disks);  // made before anything is timed
@@ -107,6 +146,12 @@ void registerAll() {
                                      keyRelease, disks, QStringLiteral("хит"))
             ->Unit(benchmark::kMillisecond)
             ->MeasureProcessCPUTime();
+        for (const auto& [name, depth] : {std::pair{"scroll_top", 0}, {"scroll_middle", disks / 2}})
+            benchmark::RegisterBenchmark(bench::benchName("window", name, disks).c_str(), scrollOn,
+                                         disks, depth)
+                ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime()
+                ->Iterations(4);
     }
 }
 
@@ -128,7 +173,7 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << "\n";
         return 1;
     }
-    bench::TableReporter reporter({"start", "key_release_хит"});
+    bench::TableReporter reporter({"start", "key_release_хит", "scroll_top", "scroll_middle"});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     store::Database::resetDefault();
