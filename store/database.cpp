@@ -9,6 +9,7 @@
 
 #include "catalogue.h"
 #include "dialect.h"
+#include "nameindex.h"
 #include "text.h"
 
 namespace store {
@@ -130,6 +131,7 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
     for (const auto& t : catalogueTables())
         if (&t != &diskTable()) db->verifyTable(t);
     db->leaveWalMode();
+    db->names_ = std::make_unique<NameIndex>(raw);
     return db;
 }
 
@@ -230,7 +232,27 @@ std::string sqliteSql(std::string_view statement) {
 
 Statement Database::prepare(std::string_view statement) const {
     Translation t = translateForCatalogue(statement);
+    // The copy of the names only narrows; where the narrowed statement cannot be
+    // prepared, the statement as written runs and reports its own errors.
+    if (const auto narrowed = names_ ? names_->narrow(t.sql) : std::nullopt) {
+        try {
+            return Statement(db_.get(), this, *narrowed, t.tableFiles, std::string(statement));
+        } catch (const Error&) {
+        }
+    }
     return Statement(db_.get(), this, t.sql, std::move(t.tableFiles), std::string(statement));
+}
+
+void Database::startNameCopy() const {
+    if (names_) names_->startLoading();
+}
+
+bool Database::waitForNameCopy() const {
+    return names_ && names_->waitUntilReady();
+}
+
+size_t Database::nameCopyBytes() const {
+    return names_ ? names_->memoryBytes() : 0;
 }
 
 void Database::writeWithoutJournal() const {
