@@ -119,7 +119,9 @@ std::string createTableSql(const TableDef& table) {
 }
 
 std::string qualifiedName(const TableDef& table) {
-    return "\"" + std::string(table.schema) + "\".\"" + std::string(table.table) + "\"";
+    std::string name;  // appended piece by piece: GCC 12 misreads "x" + string at -O3
+    name.append("\"").append(table.schema).append("\".\"").append(table.table).append("\"");
+    return name;
 }
 
 std::string insertRowSql(const TableDef& table) {
