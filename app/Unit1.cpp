@@ -14,6 +14,7 @@
 #include "listquery.h"
 #include "lookupcombobox.h"
 #include "querymodel.h"
+#include "reportsmenu.h"
 #include "ui_Unit1.h"
 
 TForm1* Form1 = nullptr;
@@ -138,6 +139,7 @@ void TForm1::wireHandlers() {
     onClick(this, ui->ButtonDeleteDolgnik, ui->N19, &TForm1::ButtonDeleteDolgnikClick);
     onClick(this, nullptr, ui->N20, &TForm1::N20Click);
     onClick(this, nullptr, ui->N21, &TForm1::N21Click);
+    new ReportsMenu(*this);
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

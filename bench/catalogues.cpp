@@ -8,6 +8,7 @@
 #include <string>
 
 #include "catalogue_tools.h"
+#include "database.h"
 
 namespace bench {
 namespace {
@@ -38,6 +39,33 @@ fs::path demoCatalogue(int disks) {
     std::ofstream(dir / kDoneMark) << disks << "\n";
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::cerr << " " << took.count() << " s\n";
+    return dir;
+}
+
+fs::path loanCatalogue(int size) {
+    const fs::path dir = catalogueRoot() / ("loans-" + std::to_string(size));
+    if (fs::exists(dir / kDoneMark)) return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::cerr << "Making a catalogue of " << size << " disks and loans in " << dir << " ..."
+              << std::flush;
+    tools::DemoOptions options;
+    options.disks = size;
+    tools::makeDemo(dir, options);
+    // Returned loans of a week each, spread over four years, up to `size` loans in all.
+    const auto db = store::Database::open(dir / "base");
+    db->execRaw(
+        "WITH RECURSIVE c(i) AS (SELECT (SELECT count(*) FROM dolg_db.Dolg) UNION ALL "
+        "SELECT i + 1 FROM c WHERE i + 1 < " +
+        std::to_string(size) +
+        ") INSERT INTO dolg_db.Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) "
+        "SELECT i % " +
+        std::to_string(size) +
+        " + 1, i % 10 + 1, "
+        "date('2020-01-01', '+' || (i % 1460) || ' days'), "
+        "date('2020-01-08', '+' || (i % 1460) || ' days'), 0 FROM c");
+    std::ofstream(dir / kDoneMark) << size << "\n";
+    std::cerr << " done\n";
     return dir;
 }
 

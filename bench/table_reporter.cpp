@@ -123,6 +123,7 @@ void TableReporter::Finalize() {
                 "of the names ready and while the table is scanned (+3: category, media type and "
                 "\"На руках\" too):",
                 "ms", 1000, "key_copy", "key_scan", {"fragment", "copy", "scan"});
+    printScaling(out, "Reports, offscreen (CPU time of the process):", "reports");
     out << std::flush;
 }
 

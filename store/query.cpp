@@ -5,13 +5,14 @@
 #include "text.h"
 
 namespace store {
-namespace {
 
 ColumnKind kindOfDeclType(std::string_view decl) {
     if (equalsNoCase(decl, "LOGICAL")) return ColumnKind::Logical;
     if (equalsNoCase(decl, "DATE")) return ColumnKind::Date;
     return ColumnKind::Plain;
 }
+
+namespace {
 
 bool sameName(std::string_view a, std::string_view b) {
     return equalsNoCase(a, b) || foldCase(a) == foldCase(b);
@@ -133,7 +134,10 @@ std::shared_ptr<Database> Query::databaseForRun() {
 }
 
 Statement Query::prepareBound() {
-    const std::string sql = text();
+    return prepareBound(text());
+}
+
+Statement Query::prepareBound(const std::string& sql) {
     Statement s = databaseForRun()->prepare(sql);
     for (int i = 1, count = s.parameterCount(); i <= count; ++i) {
         const std::string_view name = s.parameterName(i);

@@ -116,6 +116,8 @@ private:
     Param& param(std::string_view name);
     void setParam(std::string_view name, ParamKind kind, std::string text, double number);
     Statement prepareBound();
+    Statement prepareBound(const std::string& sql);  // sql names the same parameters
+    friend class RowReader;
     void readColumns();
     bool fetchRow();
     const Cell& cell(int row, int column) const;
@@ -141,5 +143,8 @@ private:
 // Result column names by the catalogue's rules: a name already used (letter case
 // ignored) gets "_1", "_2", ... until it is free.
 std::vector<std::string> uniqueColumnNames(const std::vector<std::string>& raw);
+
+// How a column's values read, by the type the table declares for it.
+ColumnKind kindOfDeclType(std::string_view declType);
 
 }  // namespace store

@@ -2,22 +2,28 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "catalogue.h"
 #include "catalogue_import.h"
+#include "catalogue_reports.h"
 #include "catalogue_tools.h"
 #include "error.h"
 
 namespace {
 
 int usage() {
-    std::cerr << "Использование:\n"
-                 "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
-                 "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
-                 "  korvalen-base check ПАПКА               проверка каталога\n"
-                 "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
-                 "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n";
+    std::cerr
+        << "Использование:\n"
+           "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
+           "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
+           "  korvalen-base check ПАПКА               проверка каталога\n"
+           "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
+           "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n"
+           "  korvalen-base export ПАПКА --what disks|loans --format csv|html [ФАЙЛ]\n"
+           "      список дисков или история выдачи в CSV или HTML (без ФАЙЛ: в вывод)\n"
+           "  korvalen-base backup ПАПКА КУДА        копия каталога в КУДА/base и её проверка\n";
     return 2;
 }
 
@@ -52,11 +58,68 @@ int import(int argc, char** argv) {
     }
 }
 
+// korvalen-base export DIR --what disks|loans --format csv|html [OUT]
+int exportTable(int argc, char** argv) {
+    std::optional<tools::ExportWhat> what;
+    std::optional<reports::Format> format;
+    std::optional<std::string> out;
+    for (int i = 3; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--what" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            if (v == "disks") what = tools::ExportWhat::Disks;
+            if (v == "loans") what = tools::ExportWhat::Loans;
+            if (!what) return usage();
+        } else if (arg == "--format" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            if (v == "csv") format = reports::Format::Csv;
+            if (v == "html") format = reports::Format::Html;
+            if (!format) return usage();
+        } else if (!out && arg.rfind("--", 0) != 0) {
+            out = arg;
+        } else {
+            return usage();
+        }
+    }
+    if (!what || !format) return usage();
+    try {
+        if (!out) {
+            tools::exportCatalogue(argv[2], *what, *format, std::cout);
+            return std::cout ? 0 : 1;
+        }
+        const long long rows = tools::exportCatalogueToFile(argv[2], *what, *format, *out);
+        std::cerr << "Записано строк: " << rows << " в " << *out << "\n";
+        return 0;
+    } catch (const store::Error& e) {
+        std::cerr << "korvalen-base: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+// korvalen-base backup DIR DEST
+int backup(const std::string& dir, const std::string& dest) {
+    try {
+        const auto problems = tools::backupCatalogue(dir, dest);
+        if (problems.empty()) {
+            std::cout << "Копия каталога записана в " << dest << "/base и проверена: в порядке.\n";
+            return 0;
+        }
+        std::cout << "Копия каталога записана в " << dest << "/base, но проверка нашла ошибки:\n";
+        for (const auto& p : problems) std::cout << p << "\n";
+        return 1;
+    } catch (const store::Error& e) {
+        std::cerr << "korvalen-base: " << e.what() << "\nКопия не записана.\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     if (std::strcmp(argv[1], "import") == 0) return import(argc, argv);
+    if (std::strcmp(argv[1], "export") == 0) return exportTable(argc, argv);
+    if (std::strcmp(argv[1], "backup") == 0) return argc == 4 ? backup(argv[2], argv[3]) : usage();
     const std::string command = argv[1];
     const std::string dir = argv[2];
     try {

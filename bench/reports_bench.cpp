@@ -1,0 +1,151 @@
+// The reports at each catalogue size, offscreen: the loan history window from its
+// opening to the grid's first screen, and on to its summary line (every loan; and a
+// period that holds none, so that both the list and the summary scan the whole loan
+// table), and the streaming export of the loan history and the disk list.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <iostream>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+
+#include "Unit1.h"
+#include "catalogues.h"
+#include "database.h"
+#include "exporter.h"
+#include "historywindow.h"
+#include "loanmodel.h"
+#include "loanstatements.h"
+#include "query.h"
+#include "quiet_messages.h"
+#include "startup.h"
+#include "statements/diskfilter.h"
+#include "table_reporter.h"
+#include "ui_LoanHistory.h"
+
+namespace {
+
+constexpr int kMaxEventPasses = 100;
+
+// Written bytes go nowhere: the export's own cost, not the disk's.
+class NullBuffer final : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+void enterCatalogue(int size) {
+    QDir::setCurrent(QString::fromStdString(bench::loanCatalogue(size).string()));
+    store::Database::resetDefault();
+}
+
+enum class Until { FirstScreen, Summary };
+
+// Processes events until the grid holds its first screen (more than the one row the
+// query stands on after opening, or all there is) or until the summary line is written.
+bool untilShown(const HistoryWindow& window, Until until) {
+    const QString counting = QStringLiteral("Подсчёт...");
+    for (int pass = 0; pass < kMaxEventPasses; ++pass) {
+        QCoreApplication::processEvents();
+        const QString summary = window.ui->SummaryLabel->text();
+        if (summary.isEmpty()) continue;  // not refreshed yet
+        const LoanModel& grid = *window.LoansSource;
+        if (until == Until::FirstScreen && (grid.rowCount() > 1 || !grid.canFetchMore({})))
+            return true;
+        if (until == Until::Summary && summary != counting) return true;
+    }
+    return false;
+}
+
+void historyWindow(benchmark::State& state, int size, bool noMatch, Until until) {
+    bench::QuietMessages messages;
+    enterCatalogue(size);
+    TForm1 form;
+    form.show();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        auto window = std::make_unique<HistoryWindow>(form, &form);
+        if (noMatch) {
+            window->ui->DateFrom->setDate(QDate(1990, 1, 1));
+            window->ui->DateTo->setDate(QDate(1990, 12, 31));
+            window->ui->PeriodOnly->setChecked(true);
+        }
+        window->show();
+        if (!untilShown(*window, until) || messages.anySaid()) {
+            state.SkipWithError("the history window showed no summary or a message came up");
+            break;
+        }
+        state.counters["rows"] = window->LoansSource->rowCount();
+        state.PauseTiming();  // closing is no part of opening
+        window.reset();
+        state.ResumeTiming();
+    }
+}
+
+void exportTable(benchmark::State& state, int size, bool loansTable, reports::Format format) {
+    enterCatalogue(size);
+    NullBuffer nowhere;
+    std::ostream out(&nowhere);
+    int64_t rows = 0;
+    for (auto _ : state) {
+        store::Query query(loansTable
+                               ? loans::historyLines({})
+                               : diskfilter::build(diskfilter::Availability::All, {}, {}).lines);
+        loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
+        rows = reports::exportRows(
+            query, loansTable ? reports::loanExport() : reports::diskExport(), format, out);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["rows_per_s"] = benchmark::Counter(
+        static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void registerAll() {
+    using reports::Format;
+    for (int size : bench::benchSizes()) {
+        bench::loanCatalogue(size);  // made before anything is timed
+        auto add = [&](const char* item, auto&&... args) {
+            benchmark::RegisterBenchmark(bench::benchName("reports", item, size).c_str(), args...)
+                ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime();
+        };
+        add("history_first_screen", historyWindow, size, false, Until::FirstScreen);
+        add("history_summary", historyWindow, size, false, Until::Summary);
+        add("history_no_match", historyWindow, size, true, Until::Summary);
+        add("export_loans_csv", exportTable, size, true, Format::Csv);
+        add("export_loans_html", exportTable, size, true, Format::Html);
+        add("export_disks_csv", exportTable, size, false, Format::Csv);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    setUpApplication();
+    const QTemporaryDir settings;
+    setSettingsFilePath(settings.filePath(QStringLiteral("Korvalen.ini")));
+    const QString home = QDir::currentPath();
+    try {
+        registerAll();
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    bench::TableReporter reporter({"history_first_screen", "history_summary", "history_no_match",
+                                   "export_loans_csv", "export_loans_html", "export_disks_csv"});
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    store::Database::resetDefault();
+    QDir::setCurrent(home);
+    return 0;
+}

@@ -1,0 +1,87 @@
+#include "exporter.h"
+
+#include "error.h"
+#include "query.h"
+#include "rowreader.h"
+
+namespace reports {
+namespace {
+
+constexpr int64_t kProgressEvery = 1000;
+
+void checkWritten(const std::ostream& out) {
+    if (!out.good())
+        throw store::Error(store::Error::Kind::Io,
+                           "Не удалось записать данные: нет места на диске или файл недоступен.");
+}
+
+std::vector<int> resultColumns(const store::RowReader& rows, const ExportTable& table) {
+    std::vector<int> columns;
+    for (const auto& c : table.columns) {
+        const int at = rows.columnIndex(c.field);
+        if (at < 0)
+            throw store::Error(store::Error::Kind::Statement,
+                               "В выгружаемом списке нет поля " + c.field + ".");
+        columns.push_back(at);
+    }
+    return columns;
+}
+
+}  // namespace
+
+const ExportTable& diskExport() {
+    static const ExportTable table{"Диски",
+                                   {{"N", "Номер"},
+                                    {"Name", "Наименование"},
+                                    {"Name_1", "Категория"},
+                                    {"Tip", "Носитель"},
+                                    {"Dolg", "На руках", true},
+                                    {"Opisan", "Описание"}},
+                                   {}};
+    return table;
+}
+
+const ExportTable& loanExport() {
+    static const ExportTable table{"История выдачи",
+                                   {{"NomCD", "Номер диска"},
+                                    {"DiskName", "Наименование диска"},
+                                    {"Dolgnik", "Должник"},
+                                    {"DatN", "Выдан"},
+                                    {"DatK", "Возвращён"},
+                                    {"Days", "Дней"},
+                                    {"Overdue", "Просрочен"}},
+                                   "Overdue"};
+    return table;
+}
+
+int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
+                   const ExportProgress& progress) {
+    const int64_t total = progress ? store::RowReader::countRows(query) : 0;
+    if (progress && !progress(0, total)) throw ExportStopped();
+    store::RowReader rows(query);
+    const std::vector<int> columns = resultColumns(rows, table);
+    const int mark = table.markField.empty() ? -1 : rows.columnIndex(table.markField);
+    auto writer = makeWriter(format, out, table.title);
+    std::vector<std::string> titles;
+    for (const auto& c : table.columns) titles.push_back(c.title);
+    writer->begin(titles);
+    std::vector<std::string> cells(columns.size());
+    int64_t written = 0;
+    while (rows.next()) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            cells[i] = rows.text(columns[i]);
+            if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
+        }
+        writer->row(cells, mark >= 0 && !rows.text(mark).empty());
+        if (++written % kProgressEvery == 0) {
+            checkWritten(out);
+            if (progress && !progress(written, total)) throw ExportStopped();
+        }
+    }
+    writer->end(written);
+    checkWritten(out);
+    if (progress) progress(written, std::max(total, written));
+    return written;
+}
+
+}  // namespace reports

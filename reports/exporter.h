@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tablewriter.h"
+
+namespace store {
+class Query;
+}
+
+namespace reports {
+
+// A result column as an export shows it.
+struct ExportColumn {
+    std::string field;
+    std::string title;
+    bool yesNo = false;  // a logical field, written "да" or left empty
+};
+
+// What one export writes: its title and columns; a row whose markField is not empty is
+// marked (an overdue loan).
+struct ExportTable {
+    std::string title;
+    std::vector<ExportColumn> columns;
+    std::string markField;
+};
+
+// The disk list's columns, from the list's own statement under any filter.
+const ExportTable& diskExport();
+// The loan history's columns (loans::historyLines).
+const ExportTable& loanExport();
+
+// Told how many rows of how many are written; false stops the export.
+using ExportProgress = std::function<bool(int64_t done, int64_t total)>;
+
+// Thrown when progress said stop.
+struct ExportStopped : std::runtime_error {
+    ExportStopped() : std::runtime_error("Выгрузка остановлена: файл не записан.") {}
+};
+
+// Runs the query's statement (the query itself stays as it is) and writes its rows to
+// out as they are read, so memory does not grow with the catalogue. With progress the
+// rows are counted first. Returns the rows written. Throws store::Error when the
+// statement fails or out refuses a write, ExportStopped when progress said stop.
+int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
+                   const ExportProgress& progress = {});
+
+}  // namespace reports

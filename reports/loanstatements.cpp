@@ -1,0 +1,122 @@
+#include "loanstatements.h"
+
+#include <cstdio>
+
+#include "query.h"
+
+namespace loans {
+namespace {
+
+// Days out: to the day it came back, or to today while it is out.
+constexpr const char* kDays =
+    "CAST(julianday(coalesce(Dolg.DatK, :Today)) - julianday(Dolg.DatN) AS INTEGER)";
+constexpr const char* kIsOverdue =
+    "(Dolg.Dolg = True) and (julianday(:Today) - julianday(Dolg.DatN) > :Limit)";
+constexpr const char* kDiskName =
+    "CASE WHEN Cdbase.N IS NULL THEN 'диск удалён' ELSE Cdbase.Name END as DiskName";
+constexpr const char* kLoanFrom = "FROM \"base\\Dolg.DB\" Dolg";
+// Left joins: a loan whose disk was deleted keeps its row.
+constexpr const char* kJoins[] = {
+    "LEFT JOIN \"base\\CDBase.DB\" Cdbase ON (Dolg.NomCD = Cdbase.N)",
+    "LEFT JOIN \"base\\SprDolgnik.db\" Sprdolgnik ON (Dolg.Dolgnik = Sprdolgnik.N)",
+};
+
+std::string overdueColumn() {
+    return std::string("CASE WHEN ") + kIsOverdue + " THEN 'просрочен' ELSE '' END as Overdue";
+}
+
+void addWhere(std::vector<std::string>& lines, const Filter& f) {
+    std::vector<std::string> conditions;
+    if (f.disk) conditions.emplace_back("(Dolg.NomCD = :Disk)");
+    if (f.debtor) conditions.emplace_back("(Dolg.Dolgnik = :Debtor)");
+    if (f.openOnly) conditions.emplace_back("(Dolg.Dolg = True)");
+    if (f.from) conditions.emplace_back("(Dolg.DatN >= :DateFrom)");
+    if (f.to) conditions.emplace_back("(Dolg.DatN <= :DateTo)");
+    for (size_t i = 0; i < conditions.size(); ++i)
+        lines.push_back((i == 0 ? "Where " : "and ") + conditions[i]);
+}
+
+bool names(const store::Query& query, std::string_view parameter) {
+    for (const auto& p : query.parameterNames())
+        if (p == parameter) return true;
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> historyLines(const Filter& filter) {
+    std::vector<std::string> lines = {
+        std::string("SELECT Dolg.NomCD, ") + kDiskName + ", Sprdolgnik.Dolgnik, Dolg.DatN,",
+        std::string("Dolg.DatK, ") + kDays + " as Days, " + overdueColumn(),
+        kLoanFrom,
+        kJoins[0],
+        kJoins[1],
+    };
+    addWhere(lines, filter);
+    // The order of entry, newest first: each loan is written on the day it starts, and
+    // reading by row number needs no sort of the whole table before the first screen.
+    lines.emplace_back("ORDER BY Dolg.rowid DESC");
+    return lines;
+}
+
+std::vector<std::string> summaryLines(const Filter& filter) {
+    std::vector<std::string> lines = {
+        "SELECT count(*) as Loans, total(Dolg.Dolg = True) as OpenLoans,",
+        std::string("total(") + kIsOverdue + ") as Overdue,",
+        std::string("avg(") + kDays + ") as AverageDays",
+        kLoanFrom,
+    };
+    addWhere(lines, filter);
+    return lines;
+}
+
+std::vector<std::string> openLoanLines() {
+    return {
+        std::string("SELECT Sprdolgnik.Dolgnik, Dolg.Dolgnik as DebtorKey, Dolg.NomCD, ") +
+            kDiskName + ",",
+        std::string("Dolg.DatN, ") + kDays + " as Days, " + overdueColumn(),
+        kLoanFrom,
+        kJoins[0],
+        kJoins[1],
+        "Where Dolg.Dolg = True",
+        "ORDER BY Sprdolgnik.Dolgnik, Dolg.Dolgnik, Dolg.DatN, Dolg.rowid",
+    };
+}
+
+void bind(store::Query& query, const Filter& f, const Reckoning& r) {
+    if (names(query, "Today")) query.setDate("Today", r.today);
+    if (names(query, "Limit")) query.setFloat("Limit", r.overdueDays);
+    if (f.disk) query.setFloat("Disk", static_cast<double>(*f.disk));
+    if (f.debtor) query.setFloat("Debtor", static_cast<double>(*f.debtor));
+    if (f.from) query.setDate("DateFrom", *f.from);
+    if (f.to) query.setDate("DateTo", *f.to);
+}
+
+Summary readSummary(store::Query& summary) {
+    summary.open();
+    Summary s;
+    s.loans = summary.field("Loans").asInteger();
+    s.open = summary.field("OpenLoans").asInteger();
+    s.overdue = summary.field("Overdue").asInteger();
+    if (!summary.field("AverageDays").isNull())
+        s.averageDays = summary.field("AverageDays").asFloat();
+    summary.close();
+    return s;
+}
+
+std::string describe(const Summary& s) {
+    std::string text = "Выдач: " + std::to_string(s.loans) +
+                       ", на руках: " + std::to_string(s.open) +
+                       ", из них просрочено: " + std::to_string(s.overdue);
+    if (s.averageDays) {
+        char days[32];
+        std::snprintf(days, sizeof days, "%.1f", *s.averageDays);
+        std::string shown(days);
+        for (char& c : shown)
+            if (c == '.') c = ',';
+        text += ", в среднем дней на руках: " + shown;
+    }
+    return text;
+}
+
+}  // namespace loans

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "value.h"
+
+namespace store {
+class Query;
+}
+
+// The statements of the loan reports: the history of every loan, its summary, and the
+// open loans by debtor. They only read. Deleted disks keep their loans' rows (the
+// disk's number and "диск удалён" instead of its name); days out count to today while a
+// loan is open; an open loan out longer than the overdue limit is marked "просрочен".
+namespace loans {
+
+inline constexpr int kDefaultOverdueDays = 30;
+
+// Which loans the history shows; every set condition must hold.
+struct Filter {
+    std::optional<int64_t> disk;          // this disk only (its key)
+    std::optional<int64_t> debtor;        // this debtor only (its key)
+    bool openOnly = false;                // loans not yet returned
+    std::optional<store::Date> from, to;  // lent on one of these days, ends included
+};
+
+// The day that counts as today and the overdue limit in days.
+struct Reckoning {
+    store::Date today;
+    int overdueDays = kDefaultOverdueDays;
+};
+
+// Newest first: NomCD, DiskName, Dolgnik, DatN, DatK, Days, Overdue.
+std::vector<std::string> historyLines(const Filter& filter);
+// One row: Loans, OpenLoans, Overdue, AverageDays (empty without loans).
+std::vector<std::string> summaryLines(const Filter& filter);
+// The open loans by debtor name, then by the day lent: Dolgnik, NomCD, DiskName, DatN,
+// Days, Overdue.
+std::vector<std::string> openLoanLines();
+
+// Sets every parameter that the query's text names from the filter and the reckoning.
+void bind(store::Query& query, const Filter& filter, const Reckoning& reckoning);
+
+// The summary as the history window's bottom line shows it.
+struct Summary {
+    int64_t loans = 0;
+    int64_t open = 0;
+    int64_t overdue = 0;
+    std::optional<double> averageDays;
+};
+Summary readSummary(store::Query& summary);  // opens the query on summaryLines
+std::string describe(const Summary& summary);
+
+}  // namespace loans

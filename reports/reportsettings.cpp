@@ -1,0 +1,40 @@
+#include "reportsettings.h"
+
+#include <QDir>
+
+#include "Unit1.h"
+#include "inifile.h"
+#include "loanstatements.h"
+#include "messages.h"
+
+namespace reports {
+namespace {
+
+const QString kSection = QStringLiteral("reports");
+const QString kOverdueDays = QStringLiteral("overdue_days");
+int unsavedDays = -1;  // a limit set in this run that the file refused
+
+}  // namespace
+
+int overdueDays() {
+    if (unsavedDays >= 0) return unsavedDays;
+    IniFile ini(settingsFilePath());
+    ini.load();  // an unreadable file reads as defaults here; the main window says so
+    const int days = ini.integer(kSection, kOverdueDays, loans::kDefaultOverdueDays);
+    return days >= 0 ? days : loans::kDefaultOverdueDays;
+}
+
+void saveOverdueDays(int days) {
+    IniFile ini(settingsFilePath());
+    bool saved = ini.load();
+    if (saved) {
+        ini.setInteger(kSection, kOverdueDays, days);
+        saved = ini.save();
+    }
+    unsavedDays = saved ? -1 : days;
+    if (!saved)
+        messages().error(QStringLiteral("Не удалось сохранить срок просрочки в файл %1: %2.")
+                             .arg(QDir::toNativeSeparators(ini.path()), ini.errorString()));
+}
+
+}  // namespace reports

@@ -1,0 +1,177 @@
+#include "savefile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <algorithm>
+#include <array>
+#include <streambuf>
+
+#include "catalogue.h"
+#include "catalogue_reports.h"
+#include "database.h"
+#include "error.h"
+#include "messages.h"
+
+namespace reports {
+namespace {
+
+// An output stream's buffer over a Qt device: a failed write puts the stream in error.
+class DeviceBuffer final : public std::streambuf {
+public:
+    explicit DeviceBuffer(QIODevice& device) : device_(device) { reset(); }
+
+protected:
+    int overflow(int c) override {
+        if (!flush()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return flush() ? 0 : -1; }
+
+private:
+    void reset() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    bool flush() {
+        const qint64 size = pptr() - pbase();
+        const bool written = size == 0 || device_.write(pbase(), size) == size;
+        reset();
+        return written;
+    }
+    QIODevice& device_;
+    std::array<char, 1 << 16> buffer_;
+};
+
+// A modal progress dialog that long work reports to; cancelling it asks the work to stop.
+class Progress {
+public:
+    Progress(QWidget* parent, const QString& title, const QString& text)
+        : dialog_(text, QStringLiteral("Отмена"), 0, kSteps, parent) {
+        dialog_.setWindowTitle(title);
+        dialog_.setWindowModality(Qt::ApplicationModal);
+        dialog_.setMinimumDuration(300);
+        dialog_.setAutoReset(false);
+        dialog_.setAutoClose(false);
+        dialog_.setValue(0);
+    }
+    bool report(long long done, long long total) {
+        const long long step = total > 0 ? std::min<long long>(done * kSteps / total, kSteps) : 0;
+        dialog_.setValue(static_cast<int>(step));
+        QCoreApplication::processEvents();
+        return !dialog_.wasCanceled();
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QProgressDialog dialog_;
+};
+
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QString nativePath(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+Format formatOf(const QString& path) {
+    const QString lower = path.toLower();
+    return lower.endsWith(QLatin1String(".html")) || lower.endsWith(QLatin1String(".htm"))
+               ? Format::Html
+               : Format::Csv;
+}
+
+const QString kCsvFilter = QStringLiteral("Таблица CSV (*.csv)");
+const QString kHtmlFilter = QStringLiteral("Страница HTML (*.html *.htm)");
+
+}  // namespace
+
+bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
+                  const QString& path) {
+    QSaveFile file(path);
+    auto failed = [&](const QString& why) {
+        file.cancelWriting();
+        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
+                             .arg(nativePath(path), why));
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly)) return failed(file.errorString());
+    Progress progress(parent, QStringLiteral("Сохранение"),
+                      QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
+    DeviceBuffer buffer(file);
+    std::ostream out(&buffer);
+    long long rows = 0;
+    try {
+        rows = exportRows(source, table, formatOf(path), out, [&](int64_t done, int64_t total) {
+            return progress.report(done, total);
+        });
+    } catch (const ExportStopped&) {
+        file.cancelWriting();
+        return false;
+    } catch (const store::Error& e) {
+        return failed(file.error() != QFileDevice::NoError ? file.errorString()
+                                                           : fromStd(e.what()));
+    }
+    if (!file.commit()) return failed(file.errorString());
+    messages().information(
+        QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path)));
+    return true;
+}
+
+void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& table,
+                      const QString& suggestedName) {
+    QString filter = kCsvFilter;
+    QString path = QFileDialog::getSaveFileName(
+        parent, QStringLiteral("Сохранить: %1").arg(fromStd(table.title)),
+        QDir::home().filePath(suggestedName + QStringLiteral(".csv")),
+        kCsvFilter + QStringLiteral(";;") + kHtmlFilter, &filter);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += filter == kHtmlFilter ? QStringLiteral(".html") : QStringLiteral(".csv");
+    exportToPath(parent, source, table, path);
+}
+
+bool backupTo(QWidget* parent, const QString& folder) {
+    const std::filesystem::path dest = folder.toStdString();
+    const std::filesystem::path copy = dest / std::string(store::kBaseFolder);
+    Progress progress(parent, QStringLiteral("Резервная копия"),
+                      QStringLiteral("Копирование каталога в %1...")
+                          .arg(nativePath(QString::fromStdString(copy.string()))));
+    try {
+        const auto source = store::Database::defaultDatabase()->baseDir().parent_path();
+        const auto problems = tools::backupCatalogue(
+            source, dest,
+            [&](long long done, long long total) { return progress.report(done, total); });
+        if (!problems.empty()) {
+            QStringList lines;
+            for (const auto& p : problems) lines << fromStd(p);
+            messages().error(
+                QStringLiteral("Копия каталога записана в %1, но проверка нашла ошибки:\n%2")
+                    .arg(nativePath(QString::fromStdString(copy.string())),
+                         lines.join(QLatin1Char('\n'))));
+            return false;
+        }
+    } catch (const store::Error& e) {
+        if (std::string_view(e.what()) != store::copyStoppedMessage())
+            messages().error(fromStd(e.what()) + QStringLiteral("\nКопия не записана."));
+        return false;
+    }
+    messages().information(
+        QStringLiteral("Копия каталога записана в %1 и проверена.\n"
+                       "Чтобы работать с копией, запустите Korvalen в папке %2 "
+                       "или скопируйте папку base на место прежней.")
+            .arg(nativePath(QString::fromStdString(copy.string())), nativePath(folder)));
+    return true;
+}
+
+void backupWithDialog(QWidget* parent) {
+    const QString folder = QFileDialog::getExistingDirectory(
+        parent, QStringLiteral("Папка для резервной копии каталога"), QDir::homePath());
+    if (!folder.isEmpty()) backupTo(parent, folder);
+}
+
+}  // namespace reports

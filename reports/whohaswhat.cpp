@@ -1,0 +1,183 @@
+#include "whohaswhat.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QPdfWriter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTextDocument>
+
+#include "Unit1.h"
+#include "guarded.h"
+#include "listquery.h"
+#include "loanmodel.h"
+#include "messages.h"
+#include "reportsettings.h"
+#include "rowreader.h"
+#include "tablewriter.h"
+#include "ui_WhoHasWhat.h"
+
+namespace {
+
+QString escaped(const std::string& text) {
+    return QString::fromStdString(reports::htmlEscaped(text));
+}
+
+}  // namespace
+
+WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
+    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::WhoHasWhat>()) {
+    ui->setupUi(this);
+    OpenLoans = new ListQuery(this);
+    OpenLoans->setObjectName(QStringLiteral("OpenLoans"));
+    QStringList lines;
+    for (const auto& l : loans::openLoanLines()) lines << QString::fromStdString(l);
+    OpenLoans->setLines(lines);
+    OpenLoansSource =
+        new LoanModel(OpenLoans,
+                      {{QStringLiteral("Overdue"), QStringLiteral("Просрочка"), 75},
+                       {QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 170},
+                       {QStringLiteral("NomCD"), QStringLiteral("№ диска"), 60},
+                       {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 270},
+                       {QStringLiteral("DatN"), QStringLiteral("Выдан"), 80},
+                       {QStringLiteral("Days"), QStringLiteral("Дней"), 50}},
+                      this);
+    OpenLoansSource->bindView(ui->OpenLoansGrid);
+    auto run = [this](void (WhoHasWhatWindow::*command)()) {
+        return [this, command] { guarded([&] { (this->*command)(); }); };
+    };
+    connect(ui->PreviewButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::preview));
+    connect(ui->PrintButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::print));
+    connect(ui->PdfButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::askPdf));
+    connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(main.Query6, &ListQuery::opened, this, [this] {
+        if (isVisible()) guarded([&] { refresh(); });
+    });
+}
+
+WhoHasWhatWindow::~WhoHasWhatWindow() = default;
+
+loans::Reckoning WhoHasWhatWindow::reckoning() const {
+    return {today_.value_or(store::Date::today()), reports::overdueDays()};
+}
+
+void WhoHasWhatWindow::refresh() {
+    ui->SummaryLabel->clear();
+    const loans::Reckoning r = reckoning();
+    OpenLoans->close();
+    loans::bind(OpenLoans->sql(), {}, r);
+    OpenLoans->open();
+    loans::Filter open;
+    open.openOnly = true;
+    store::Query summary(loans::summaryLines(open));
+    loans::bind(summary, open, r);
+    const loans::Summary s = loans::readSummary(summary);
+    ui->SummaryLabel->setText(
+        QStringLiteral("На руках дисков: %1, из них просрочено (дольше %2 дн.): %3")
+            .arg(s.open)
+            .arg(r.overdueDays)
+            .arg(s.overdue));
+}
+
+QString WhoHasWhatWindow::documentHtml() {
+    const loans::Reckoning r = reckoning();
+    loans::bind(OpenLoans->sql(), {}, r);
+    store::RowReader rows(OpenLoans->sql());
+    const int debtor = rows.columnIndex("Dolgnik"), debtorKey = rows.columnIndex("DebtorKey"),
+              disk = rows.columnIndex("NomCD"), name = rows.columnIndex("DiskName"),
+              out = rows.columnIndex("DatN"), days = rows.columnIndex("Days"),
+              overdue = rows.columnIndex("Overdue");
+    QString html =
+        QStringLiteral("<h1>Кто что взял</h1><p>На %1. Просрочен — на руках дольше %2 дн.</p>")
+            .arg(QString::fromStdString(r.today.display()))
+            .arg(r.overdueDays);
+    std::optional<int64_t> group;
+    auto closeGroup = [&] {
+        if (group) html += QStringLiteral("</table>");
+    };
+    while (rows.next()) {
+        if (!group || *group != rows.integer(debtorKey)) {
+            closeGroup();
+            group = rows.integer(debtorKey);
+            html += QStringLiteral(
+                        "<h2>%1</h2><table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" "
+                        "width=\"100%\">"
+                        "<tr><th>№ диска</th><th>Наименование диска</th><th>Выдан</th>"
+                        "<th>Дней</th><th>Просрочка</th></tr>")
+                        .arg(escaped(rows.text(debtor)));
+        }
+        const bool late = !rows.text(overdue).empty();
+        const QString cell =
+            late ? QStringLiteral("<td><font color=\"#b00000\"><b>%1</b></font></td>")
+                 : QStringLiteral("<td>%1</td>");
+        html += QStringLiteral("<tr>");
+        for (int column : {disk, name, out, days, overdue})
+            html += cell.arg(escaped(rows.text(column)));
+        html += QStringLiteral("</tr>");
+    }
+    closeGroup();
+    if (!group) html += QStringLiteral("<p>Все диски на месте.</p>");
+    return html;
+}
+
+void WhoHasWhatWindow::printOn(QPagedPaintDevice& device) {
+    QTextDocument document;
+    document.setHtml(documentHtml());
+    document.print(&device);
+}
+
+void WhoHasWhatWindow::preview() {
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintPreviewDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("Кто что взял: предварительный просмотр"));
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { guarded([&] { printOn(*p); }); });
+    dialog.exec();
+}
+
+void WhoHasWhatWindow::print() {
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("Печать: кто что взял"));
+    if (dialog.exec() == QDialog::Accepted) printOn(printer);
+}
+
+void WhoHasWhatWindow::askPdf() {
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить в PDF"),
+                                     QDir::home().filePath(QStringLiteral("Кто что взял.pdf")),
+                                     QStringLiteral("Документ PDF (*.pdf)"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
+    saveAsPdf(path);
+}
+
+bool WhoHasWhatWindow::saveAsPdf(const QString& path) {
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written) {
+        {
+            QPdfWriter writer(&file);
+            writer.setTitle(QStringLiteral("Кто что взял"));
+            writer.setPageSize(QPageSize(QPageSize::A4));
+            printOn(writer);
+        }
+        written = file.commit();
+    }
+    if (!written)
+        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return written;
+}
+
+void WhoHasWhatWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    guarded([&] { refresh(); });
+}
+
+void WhoHasWhatWindow::hideEvent(QHideEvent* event) {
+    OpenLoans->close();
+    QWidget::hideEvent(event);
+}

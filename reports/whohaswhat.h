@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "loanstatements.h"
+
+namespace Ui {
+class WhoHasWhat;
+}
+class ListQuery;
+class LoanModel;
+class QPagedPaintDevice;
+class TForm1;
+
+// "Кто что взял": the open loans grouped by debtor with the days out, overdue ones
+// marked; printed, previewed or saved as PDF as one document. Modeless; follows the main
+// window's lends, take-backs and renames. It only reads.
+class WhoHasWhatWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit WhoHasWhatWindow(TForm1& main, QWidget* parent = nullptr);
+    ~WhoHasWhatWindow() override;
+
+    std::unique_ptr<Ui::WhoHasWhat> ui;
+    ListQuery* OpenLoans;
+    LoanModel* OpenLoansSource;
+
+    void refresh();
+    // The printable document: a heading per debtor and a table of their disks.
+    QString documentHtml();
+    // Prints the document on a printer or PDF writer.
+    void printOn(QPagedPaintDevice& device);
+    // Writes the document as PDF to path through a temporary file. False, after telling
+    // the user, on failure.
+    bool saveAsPdf(const QString& path);
+    void setToday(std::optional<store::Date> today) { today_ = today; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    loans::Reckoning reckoning() const;
+    void preview();
+    void print();
+    void askPdf();
+
+    std::optional<store::Date> today_;
+};

@@ -1,0 +1,172 @@
+#include "backup.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "connection.h"
+#include "database.h"
+#include "error.h"
+#include "statement.h"
+
+namespace store {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct BackupFinisher {
+    void operator()(sqlite3_backup* b) const { sqlite3_backup_finish(b); }
+};
+using BackupHandle = std::unique_ptr<sqlite3_backup, BackupFinisher>;
+
+// Holds a read transaction over all five files for as long as it lives: every file is
+// read once inside it, so each holds its shared lock and no writer can commit to any of
+// them until the copy is done.
+class ReadMoment {
+public:
+    explicit ReadMoment(const Database& db) : db_(db) {
+        db_.execRaw("BEGIN");
+        try {
+            for (const TableDef& t : catalogueTables())
+                db_.execRaw("SELECT 1 FROM \"" + std::string(t.schema) + "\".\"" +
+                            std::string(t.table) + "\" LIMIT 1");
+        } catch (...) {
+            end();
+            throw;
+        }
+    }
+    ~ReadMoment() { end(); }
+    ReadMoment(const ReadMoment&) = delete;
+    ReadMoment& operator=(const ReadMoment&) = delete;
+
+private:
+    void end() const { sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr); }
+    const Database& db_;
+};
+
+long long pageCount(const Database& db, const TableDef& t) {
+    Statement count(db, "PRAGMA \"" + std::string(t.schema) + "\".page_count");
+    return count.step() ? count.columnInt64(0) : 0;
+}
+
+Error writeError(int code, const fs::path& file, std::string_view why) {
+    const std::string where = "Не удалось записать копию " + file.string() + ": ";
+    switch (code & 0xff) {
+        case SQLITE_FULL:
+            return Error(Error::Kind::DiskFull, where + "на диске не хватает места.");
+        case SQLITE_CANTOPEN:
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+            return Error(Error::Kind::ReadOnly, where + "папка недоступна для записи.");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return Error(Error::Kind::Locked,
+                         where + "каталог занят другой программой. Повторите попытку позже.");
+        default:
+            return Error(Error::Kind::Io, where + std::string(why) + ".");
+    }
+}
+
+class Copier {
+public:
+    Copier(const Database& db, const CopyProgress& progress, long long total)
+        : db_(db), progress_(progress), total_(total) {}
+
+    void copy(const TableDef& t, const fs::path& target) {
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(target.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                 nullptr);
+        ConnectionHandle dest(raw);
+        if (rc != SQLITE_OK) throw writeError(rc, target, dest ? sqlite3_errmsg(raw) : "");
+        BackupHandle backup(sqlite3_backup_init(raw, "main", db_.handle(), t.schema.data()));
+        if (!backup) throw writeError(sqlite3_errcode(raw), target, sqlite3_errmsg(raw));
+        const long long before = done_;
+        do {
+            rc = sqlite3_backup_step(backup.get(), kPagesPerStep);
+            done_ = before + (sqlite3_backup_pagecount(backup.get()) -
+                              sqlite3_backup_remaining(backup.get()));
+            if (progress_ && !progress_(done_, total_))
+                throw Error(Error::Kind::Other, copyStoppedMessage());
+        } while (rc == SQLITE_OK);
+        const int finished = sqlite3_backup_finish(backup.release());
+        if (rc != SQLITE_DONE) throw writeError(rc, target, sqlite3_errstr(rc));
+        if (finished != SQLITE_OK) throw writeError(finished, target, sqlite3_errmsg(raw));
+        if (sqlite3_close(dest.release()) != SQLITE_OK)
+            throw writeError(SQLITE_IOERR, target, "файл не закрылся");
+    }
+
+private:
+    static constexpr int kPagesPerStep = 256;
+    const Database& db_;
+    const CopyProgress& progress_;
+    long long total_;
+    long long done_ = 0;
+};
+
+// A folder beside destBase for the copy in progress, removed unless handed over.
+class PartFolder {
+public:
+    explicit PartFolder(const fs::path& destBase)
+        : path_(destBase.parent_path() /
+                ("." + destBase.filename().string() + ".part-" + std::to_string(::getpid()))) {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+        if (!fs::create_directory(path_, ec))
+            throw Error(Error::Kind::ReadOnly, "Не удалось создать папку копии в " +
+                                                   destBase.parent_path().string() + ": " +
+                                                   ec.message() + ".");
+    }
+    ~PartFolder() {
+        std::error_code ec;
+        if (!kept_) fs::remove_all(path_, ec);
+    }
+    PartFolder(const PartFolder&) = delete;
+    PartFolder& operator=(const PartFolder&) = delete;
+    const fs::path& path() const { return path_; }
+    void handOver(const fs::path& to) {
+        std::error_code ec;
+        fs::rename(path_, to, ec);
+        if (ec)
+            throw Error(Error::Kind::Io,
+                        "Не удалось переименовать копию в " + to.string() + ": " + ec.message());
+        kept_ = true;
+    }
+
+private:
+    fs::path path_;
+    bool kept_ = false;
+};
+
+}  // namespace
+
+const char* copyStoppedMessage() {
+    return "Копирование остановлено: копия не записана.";
+}
+
+void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgress& progress) {
+    std::error_code ec;
+    if (fs::exists(destBase, ec))
+        throw Error(Error::Kind::Other, "Папка " + destBase.string() +
+                                            " уже существует: копия не записывается поверх неё.");
+    if (!fs::is_directory(destBase.parent_path(), ec))
+        throw Error(Error::Kind::Missing,
+                    "Не найдена папка " + destBase.parent_path().string() + " для копии каталога.");
+    PartFolder part(destBase);
+    {
+        const ReadMoment moment(db);
+        long long total = 0;
+        for (const TableDef& t : catalogueTables()) total += pageCount(db, t);
+        Copier copier(db, progress, total);
+        for (const TableDef& t : catalogueTables()) {
+            const auto source = findFileNoCase(db.baseDir(), t.fileName);
+            const fs::path name = source ? source->filename() : fs::path(std::string(t.fileName));
+            copier.copy(t, part.path() / name);
+        }
+    }
+    part.handOver(destBase);
+}
+
+}  // namespace store

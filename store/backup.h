@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace store {
+
+class Database;
+
+// Told how many pages of the five files have been copied out of how many; false stops
+// the copy.
+using CopyProgress = std::function<bool(long long done, long long total)>;
+
+// Copies the five table files of the catalogue that db holds into the folder destBase,
+// which must not exist yet, all as of one moment: one read transaction holds every file
+// while SQLite's online backup copies them one by one, so a loan can never be copied
+// without its disk. The copy is written into a temporary folder beside destBase and
+// renamed only once complete: a failed or stopped copy leaves nothing behind. Only reads
+// the catalogue. Throws store::Error (Kind::Other with the words "остановлено" when
+// progress said stop).
+void copyCatalogue(const Database& db, const std::filesystem::path& destBase,
+                   const CopyProgress& progress = {});
+
+// The message that a stopped copy throws.
+const char* copyStoppedMessage();
+
+}  // namespace store

@@ -1,0 +1,339 @@
+// The loan reports, exports and backups without windows: the history's rows, filters and
+// summary, the overdue boundary, CSV and HTML as a reader sees them, a backup taken while
+// another process lends, and failures that leave nothing behind.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sstream>
+
+#include "catalogue_reports.h"
+#include "catalogue_tools.h"
+#include "exporter.h"
+#include "file_faults.h"
+#include "fixture.h"
+#include "loanstatements.h"
+#include "query.h"
+
+namespace fs = std::filesystem;
+using store::Date;
+
+Q_DECLARE_METATYPE(loans::Filter)
+Q_DECLARE_METATYPE(store::Date)
+
+namespace {
+
+// Debtors 1 Иванов, 2 Петров, 3 Сидоров; disks 1 Матрица (out), 2 Abbey Road, 3 Тетрис
+// (out); disk 4 was deleted while out. Loans in the order they were entered:
+//   1  disk 2  Иванов   10.01.2024 – 01.02.2024   22 days
+//   2  disk 4  Петров   05.02.2024 – (out)         56 days on 01.04.2024
+//   3  disk 1  Иванов   01.03.2024 – (out)         31 days on 01.04.2024
+//   4  disk 2  Сидоров  10.03.2024 – 12.03.2024     2 days
+//   5  disk 3  Петров   20.03.2024 – (out)         12 days on 01.04.2024
+constexpr const char* kLoanRows = R"sql(
+INSERT INTO SprKategoy(Num, Name) VALUES (1, 'Фильмы');
+INSERT INTO SprType(N, Tip) VALUES (1, 'DVD');
+INSERT INTO SprDolgnik(N, Dolgnik) VALUES (1, 'Иванов'), (2, 'Петров'), (3, 'Сидоров');
+INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
+  (1, 'Матрица', '', 1, 1, TRUE), (2, 'Abbey Road', '', 1, 1, FALSE),
+  (3, 'Тетрис', '', 1, 1, TRUE);
+INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
+  (2, 1, '2024-01-10', '2024-02-01', FALSE),
+  (4, 2, '2024-02-05', NULL, TRUE),
+  (1, 1, '2024-03-01', NULL, TRUE),
+  (2, 3, '2024-03-10', '2024-03-12', FALSE),
+  (3, 2, '2024-03-20', NULL, TRUE);
+)sql";
+
+const QString kRow1 = "2|Abbey Road|Иванов|10.01.2024|01.02.2024|22|";
+const QString kRow2 = "4|диск удалён|Петров|05.02.2024||56|просрочен";
+const QString kRow3 = "1|Матрица|Иванов|01.03.2024||31|просрочен";
+const QString kRow4 = "2|Abbey Road|Сидоров|10.03.2024|12.03.2024|2|";
+const QString kRow5 = "3|Тетрис|Петров|20.03.2024||12|";
+
+const loans::Reckoning kFirstOfApril{{2024, 4, 1}, 30};
+
+QStringList historyRows(const fixture::TemporaryCatalogue& catalogue, const loans::Filter& filter,
+                        const loans::Reckoning& reckoning) {
+    store::Query query(loans::historyLines(filter), catalogue.open());
+    loans::bind(query, filter, reckoning);
+    query.open();
+    return fixture::queryRows(query);
+}
+
+std::string summaryOf(const fixture::TemporaryCatalogue& catalogue, const loans::Filter& filter,
+                      const loans::Reckoning& reckoning) {
+    store::Query query(loans::summaryLines(filter), catalogue.open());
+    loans::bind(query, filter, reckoning);
+    return loans::describe(loans::readSummary(query));
+}
+
+// RFC 4180 read back: fields separated by commas, records by CR LF, a quoted field may
+// hold commas, line breaks and doubled quotes.
+QList<QStringList> parseCsv(const QString& text) {
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record << field;
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record << field;
+            records << record;
+            record.clear();
+            field.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return records;
+}
+
+QStringList entries(const fs::path& dir) {
+    return QDir(QString::fromStdString(dir.string()))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+}  // namespace
+
+class Reports : public QObject {
+    Q_OBJECT
+
+private slots:
+    void historyRowsAndFilters_data();
+    void historyRowsAndFilters();
+    void overdueFromTheDayAfterTheLimit_data();
+    void overdueFromTheDayAfterTheLimit();
+    void csvReadsBackAsWritten();
+    void htmlEscapesText();
+    void backupIsOneMomentWhileAnotherProcessLends();
+    void failedOrStoppedCopiesLeaveNothing_data();
+    void failedOrStoppedCopiesLeaveNothing();
+};
+
+void Reports::historyRowsAndFilters_data() {
+    QTest::addColumn<loans::Filter>("filter");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("summary");
+    auto filter = [](auto set) {
+        loans::Filter f;
+        set(f);
+        return f;
+    };
+    QTest::newRow("every loan, newest first")
+        << loans::Filter{} << QStringList{kRow5, kRow4, kRow3, kRow2, kRow1}
+        << "Выдач: 5, на руках: 3, из них просрочено: 2, в среднем дней на руках: 24,6";
+    QTest::newRow("one disk") << filter([](auto& f) { f.disk = 2; }) << QStringList{kRow4, kRow1}
+                              << "Выдач: 2, на руках: 0, из них просрочено: 0, в среднем дней на "
+                                 "руках: 12,0";
+    QTest::newRow("a deleted disk keeps its loans")
+        << filter([](auto& f) { f.disk = 4; }) << QStringList{kRow2}
+        << "Выдач: 1, на руках: 1, из них просрочено: 1, в среднем дней на руках: 56,0";
+    QTest::newRow("one debtor") << filter([](auto& f) { f.debtor = 2; })
+                                << QStringList{kRow5, kRow2}
+                                << "Выдач: 2, на руках: 2, из них просрочено: 1, в среднем дней "
+                                   "на руках: 34,0";
+    QTest::newRow("open only") << filter([](auto& f) { f.openOnly = true; })
+                               << QStringList{kRow5, kRow3, kRow2}
+                               << "Выдач: 3, на руках: 3, из них просрочено: 2, в среднем дней "
+                                  "на руках: 33,0";
+    QTest::newRow("period, both ends included")
+        << filter([](auto& f) {
+               f.from = Date{2024, 2, 5};
+               f.to = Date{2024, 3, 10};
+           })
+        << QStringList{kRow4, kRow3, kRow2}
+        << "Выдач: 3, на руках: 2, из них просрочено: 2, в среднем дней на руках: 29,7";
+    QTest::newRow("debtor and open together")
+        << filter([](auto& f) {
+               f.debtor = 1;
+               f.openOnly = true;
+           })
+        << QStringList{kRow3}
+        << "Выдач: 1, на руках: 1, из них просрочено: 1, в среднем дней на руках: 31,0";
+    QTest::newRow("no such disk") << filter([](auto& f) { f.disk = -1; }) << QStringList{}
+                                  << "Выдач: 0, на руках: 0, из них просрочено: 0";
+}
+
+void Reports::historyRowsAndFilters() {
+    QFETCH(loans::Filter, filter);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, summary);
+    const fixture::TemporaryCatalogue catalogue(kLoanRows);
+    QCOMPARE(historyRows(catalogue, filter, kFirstOfApril), rows);
+    QCOMPARE(QString::fromStdString(summaryOf(catalogue, filter, kFirstOfApril)), summary);
+}
+
+void Reports::overdueFromTheDayAfterTheLimit_data() {
+    QTest::addColumn<Date>("today");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("marker");  // of the loan of disk 1, out since 01.03.2024
+    QTest::newRow("the limit's last day") << Date{2024, 3, 31} << 30 << "";
+    QTest::newRow("the day after") << Date{2024, 4, 1} << 30 << "просрочен";
+    QTest::newRow("limit 0, lent today") << Date{2024, 3, 1} << 0 << "";
+}
+
+// The history and the who-has-what list mark the same loans.
+void Reports::overdueFromTheDayAfterTheLimit() {
+    QFETCH(Date, today);
+    QFETCH(int, limit);
+    QFETCH(QString, marker);
+    const fixture::TemporaryCatalogue catalogue(kLoanRows);
+    loans::Filter disk1;
+    disk1.disk = 1;
+    const QStringList rows = historyRows(catalogue, disk1, {today, limit});
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.front().section('|', 6), marker);
+    const std::string summary = summaryOf(catalogue, disk1, {today, limit});
+    QVERIFY2(
+        summary.find(marker.isEmpty() ? "просрочено: 0" : "просрочено: 1") != std::string::npos,
+        summary.c_str());
+    store::Query open(loans::openLoanLines(), catalogue.open());
+    loans::bind(open, {}, {today, limit});
+    open.open();
+    for (const QString& row : fixture::queryRows(open))
+        if (row.section('|', 2, 2) == "1") QCOMPARE(row.section('|', 6), marker);
+}
+
+void Reports::csvReadsBackAsWritten() {
+    const QStringList names = {"Say \"hi\"", "a,b", "две\r\nстроки", "Ёлка — ёж",
+                               " blanks ",   "",    "end\"",         "\"quoted\", twice\n"};
+    std::string rows =
+        "INSERT INTO SprKategoy(Num, Name) VALUES (1, 'Фильмы, \"лучшие\"');\n"
+        "INSERT INTO SprType(N, Tip) VALUES (1, 'DVD');\n";
+    for (int i = 0; i < names.size(); ++i) {
+        QString sql = names[i];
+        sql.replace('\'', "''");
+        rows += QString(
+                    "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES (%1, "
+                    "'%2', 'Описание: %2', 1, 1, %3);\n")
+                    .arg(i + 1)
+                    .arg(sql)
+                    .arg(i % 2)
+                    .toStdString();
+    }
+    const fixture::TemporaryCatalogue catalogue(rows);
+    std::ostringstream out;
+    QCOMPARE(tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Disks,
+                                    reports::Format::Csv, out),
+             static_cast<long long>(names.size()));
+    const QList<QStringList> records = parseCsv(QString::fromStdString(out.str()));
+    QCOMPARE(records.size(), names.size() + 1);
+    QCOMPARE(records.front(), QStringList({"Номер", "Наименование", "Категория", "Носитель",
+                                           "На руках", "Описание"}));
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(records[i + 1],
+                 QStringList({QString::number(i + 1), names[i], "Фильмы, \"лучшие\"", "DVD",
+                              i % 2 ? "да" : "", "Описание: " + names[i]}));
+}
+
+void Reports::htmlEscapesText() {
+    const fixture::TemporaryCatalogue catalogue(
+        "INSERT INTO SprKategoy(Num, Name) VALUES (1, 'A & B');\n"
+        "INSERT INTO SprType(N, Tip) VALUES (1, 'DVD');\n"
+        "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES "
+        "(1, '<script>alert(''x'')</script> \"q\"', '', 1, 1, FALSE);\n");
+    std::ostringstream out;
+    tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Disks, reports::Format::Html, out);
+    const std::string page = out.str();
+    QVERIFY(page.find("<td>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &quot;q&quot;</td>") !=
+            std::string::npos);
+    QVERIFY(page.find("<td>A &amp; B</td>") != std::string::npos);
+    QVERIFY(page.find("<script>") == std::string::npos);
+    QVERIFY(page.rfind("<!DOCTYPE html>", 0) == 0 &&
+            page.find("charset=\"utf-8\"") != std::string::npos);
+}
+
+// Copies taken while another process lends and takes back as fast as it can: each one
+// passes the catalogue's check (a loan copied without its disk's flag, or the other way
+// round, would not). The copies go through korvalen-base, as a user would make them.
+void Reports::backupIsOneMomentWhileAnotherProcessLends() {
+    const QTemporaryDir tmp(QDir("/dev/shm").exists() ? "/dev/shm/backup-XXXXXX"
+                                                      : QDir::tempPath() + "/backup-XXXXXX");
+    QVERIFY(tmp.isValid());
+    const fs::path dir = fs::path(tmp.path().toStdString()) / "catalogue";
+    tools::makeDemo(dir, {.disks = 2000});  // big enough that the files take a while to copy
+    QProcess lender;
+    lender.start(LEND_LOOP, {QString::fromStdString(dir.string()), "7"});
+    while (!lender.readAllStandardOutput().contains("ready"))
+        QVERIFY2(lender.waitForReadyRead(30000), qPrintable(lender.readAllStandardError()));
+    const auto loansNow = [&] {
+        return fixture::sqlRows(dir, "SELECT count(*) FROM Dolg").front();
+    };
+    const QString loansBefore = loansNow();
+    for (int copy = 0; copy < 20; ++copy) {
+        const QString dest = tmp.filePath(QString("copy%1").arg(copy));
+        QProcess backup;
+        backup.start(KORVALEN_BASE_EXE, {"backup", QString::fromStdString(dir.string()), dest});
+        QVERIFY(backup.waitForFinished(60000));
+        QVERIFY2(backup.exitCode() == 0,
+                 qPrintable(backup.readAllStandardOutput() + backup.readAllStandardError()));
+    }
+    QVERIFY2(lender.state() == QProcess::Running, qPrintable(lender.readAllStandardError()));
+    lender.kill();
+    lender.waitForFinished();
+    QVERIFY2(loansNow() != loansBefore, "the lender never got a word in");
+}
+
+void Reports::failedOrStoppedCopiesLeaveNothing_data() {
+    QTest::addColumn<QString>("destination");  // "read-only", "full" or "stopped"
+    QTest::addColumn<bool>("backup");          // a backup, else an export to a file
+    for (const char* where : {"read-only", "full", "stopped"}) {
+        QTest::addRow("export, %s", where) << where << false;
+        QTest::addRow("backup, %s", where) << where << true;
+    }
+}
+
+void Reports::failedOrStoppedCopiesLeaveNothing() {
+    QFETCH(QString, destination);
+    QFETCH(bool, backup);
+    QTemporaryDir tmp;
+    const fs::path source = fs::path(tmp.path().toStdString()) / "catalogue";
+    tools::makeDemo(source, {.disks = 3000});
+    const fs::path target = fs::path(tmp.path().toStdString()) / "target";
+    fs::create_directory(target);
+    std::optional<faults::ReadOnlyMount> readOnly;
+    std::optional<faults::SmallFileSystem> small;
+    if (destination == "read-only" && !readOnly.emplace(target).mounted())
+        QSKIP("this process may not mount a file system of its own here");
+    if (destination == "full" && !small.emplace(target, "160k").mounted())
+        QSKIP("this process may not mount a file system of its own here");
+    const bool stop = destination == "stopped";
+    const fixture::FolderSnapshot before(source / "base");
+    try {
+        if (backup)
+            tools::backupCatalogue(source, target / "copy",
+                                   [&](long long done, long long) { return !stop || done == 0; });
+        else
+            tools::exportCatalogueToFile(source, tools::ExportWhat::Disks, reports::Format::Html,
+                                         target / "disks.html",
+                                         [&](int64_t done, int64_t) { return !stop || done == 0; });
+        QFAIL("the copy did not fail");
+    } catch (const reports::ExportStopped&) {
+        QVERIFY(stop);
+    } catch (const store::Error& e) {
+        QVERIFY2(!stop || std::string_view(e.what()) == store::copyStoppedMessage(), e.what());
+        QVERIFY2(QString::fromUtf8(e.what()).contains(stop ? "остановлено" : "Не удалось"),
+                 e.what());
+    }
+    QCOMPARE(entries(target), QStringList());
+    QVERIFY(fixture::FolderSnapshot(source / "base") == before);
+}
+
+QTEST_GUILESS_MAIN(Reports)
+#include "test_reports.moc"

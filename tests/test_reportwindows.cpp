@@ -1,0 +1,165 @@
+// The report windows over the commands' catalogue: the loan history follows the main
+// window, keeps its overdue limit in a section of its own, and the who-has-what document
+// and the windows' saving fail or succeed as a user would expect.
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTest>
+
+#include "Unit1.h"
+#include "commands_fixture.h"
+#include "exporter.h"
+#include "file_faults.h"
+#include "historywindow.h"
+#include "listquery.h"
+#include "loanmodel.h"
+#include "reportsmenu.h"
+#include "savefile.h"
+#include "ui_LoanHistory.h"
+#include "ui_Unit1.h"
+#include "whohaswhat.h"
+
+namespace {
+
+const store::Date kToday{2024, 4, 1};
+
+// The history grid's rows as shown, cells joined by "|".
+QStringList gridRows(const HistoryWindow& window) {
+    QStringList rows;
+    const LoanModel& model = *window.LoansSource;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c) cells << model.index(r, c).data().toString();
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+ReportsMenu& reportsMenu(TForm1& form) {
+    return *form.findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"));
+}
+
+// The history window opened from the menu, counting from kToday.
+HistoryWindow& openHistory(TForm1& form) {
+    form.ui->ActionLoanHistory->trigger();
+    HistoryWindow& window = *reportsMenu(form).historyWindow();
+    window.setToday(kToday);
+    window.refresh();
+    return window;
+}
+
+}  // namespace
+
+class ReportWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { setSettingsFilePath(settings_.filePath("Korvalen.ini")); }
+    void cleanup() {
+        setSettingsFilePath({});
+        QFile::remove(settings_.filePath("Korvalen.ini"));
+    }
+    void historyFollowsTheMainWindow();
+    void overdueLimitHasASectionOfItsOwn();
+    void whoHasWhatGroupsByDebtorAndSavesPdf();
+    void savingToAReadOnlyFolderLeavesNothing();
+
+private:
+    QTemporaryDir settings_;
+};
+
+// Loans of the fixture plus one of a deleted disk (9, Сидоров, 01.02.2024, still out).
+void ReportWindows::historyFollowsTheMainWindow() {
+    CommandsFixture f;
+    CommandsFixture::raw("INSERT INTO dolg_db.Dolg VALUES (9, 3, '2024-02-01', NULL, 1)");
+    f.form1().show();
+    HistoryWindow& history = openHistory(f.form1());
+    QVERIFY(history.isVisible());
+    QCOMPARE(gridRows(history), QStringList({"просрочен|9|диск удалён|Сидоров Сидор|01.02.2024||60",
+                                             "|2|Битлз|Иванов Иван|10.01.2024|20.01.2024|10",
+                                             "просрочен|1|Матрица|Петров Пётр|01.03.2024||31"}));
+    QVERIFY(history.LoansSource->index(0, 3).data(Qt::ForegroundRole).isValid());
+    QVERIFY(!history.LoansSource->index(1, 3).data(Qt::ForegroundRole).isValid());
+    QTRY_COMPARE(history.ui->SummaryLabel->text(),
+                 "Выдач: 3, на руках: 2, из них просрочено: 2, в среднем дней на руках: 33,7");
+
+    // A take-back in the main window shows at once.
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    f.form1().Button1Click();
+    QTRY_VERIFY(gridRows(history).last().startsWith("|1|Матрица|Петров Пётр|01.03.2024|" +
+                                                    CommandsFixture::today() + "|"));
+
+    // "Только текущий диск" follows the main window's current disk.
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    history.ui->CurrentDiskOnly->setChecked(true);
+    QTRY_COMPARE(gridRows(history).size(), 1);
+    QVERIFY(gridRows(history).front().contains("|Матрица|"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Битлз"));
+    QTRY_VERIFY(gridRows(history).front().contains("|Битлз|"));
+    QCOMPARE(history.ui->CurrentDiskLabel->text(), "№ 2 «Битлз»");
+    QCOMPARE(f.boxes.errors(), QStringList());
+}
+
+void ReportWindows::overdueLimitHasASectionOfItsOwn() {
+    CommandsFixture f;
+    HistoryWindow& history = openHistory(f.form1());
+    QCOMPARE(history.ui->OverdueDays->value(), 30);
+    history.ui->OverdueDays->setValue(40);  // the open loan is out 31 days
+    QTRY_VERIFY(gridRows(history).last().startsWith("|1|Матрица"));
+    f.form1().close();
+    const QSettings ini(settingsFilePath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("reports/overdue_days").toInt(), 40);
+    QCOMPARE(ini.value("param/page").toInt(), 1);  // the main window's section as before
+    HistoryWindow again(f.form1());
+    QCOMPARE(again.ui->OverdueDays->value(), 40);
+}
+
+void ReportWindows::whoHasWhatGroupsByDebtorAndSavesPdf() {
+    CommandsFixture f;
+    CommandsFixture::raw(
+        "INSERT INTO sprdolgnik_db.SprDolgnik VALUES (4, 'Антонов <Антон>');"
+        "INSERT INTO dolg_db.Dolg VALUES (2, 4, '2024-03-30', NULL, 1), (3, 1, '2024-03-31', NULL, "
+        "1)");
+    f.form1().ui->ActionWhoHasWhat->trigger();
+    WhoHasWhatWindow& who = *reportsMenu(f.form1()).whoHasWhatWindow();
+    who.setToday(kToday);
+    const QString html = who.documentHtml();
+    const qsizetype antonov = html.indexOf("<h2>Антонов &lt;Антон&gt;</h2>");
+    const qsizetype petrov = html.indexOf("<h2>Петров Пётр</h2>");
+    QVERIFY2(antonov > 0 && petrov > antonov, qPrintable(html));
+    QCOMPARE(html.count("<h2>"), 2);  // Петров's two disks under one heading
+    QCOMPARE(html.count("просрочен</b>"), 1);
+    const QTemporaryDir tmp;
+    const QString pdf = tmp.filePath("who.pdf");
+    QVERIFY(who.saveAsPdf(pdf));
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.read(5) == "%PDF-");
+}
+
+// Saving the disk list or a backup into a folder that cannot be written: a clear
+// message, and no file or folder left there.
+void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
+    CommandsFixture f;
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath("target");
+    QDir().mkpath(folder);
+    faults::ReadOnlyMount mount(folder.toStdString());
+    if (!mount.mounted()) QSKIP("this process may not mount a file system of its own here");
+    QVERIFY(!reports::exportToPath(&f.form1(), f.form1().Query5->sql(), reports::diskExport(),
+                                   folder + "/disks.csv"));
+    QVERIFY(!reports::backupTo(&f.form1(), folder));
+    const QStringList errors = f.boxes.errors();
+    QCOMPARE(errors.size(), 2);
+    QVERIFY2(errors[0].startsWith("Не удалось записать файл " + folder + "/disks.csv"),
+             qPrintable(errors[0]));
+    QVERIFY2(errors[1].contains("Копия не записана"), qPrintable(errors[1]));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
+QTEST_MAIN(ReportWindows)
+#include "test_reportwindows.moc"

@@ -1,0 +1,101 @@
+#include "catalogue_reports.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "catalogue.h"
+#include "catalogue_tools.h"
+#include "database.h"
+#include "error.h"
+#include "loanstatements.h"
+#include "query.h"
+#include "statements/diskfilter.h"
+
+namespace tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> exportLines(ExportWhat what) {
+    if (what == ExportWhat::Loans) return loans::historyLines({});
+    return diskfilter::build(diskfilter::Availability::All, {}, {}).lines;
+}
+
+// A path removed when the object goes, unless kept.
+class Leftover {
+public:
+    explicit Leftover(fs::path path) : path_(std::move(path)) {}
+    ~Leftover() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    Leftover(const Leftover&) = delete;
+    Leftover& operator=(const Leftover&) = delete;
+    void keep() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format format,
+                          std::ostream& out, const reports::ExportProgress& progress) {
+    store::Query query(exportLines(what),
+                       store::Database::open(dir / std::string(store::kBaseFolder)));
+    loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
+    const auto& table = what == ExportWhat::Loans ? reports::loanExport() : reports::diskExport();
+    return reports::exportRows(query, table, format, out, progress);
+}
+
+long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
+                                const fs::path& file, const reports::ExportProgress& progress) {
+    std::error_code ec;
+    // A device or pipe (/dev/null, a fifo) is written as it is: there is no file to
+    // leave half-written, and renaming over it would replace it.
+    if (fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
+        std::ofstream out(file, std::ios::binary);
+        if (!out)
+            throw store::Error(store::Error::Kind::ReadOnly,
+                               "Не удалось открыть " + file.string() + " для записи.");
+        return exportCatalogue(dir, what, format, out, progress);
+    }
+    const fs::path part = file.string() + ".part-" + std::to_string(::getpid());
+    Leftover leftover(part);
+    long long rows = 0;
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        if (!out)
+            throw store::Error(
+                store::Error::Kind::ReadOnly,
+                "Не удалось создать файл " + file.string() + ": папка недоступна для записи.");
+        rows = exportCatalogue(dir, what, format, out, progress);
+        out.close();
+        if (!out)
+            throw store::Error(store::Error::Kind::Io, "Не удалось записать файл " + file.string() +
+                                                           ": нет места на диске.");
+    }
+    fs::rename(part, file, ec);
+    if (ec)
+        throw store::Error(store::Error::Kind::Io,
+                           "Не удалось записать файл " + file.string() + ": " + ec.message() + ".");
+    leftover.keep();
+    return rows;
+}
+
+std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& dest,
+                                         const store::CopyProgress& progress) {
+    const auto source = store::Database::open(dir / std::string(store::kBaseFolder));
+    std::error_code ec;
+    const bool madeDest = !fs::exists(dest, ec);
+    if (madeDest && !fs::create_directories(dest, ec))
+        throw store::Error(store::Error::Kind::ReadOnly,
+                           "Не удалось создать папку " + dest.string() + ": " + ec.message() + ".");
+    Leftover leftover(madeDest ? dest : fs::path());
+    store::copyCatalogue(*source, dest / std::string(store::kBaseFolder), progress);
+    leftover.keep();
+    return checkCatalogue(dest);
+}
+
+}  // namespace tools
