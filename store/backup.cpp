@@ -108,10 +108,15 @@ private:
 
 // A folder beside destBase for the copy in progress, removed unless handed over.
 class PartFolder {
+    static std::string partName(const fs::path& destBase) {
+        std::string name(".");  // appended piece by piece: GCC 12 misreads "x" + string at -O3
+        name.append(destBase.filename().string()).append(".part-");
+        return name.append(std::to_string(::getpid()));
+    }
+
 public:
     explicit PartFolder(const fs::path& destBase)
-        : path_(destBase.parent_path() /
-                ("." + destBase.filename().string() + ".part-" + std::to_string(::getpid()))) {
+        : path_(destBase.parent_path() / partName(destBase)) {
         std::error_code ec;
         fs::remove_all(path_, ec);
         if (!fs::create_directory(path_, ec))

@@ -63,8 +63,8 @@ struct Operand {
 };
 
 struct Term {
+    enum class Op { Equal, Like, Other } op;
     Operand left;
-    std::string op;  // "=", "like", or another comparison
     Operand right;
 };
 
@@ -178,17 +178,19 @@ private:
         return term();
     }
     bool term() {
-        Term t;
+        Term t{};
         if (!operand(t.left)) return false;
         if (word("like")) {
-            t.op = "like";
+            t.op = Term::Op::Like;
         } else if (punct('=')) {
             punct('=');
-            t.op = "=";
-        } else if (atPunct('<') || atPunct('>') || atPunct('!')) {
-            t.op = std::string(at(i_++).text);
-            if (atPunct('=') || (t.op == "<" && atPunct('>'))) t.op += at(i_++).text;
-            if (t.op == "!") return false;
+            t.op = Term::Op::Equal;
+        } else if (punct('<')) {  // <, <=, <>
+            t.op = Term::Op::Other;
+            if (!punct('=')) punct('>');
+        } else if (punct('>') || (punct('!') && atPunct('='))) {  // >, >=, !=
+            t.op = Term::Op::Other;
+            punct('=');
         } else {
             return false;
         }
@@ -261,10 +263,10 @@ private:
         for (const Term& t : terms_) {
             const auto left = resolve(t.left);
             const auto right = resolve(t.right);
-            if (t.op == "like") {
+            if (t.op == Term::Op::Like) {
                 if (!pattern && left == nameColumn && t.right.kind == Operand::Kind::Literal)
                     pattern = t.right.text;
-            } else if (t.op == "=") {
+            } else if (t.op == Term::Op::Equal) {
                 if (left && right)
                     parent[root(parent, *left)] = root(parent, *right);
                 else if (left && t.right.kind == Operand::Kind::Value)
