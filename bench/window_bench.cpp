@@ -38,10 +38,10 @@ struct Fragment {
     const char* text;
 };
 
-// In the demo catalogue: хит in about one name of fourteen, the rare one in one of
-// about seven thousand, ёлк and щ in none.
+// In the demo catalogue: хит in about one name of thirty, the rare one in one of
+// about nine thousand, ёлк and the single letter ъ in none.
 const Fragment kFragments[] = {
-    {"хит", "хит"}, {"rare", "сказки 1994 (диск 3)"}, {"ёлк", "ёлк"}, {"щ", "щ"}};
+    {"хит", "хит"}, {"rare", "хоббит, диск 17"}, {"ёлк", "ёлк"}, {"ъ", "ъ"}};
 
 // The catalogue of that size as the working folder, its database opened anew on
 // the next ask, as at the program's start.
