@@ -14,10 +14,12 @@
 
 namespace store {
 
-// A field of a disk held beside its name: a small whole number kept exactly, or
-// Unknown for anything else (text, a fraction, a large number, no value), which
-// passes every test, so the copy never turns away a row that could match.
-using FieldCode = int16_t;
+// A field of a disk held beside its name: a small whole number (-127 to 127: the
+// keys of a catalogue's categories and media types, the lent flag) kept exactly, or
+// Unknown for anything else (text, a fraction, a larger number, no value), which
+// passes every test, so the copy never turns away a row that could match; a larger
+// key only narrows less. One byte a field keeps a million disks' fields in 3 MB.
+using FieldCode = int8_t;
 inline constexpr FieldCode kUnknownCode = std::numeric_limits<FieldCode>::min();
 FieldCode fieldCode(int64_t value);
 FieldCode fieldCode(double value);

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -79,6 +81,7 @@ LoadResult loadCopy(const std::string& file, const std::atomic<bool>& stop) {
     const ConnectionHandle db(raw);
     if (rc != SQLITE_OK) return {};
     sqlite3_busy_timeout(raw, 5000);
+    sqlite3_exec(raw, "PRAGMA cache_size = 64", nullptr, nullptr, nullptr);  // read once, in order
     const std::string key(keyField());
     const StatementHandle read = prepared(
         raw, "SELECT " + diskColumns() + " FROM \"" + std::string(diskTable().table) + "\" WHERE " +
@@ -153,10 +156,15 @@ struct NameIndexState {
         loading = true;
         stopLoad = false;
         loaded = false;
-        loader = std::thread([this, path = std::string(file)] {
-            result = loadCopy(path, stopLoad);
-            loaded.store(true, std::memory_order_release);
-        });
+        try {
+            loader = std::thread([this, path = std::string(file)] {
+                result = loadCopy(path, stopLoad);
+                loaded.store(true, std::memory_order_release);
+            });
+        } catch (const std::system_error&) {  // no thread to be had: the table is scanned
+            loading = false;
+            ++failedLoads;
+        }
     }
 
     void stop() {
@@ -285,7 +293,11 @@ struct CandidatesCursor : sqlite3_vtab_cursor {
     }
     int advance() {
         if (scan) {
-            eof = !scan->next(key);
+            try {
+                eof = !scan->next(key);
+            } catch (const std::bad_alloc&) {
+                return SQLITE_NOMEM;
+            }
             return SQLITE_OK;
         }
         if (!everyKey) {
@@ -379,12 +391,19 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlit
     for (int column = 0, k = 0; column < kArguments && k < argc; ++column)
         if (idxNum & (1 << column))
             c->arguments[static_cast<size_t>(column)] = sqlite3_value_dup(argv[k++]);
-    if (auto copy = c->state->current()) {
-        std::array<std::optional<FieldCode>, kCopyFieldCount> fields;
-        for (size_t f = 0; f < kCopyFieldCount; ++f) fields[f] = probeCode(c->arguments[1 + f]);
-        c->probe.emplace(probePattern(c->arguments[0]), fields);
-        c->scan.emplace(std::move(copy), *c->probe);
-    } else {
+    std::shared_ptr<const NameCopy> copy;
+    try {
+        copy = c->state->current();
+        if (copy) {
+            std::array<std::optional<FieldCode>, kCopyFieldCount> fields;
+            for (size_t f = 0; f < kCopyFieldCount; ++f) fields[f] = probeCode(c->arguments[1 + f]);
+            c->probe.emplace(probePattern(c->arguments[0]), fields);
+            c->scan.emplace(std::move(copy), *c->probe);
+        }
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    }
+    if (!c->scan) {
         c->everyKey = prepared(c->state->db, "SELECT " + std::string(keyField()) + " FROM " +
                                                  qualifiedName(diskTable()) + " ORDER BY " +
                                                  std::string(keyField()));
