@@ -1,4 +1,4 @@
-#include "Unit1.h"
+#include "app/Unit1.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -7,18 +7,17 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 
-#include "about.h"
-#include "celldrawing.h"
-#include "guarded.h"
-#include "layoutqueries.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
-#include "querymodel.h"
-#include "reportsmenu.h"
+#include "dialogs/about.h"
+#include "reports/reportsmenu.h"
+#include "resources/layoutqueries.h"
 #include "ui_Unit1.h"
+#include "widgets/columndrawdelegate.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
+#include "widgets/querymodel.h"
 
 TForm1* Form1 = nullptr;
-bool EditMode = false;
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
     Form1 = this;

@@ -3,8 +3,8 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "query.h"
 #include "statements/diskfilter.h"
+#include "store/query.h"
 
 namespace Ui {
 class TForm1;
@@ -115,5 +115,3 @@ void setSettingsFilePath(const QString& path);
 
 // The program's windows, one instance each, created at start in this order.
 extern TForm1* Form1;
-// True while the disk editor edits the current disk, false while it adds one.
-extern bool EditMode;

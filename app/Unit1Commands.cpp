@@ -1,12 +1,12 @@
 // The disk, lending and reference-book commands of the main window.
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commandquery.h"
-#include "listquery.h"
-#include "messages.h"
-#include "referencebooks.h"
+#include "app/Unit1.h"
+#include "app/referencebooks.h"
+#include "commands/commandquery.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <QPainter>
 #include <QTableView>
 
-#include "Unit1.h"
-#include "celldrawing.h"
-#include "querymodel.h"
+#include "app/Unit1.h"
+#include "widgets/columndrawdelegate.h"
+#include "widgets/querymodel.h"
 
 void TForm1::DBGrid4DrawColumnCell(QTableView* Sender, GridCanvas& Canvas,
                                    const QStyleOptionViewItem& Cell, const QModelIndex& Column) {

@@ -1,10 +1,10 @@
 // The disk list filter of the main window.
 #include <QRadioButton>
 
-#include "Unit1.h"
-#include "listquery.h"
+#include "app/Unit1.h"
 #include "statements/diskfilter.h"
 #include "ui_Unit1.h"
+#include "widgets/listquery.h"
 
 // Exactly one radio button is selected, so exactly one builder runs.
 void TForm1::rebuildDiskList() {
@@ -57,13 +57,12 @@ void TForm1::Query5SQLRuk() {
 // Rebuilds the statement only while the builder's own radio button is selected;
 // otherwise the list reopens with the statement it had.
 void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability availability) {
-    Query5->close();
-    if (own->isChecked()) {
+    Query5->rebuild([&](store::Query& sql) {
+        if (!own->isChecked()) return;
         const diskfilter::Switches switches{ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(),
                                             ui->CheckBox4->isChecked()};
         diskfilter::Statement statement =
             diskfilter::build(availability, switches, ui->Edit4->text().toStdString());
-        store::Query& sql = Query5->sql();
         sql.setSql(std::move(statement.lines));
         for (diskfilter::Key key : statement.parameters) {
             // Each key comes from the current row of its list; the field has the
@@ -73,6 +72,5 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             sql.setFloat(name,
                          list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
         }
-    }
-    Query5->open();
+    });
 }

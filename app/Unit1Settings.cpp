@@ -4,10 +4,10 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
-#include "Unit1.h"
-#include "inifile.h"
-#include "messages.h"
+#include "app/Unit1.h"
+#include "app/inifile.h"
 #include "ui_Unit1.h"
+#include "widgets/messages.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "inifile.h"
+#include "app/inifile.h"
 
 #include <QSaveFile>
 
-#include "regularfile.h"
+#include "widgets/regularfile.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "referencebooks.h"
+#include "app/referencebooks.h"
 
 #include <array>
 #include <vector>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commandquery.h"
-#include "listquery.h"
-#include "messages.h"
+#include "app/Unit1.h"
+#include "commands/commandquery.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
 #include "ui_Unit1.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
 
 namespace referencebooks {
 namespace {

@@ -1,4 +1,4 @@
-#include "startup.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,14 +11,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "about.h"
-#include "database.h"
-#include "error.h"
-#include "layoutqueries.h"
-#include "messages.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "dialogs/about.h"
+#include "resources/layoutqueries.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "widgets/messages.h"
 
 namespace {
 
@@ -78,8 +78,9 @@ std::unique_ptr<ProgramWindows> createWindows() {
     auto windows = std::make_unique<ProgramWindows>();
     try {
         windows->form1 = std::make_unique<TForm1>();
-        windows->form2 = std::make_unique<TForm2>();
-        windows->form3 = std::make_unique<TForm3>();
+        TForm1& main = *windows->form1;
+        windows->form2 = std::make_unique<TForm2>(MainWindowQueries{*main.Query5, main.Query4});
+        windows->form3 = std::make_unique<TForm3>(MainWindowQueries{*main.Query5, main.Query4});
         windows->aboutBox = std::make_unique<TAboutBox>();
     } catch (const store::Error& e) {
         const QString message = startMessage(e);

@@ -1,4 +1,4 @@
-#include "catalogues.h"
+#include "bench/catalogues.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "catalogue_tools.h"
-#include "database.h"
+#include "store/database.h"
+#include "tools/catalogue_tools.h"
 
 namespace bench {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "messages.h"
+#include "widgets/messages.h"
 
 namespace bench {
 

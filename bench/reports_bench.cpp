@@ -15,18 +15,18 @@
 #include <ostream>
 #include <streambuf>
 
-#include "Unit1.h"
-#include "catalogues.h"
-#include "database.h"
-#include "exporter.h"
-#include "historywindow.h"
-#include "loanmodel.h"
-#include "loanstatements.h"
-#include "query.h"
-#include "quiet_messages.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "bench/catalogues.h"
+#include "bench/quiet_messages.h"
+#include "bench/table_reporter.h"
+#include "reports/exporter.h"
+#include "reports/historywindow.h"
+#include "reports/loanmodel.h"
+#include "reports/loanstatements.h"
 #include "statements/diskfilter.h"
-#include "table_reporter.h"
+#include "store/database.h"
+#include "store/query.h"
 #include "ui_LoanHistory.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "statements.h"
+#include "bench/statements.h"
 
 #include <QFile>
 #include <QJsonArray>

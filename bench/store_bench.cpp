@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue.h"
-#include "catalogues.h"
-#include "database.h"
-#include "error.h"
-#include "query.h"
-#include "statements.h"
-#include "table_reporter.h"
+#include "bench/catalogues.h"
+#include "bench/statements.h"
+#include "bench/table_reporter.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/query.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "table_reporter.h"
+#include "bench/table_reporter.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -18,14 +18,14 @@
 #include <memory>
 #include <string>
 
-#include "Unit1.h"
-#include "catalogues.h"
-#include "database.h"
-#include "querymodel.h"
-#include "quiet_messages.h"
-#include "startup.h"
-#include "table_reporter.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "bench/catalogues.h"
+#include "bench/quiet_messages.h"
+#include "bench/table_reporter.h"
+#include "store/database.h"
 #include "ui_Unit1.h"
+#include "widgets/querymodel.h"
 
 namespace {
 

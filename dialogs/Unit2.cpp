@@ -1,15 +1,15 @@
-#include "Unit2.h"
+#include "dialogs/Unit2.h"
 
-#include "Unit1.h"
-#include "commandquery.h"
-#include "dialogwindow.h"
-#include "layoutqueries.h"
-#include "listquery.h"
+#include "commands/commandquery.h"
+#include "dialogs/dialogwindow.h"
+#include "resources/layoutqueries.h"
 #include "ui_Unit2.h"
+#include "widgets/listquery.h"
 
 TForm2* Form2 = nullptr;
 
-TForm2::TForm2(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm2>()) {
+TForm2::TForm2(MainWindowQueries mainWindow, QWidget* parent)
+    : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm2>()), mainWindow_(mainWindow) {
     Form2 = this;
     initResources();
     ui->setupUi(this);
@@ -31,7 +31,7 @@ void TForm2::FormCreate() {
 }
 
 void TForm2::Button1Click() {
-    ListQuery& disks = *Form1->Query5;
+    ListQuery& disks = mainWindow_.disks;
     if (command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyDebtors())) return;
     const QString diskKey = disks.text(QStringLiteral("N"));
@@ -39,8 +39,8 @@ void TForm2::Button1Click() {
     const auto debtor = static_cast<double>(Query1->integer(QStringLiteral("N")));
     // The flag and the loan row change together or not at all.
     command::asOneUnit([&] {
-        command::execute(Form1->Query4, statements::setLentFlag(diskKey.toStdString(), true));
-        command::execute(Form1->Query4, statements::openLoan(), [&](store::Query& q) {
+        command::execute(mainWindow_.command, statements::setLentFlag(diskKey.toStdString(), true));
+        command::execute(mainWindow_.command, statements::openLoan(), [&](store::Query& q) {
             q.setFloat("NomCD", diskNumber);
             q.setFloat("Dolgnik", debtor);
             q.setDate("DatN", store::Date::today());

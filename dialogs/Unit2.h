@@ -2,7 +2,8 @@
 
 #include <memory>
 
-#include "dialogwindow.h"
+#include "dialogs/dialogwindow.h"
+#include "dialogs/mainwindowqueries.h"
 
 namespace Ui {
 class TForm2;
@@ -13,7 +14,7 @@ class ListQuery;
 class TForm2 : public ButtonClosedDialog<TForm2> {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget* parent = nullptr);
+    explicit TForm2(MainWindowQueries mainWindow, QWidget* parent = nullptr);
     ~TForm2() override;
 
     std::unique_ptr<Ui::TForm2> ui;
@@ -22,6 +23,9 @@ public:
     void FormCreate();
     void Button1Click();  // "Отдать": marks the disk lent and records the loan
     void Button2Click();  // "Отмена"
+
+private:
+    MainWindowQueries mainWindow_;
 };
 
 extern TForm2* Form2;

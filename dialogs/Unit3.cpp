@@ -1,4 +1,4 @@
-#include "Unit3.h"
+#include "dialogs/Unit3.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -7,16 +7,16 @@
 #include <QTextDocument>
 #include <QValidator>
 
-#include "Unit1.h"
-#include "commandquery.h"
-#include "dialogwindow.h"
-#include "layoutqueries.h"
-#include "listquery.h"
-#include "messages.h"
-#include "regularfile.h"
+#include "commands/commandquery.h"
+#include "dialogs/dialogwindow.h"
+#include "resources/layoutqueries.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
+#include "widgets/regularfile.h"
 
 TForm3* Form3 = nullptr;
+bool EditMode = false;
 
 namespace {
 
@@ -70,7 +70,8 @@ QString descriptionFromFile(QByteArray bytes) {
     return text;
 }
 
-TForm3::TForm3(QWidget* parent) : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
+TForm3::TForm3(MainWindowQueries mainWindow, QWidget* parent)
+    : ButtonClosedDialog(parent), ui(std::make_unique<Ui::TForm3>()), mainWindow_(mainWindow) {
     Form3 = this;
     initResources();
     ui->setupUi(this);
@@ -131,7 +132,7 @@ void TForm3::Button4Click() {
         done(QDialog::Rejected);
         return;
     }
-    ListQuery& disks = *Form1->Query5;
+    ListQuery& disks = mainWindow_.disks;
     if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
@@ -139,7 +140,7 @@ void TForm3::Button4Click() {
         EditMode ? statements::editDisk(disks.text(QStringLiteral("N")).toStdString())
                  : statements::addDisk();
     const QString description = memoText(*ui->Memo1);
-    command::execute(Form1->Query4, lines, [&](store::Query& q) {
+    command::execute(mainWindow_.command, lines, [&](store::Query& q) {
         q.setText("Name", name.toStdString());
         q.setMemo("Opisan", description.toStdString());
         q.setFloat("Kategory", Query1->number(QStringLiteral("Num")));

@@ -5,7 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "dialogwindow.h"
+#include "dialogs/dialogwindow.h"
+#include "dialogs/mainwindowqueries.h"
 
 namespace Ui {
 class TForm3;
@@ -17,7 +18,7 @@ class ListQuery;
 class TForm3 : public ButtonClosedDialog<TForm3> {
     Q_OBJECT
 public:
-    explicit TForm3(QWidget* parent = nullptr);
+    explicit TForm3(MainWindowQueries mainWindow, QWidget* parent = nullptr);
     ~TForm3() override;
 
     std::unique_ptr<Ui::TForm3> ui;
@@ -39,9 +40,14 @@ public:
 
     // Every close, whichever way, runs FormCloseQuery.
     void done(int result) override;
+
+private:
+    MainWindowQueries mainWindow_;
 };
 
 extern TForm3* Form3;
+// True while the disk editor edits the current disk, false while it adds one.
+extern bool EditMode;
 
 // A description file's bytes as the editor takes them: up to the first NUL byte,
 // UTF-8 when they are valid UTF-8 and Windows-1251 otherwise, every line end

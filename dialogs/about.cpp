@@ -1,4 +1,4 @@
-#include "about.h"
+#include "dialogs/about.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "desktop.h"
-#include "jpegimage.h"
-#include "layoutqueries.h"
+#include "dialogs/desktop.h"
+#include "dialogs/jpegimage.h"
+#include "resources/layoutqueries.h"
 #include "ui_about.h"
 
 TAboutBox* AboutBox = nullptr;

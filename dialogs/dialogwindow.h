@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <functional>
 
-#include "guarded.h"
+#include "widgets/guarded.h"
 
 // A dialog that only its buttons close (Escape does nothing and no button is the
 // default), shown modally through a hook that tests replace to answer it in place.

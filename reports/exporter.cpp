@@ -1,8 +1,8 @@
-#include "exporter.h"
+#include "reports/exporter.h"
 
-#include "error.h"
-#include "query.h"
-#include "rowreader.h"
+#include "store/error.h"
+#include "store/query.h"
+#include "store/rowreader.h"
 
 namespace reports {
 namespace {

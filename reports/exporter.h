@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tablewriter.h"
+#include "reports/tablewriter.h"
 
 namespace store {
 class Query;

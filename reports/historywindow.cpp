@@ -1,16 +1,17 @@
-#include "historywindow.h"
+#include "reports/historywindow.h"
 
 #include <QDate>
+#include <QShortcut>
 #include <QTimer>
 
-#include "Unit1.h"
-#include "guarded.h"
-#include "listquery.h"
-#include "loanmodel.h"
-#include "lookupcombobox.h"
-#include "reportsettings.h"
-#include "savefile.h"
+#include "app/Unit1.h"
+#include "reports/loanmodel.h"
+#include "reports/reportsettings.h"
+#include "reports/savefile.h"
 #include "ui_LoanHistory.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 namespace {
 
@@ -84,11 +85,12 @@ void HistoryWindow::wireControls() {
     connect(ui->ExportButton, &QPushButton::clicked, this, [this] {
         guarded([&] {
             if (!Loans->isOpen()) refresh();
-            reports::exportWithDialog(this, Loans->sql(), reports::loanExport(),
+            reports::exportWithDialog(this, Loans->query(), reports::loanExport(),
                                       QStringLiteral("История выдачи"));
         });
     });
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
 }
 
 // Lending, taking back and renaming in the main window each reopen its lent-disks list;
@@ -154,7 +156,7 @@ void HistoryWindow::refresh() {
     const loans::Filter f = filter();
     const loans::Reckoning r = reckoning();
     Loans->setLines(qtLines(loans::historyLines(f)));
-    loans::bind(Loans->sql(), f, r);
+    loans::bind(Loans->query(), f, r);
     Loans->open();
     // The summary scans every loan the filter lets through: it follows once the grid's
     // first screen is up, so the list never waits for it.

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "loanstatements.h"
+#include "reports/loanstatements.h"
 
 namespace Ui {
 class LoanHistory;

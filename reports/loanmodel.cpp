@@ -1,4 +1,4 @@
-#include "loanmodel.h"
+#include "reports/loanmodel.h"
 
 #include <QBrush>
 

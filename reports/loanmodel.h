@@ -1,6 +1,6 @@
 #pragma once
 
-#include "querymodel.h"
+#include "widgets/querymodel.h"
 
 // A grid model over a loan statement (loans::historyLines, loans::openLoanLines): an
 // overdue loan's row is drawn in dark red, beside its "просрочен" marker column.

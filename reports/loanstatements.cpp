@@ -1,8 +1,8 @@
-#include "loanstatements.h"
+#include "reports/loanstatements.h"
 
 #include <cstdio>
 
-#include "query.h"
+#include "store/query.h"
 
 namespace loans {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "value.h"
+#include "store/value.h"
 
 namespace store {
 class Query;

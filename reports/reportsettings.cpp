@@ -1,11 +1,11 @@
-#include "reportsettings.h"
+#include "reports/reportsettings.h"
 
 #include <QDir>
 
-#include "Unit1.h"
-#include "inifile.h"
-#include "loanstatements.h"
-#include "messages.h"
+#include "app/Unit1.h"
+#include "app/inifile.h"
+#include "reports/loanstatements.h"
+#include "widgets/messages.h"
 
 namespace reports {
 namespace {

@@ -1,12 +1,12 @@
-#include "reportsmenu.h"
+#include "reports/reportsmenu.h"
 
-#include "Unit1.h"
-#include "guarded.h"
-#include "historywindow.h"
-#include "listquery.h"
-#include "savefile.h"
+#include "app/Unit1.h"
+#include "reports/historywindow.h"
+#include "reports/savefile.h"
+#include "reports/whohaswhat.h"
 #include "ui_Unit1.h"
-#include "whohaswhat.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
 
 ReportsMenu::ReportsMenu(TForm1& form) : QObject(&form), form_(form) {
     setObjectName(QStringLiteral("ReportsMenu"));
@@ -56,7 +56,7 @@ void ReportsMenu::showWhoHasWhat() {
 
 void ReportsMenu::exportDisks() {
     if (!form_.Query5->isOpen()) form_.Query5->open();
-    reports::exportWithDialog(&form_, form_.Query5->sql(), reports::diskExport(),
+    reports::exportWithDialog(&form_, form_.Query5->query(), reports::diskExport(),
                               QStringLiteral("Диски"));
 }
 

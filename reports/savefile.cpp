@@ -1,4 +1,4 @@
-#include "savefile.h"
+#include "reports/savefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,11 +9,11 @@
 #include <array>
 #include <streambuf>
 
-#include "catalogue.h"
-#include "catalogue_reports.h"
-#include "database.h"
-#include "error.h"
-#include "messages.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "tools/catalogue_reports.h"
+#include "widgets/messages.h"
 
 namespace reports {
 namespace {

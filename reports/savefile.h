@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "exporter.h"
+#include "reports/exporter.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "tablewriter.h"
+#include "reports/tablewriter.h"
 
 namespace reports {
 namespace {

@@ -1,4 +1,4 @@
-#include "whohaswhat.h"
+#include "reports/whohaswhat.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -7,17 +7,18 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QTextDocument>
 
-#include "Unit1.h"
-#include "guarded.h"
-#include "listquery.h"
-#include "loanmodel.h"
-#include "messages.h"
-#include "reportsettings.h"
-#include "rowreader.h"
-#include "tablewriter.h"
+#include "app/Unit1.h"
+#include "reports/loanmodel.h"
+#include "reports/reportsettings.h"
+#include "reports/tablewriter.h"
+#include "store/rowreader.h"
 #include "ui_WhoHasWhat.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
     connect(ui->PrintButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::print));
     connect(ui->PdfButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::askPdf));
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
     connect(main.Query6, &ListQuery::opened, this, [this] {
         if (isVisible()) guarded([&] { refresh(); });
     });
@@ -67,7 +69,7 @@ void WhoHasWhatWindow::refresh() {
     ui->SummaryLabel->clear();
     const loans::Reckoning r = reckoning();
     OpenLoans->close();
-    loans::bind(OpenLoans->sql(), {}, r);
+    loans::bind(OpenLoans->query(), {}, r);
     OpenLoans->open();
     loans::Filter open;
     open.openOnly = true;
@@ -83,8 +85,8 @@ void WhoHasWhatWindow::refresh() {
 
 QString WhoHasWhatWindow::documentHtml() {
     const loans::Reckoning r = reckoning();
-    loans::bind(OpenLoans->sql(), {}, r);
-    store::RowReader rows(OpenLoans->sql());
+    loans::bind(OpenLoans->query(), {}, r);
+    store::RowReader rows(OpenLoans->query());
     const int debtor = rows.columnIndex("Dolgnik"), debtorKey = rows.columnIndex("DebtorKey"),
               disk = rows.columnIndex("NomCD"), name = rows.columnIndex("DiskName"),
               out = rows.columnIndex("DatN"), days = rows.columnIndex("Days"),

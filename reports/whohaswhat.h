@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "loanstatements.h"
+#include "reports/loanstatements.h"
 
 namespace Ui {
 class WhoHasWhat;

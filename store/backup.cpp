@@ -1,4 +1,4 @@
-#include "backup.h"
+#include "store/backup.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "connection.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/connection.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
 
 namespace store {
 namespace {
@@ -108,15 +108,8 @@ private:
 
 // A folder beside destBase for the copy in progress, removed unless handed over.
 class PartFolder {
-    static std::string partName(const fs::path& destBase) {
-        std::string name(".");  // appended piece by piece: GCC 12 misreads "x" + string at -O3
-        name.append(destBase.filename().string()).append(".part-");
-        return name.append(std::to_string(::getpid()));
-    }
-
 public:
-    explicit PartFolder(const fs::path& destBase)
-        : path_(destBase.parent_path() / partName(destBase)) {
+    explicit PartFolder(const fs::path& destBase) : path_(partPath(destBase)) {
         std::error_code ec;
         fs::remove_all(path_, ec);
         if (!fs::create_directory(path_, ec))
@@ -141,6 +134,12 @@ public:
     }
 
 private:
+    static fs::path partPath(const fs::path& destBase) {
+        std::string name(".");
+        name.append(destBase.filename().string()).append(".part-");
+        name.append(std::to_string(::getpid()));
+        return destBase.parent_path() / name;
+    }
     fs::path path_;
     bool kept_ = false;
 };

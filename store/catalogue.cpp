@@ -1,13 +1,13 @@
-#include "catalogue.h"
+#include "store/catalogue.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <fstream>
 
-#include "connection.h"
-#include "error.h"
-#include "text.h"
+#include "store/connection.h"
+#include "store/error.h"
+#include "store/text.h"
 
 namespace store {
 namespace {
@@ -119,8 +119,8 @@ std::string createTableSql(const TableDef& table) {
 }
 
 std::string qualifiedName(const TableDef& table) {
-    std::string name;  // appended piece by piece: GCC 12 misreads "x" + string at -O3
-    name.append("\"").append(table.schema).append("\".\"").append(table.table).append("\"");
+    std::string name("\"");
+    name.append(table.schema).append("\".\"").append(table.table).append("\"");
     return name;
 }
 

@@ -1,4 +1,4 @@
-#include "connection.h"
+#include "store/connection.h"
 
 #include <sqlite3.h>
 

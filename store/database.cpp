@@ -1,4 +1,4 @@
-#include "database.h"
+#include "store/database.h"
 
 #include <sqlite3.h>
 
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <fstream>
 
-#include "catalogue.h"
-#include "dialect.h"
-#include "nameindex.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/dialect.h"
+#include "store/nameindex.h"
+#include "store/text.h"
 
 namespace store {
 namespace {

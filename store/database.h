@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "connection.h"
-#include "error.h"
-#include "statement.h"
+#include "store/connection.h"
+#include "store/error.h"
+#include "store/statement.h"
 
 namespace store {
 

@@ -1,7 +1,7 @@
-#include "dialect.h"
+#include "store/dialect.h"
 
-#include "catalogue.h"
-#include "error.h"
+#include "store/catalogue.h"
+#include "store/error.h"
 
 namespace store {
 namespace {

@@ -1,4 +1,4 @@
-#include "namecopy.h"
+#include "store/namecopy.h"
 
 #include <algorithm>
 #include <cmath>

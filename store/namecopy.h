@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "namesearch.h"
-#include "text.h"
+#include "store/namesearch.h"
+#include "store/text.h"
 
 namespace store {
 

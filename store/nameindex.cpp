@@ -1,4 +1,4 @@
-#include "nameindex.h"
+#include "store/nameindex.h"
 
 #include <sqlite3.h>
 
@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue.h"
-#include "connection.h"
-#include "namecopy.h"
-#include "namestatement.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/connection.h"
+#include "store/namecopy.h"
+#include "store/namestatement.h"
+#include "store/statement.h"
 
 namespace store {
 namespace {

@@ -1,4 +1,4 @@
-#include "namesearch.h"
+#include "store/namesearch.h"
 
 #include <cstring>
 

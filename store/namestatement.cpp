@@ -1,13 +1,13 @@
-#include "namestatement.h"
+#include "store/namestatement.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
 #include <vector>
 
-#include "catalogue.h"
-#include "dialect.h"
-#include "namecopy.h"
+#include "store/catalogue.h"
+#include "store/dialect.h"
+#include "store/namecopy.h"
 
 namespace store {
 namespace {

@@ -1,8 +1,8 @@
-#include "query.h"
+#include "store/query.h"
 
-#include "catalogue.h"
-#include "dialect.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/dialect.h"
+#include "store/text.h"
 
 namespace store {
 
@@ -65,7 +65,7 @@ void Query::setSql(std::vector<std::string> lines) {
     textChanged();
 }
 
-std::string Query::text() const {
+std::string Query::statement() const {
     std::string out;
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (i) out += '\n';
@@ -81,7 +81,7 @@ void Query::textChanged() {
 
 std::vector<Query::Param>& Query::params() const {
     if (!paramsFound_) {
-        for (auto& name : store::parameterNames(text())) {
+        for (auto& name : store::parameterNames(statement())) {
             Param p;
             p.name = std::move(name);
             params_.push_back(std::move(p));
@@ -101,7 +101,7 @@ Query::Param& Query::param(std::string_view name) {
     for (auto& p : params())
         if (sameName(p.name, name)) return p;
     throw Error(Error::Kind::Statement,
-                "В запросе нет параметра :" + std::string(name) + ":\n" + text());
+                "В запросе нет параметра :" + std::string(name) + ":\n" + statement());
 }
 
 void Query::setParam(std::string_view name, ParamKind kind, std::string text, double number) {
@@ -134,7 +134,7 @@ std::shared_ptr<Database> Query::databaseForRun() {
 }
 
 Statement Query::prepareBound() {
-    return prepareBound(text());
+    return prepareBound(statement());
 }
 
 Statement Query::prepareBound(const std::string& sql) {
@@ -160,7 +160,7 @@ void Query::open() {
     if (open_) return;
     Statement s = prepareBound();
     if (s.columnCount() == 0)
-        throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + text());
+        throw Error(Error::Kind::Statement, "Запрос не возвращает строк:\n" + statement());
     stmt_.emplace(std::move(s));
     readColumns();
     open_ = true;
@@ -290,8 +290,9 @@ int Query::columnIndex(std::string_view name) const {
 Field Query::field(std::string_view name) const {
     const int col = columnIndex(name);
     if (col < 0)
-        throw Error(Error::Kind::Statement,
-                    "Поле " + std::string(name) + " не найдено в результате запроса:\n" + text());
+        throw Error(
+            Error::Kind::Statement,
+            "Поле " + std::string(name) + " не найдено в результате запроса:\n" + statement());
     if (current_ < 0 || current_ >= fetchedRows()) return Field({}, columns_[col].kind);
     return fieldAt(current_, col);
 }

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "database.h"
-#include "value.h"
+#include "store/database.h"
+#include "store/value.h"
 
 namespace store {
 
@@ -44,7 +44,7 @@ public:
     void addLine(std::string line);
     void setSql(std::vector<std::string> lines);
     const std::vector<std::string>& lines() const { return lines_; }
-    std::string text() const;
+    std::string statement() const;  // the lines joined by line breaks
 
     // Parameters by name, letter case ignored. Throws for a name the text lacks.
     std::vector<std::string> parameterNames() const;

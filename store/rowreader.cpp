@@ -1,10 +1,10 @@
-#include "rowreader.h"
+#include "store/rowreader.h"
 
-#include "catalogue.h"
+#include "store/catalogue.h"
 
 namespace store {
 
-RowReader::RowReader(Query& query) : RowReader(query, query.text()) {}
+RowReader::RowReader(Query& query) : RowReader(query, query.statement()) {}
 
 RowReader::RowReader(Query& query, const std::string& sql) : statement_(query.prepareBound(sql)) {
     std::vector<std::string> raw;
@@ -38,7 +38,7 @@ std::string RowReader::text(int column) const {
 }
 
 int64_t RowReader::countRows(Query& query) {
-    RowReader count(query, "SELECT count(*) FROM (\n" + query.text() + "\n)");
+    RowReader count(query, "SELECT count(*) FROM (\n" + query.statement() + "\n)");
     return count.next() ? count.integer(0) : 0;
 }
 

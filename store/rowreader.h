@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "query.h"
-#include "statement.h"
+#include "store/query.h"
+#include "store/statement.h"
 
 namespace store {
 

@@ -1,10 +1,10 @@
-#include "statement.h"
+#include "store/statement.h"
 
 #include <sqlite3.h>
 
-#include "connection.h"
-#include "database.h"
-#include "error.h"
+#include "store/connection.h"
+#include "store/database.h"
+#include "store/error.h"
 
 namespace store {
 namespace {

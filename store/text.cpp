@@ -1,4 +1,4 @@
-#include "text.h"
+#include "store/text.h"
 
 #include <sqlite3.h>
 #include <unicode/uchar.h>

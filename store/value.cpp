@@ -1,4 +1,4 @@
-#include "value.h"
+#include "store/value.h"
 
 #include <charconv>
 #include <cmath>

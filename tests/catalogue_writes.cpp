@@ -1,11 +1,11 @@
-#include "catalogue_writes.h"
+#include "tests/catalogue_writes.h"
 
 #include <fstream>
 #include <sstream>
 
-#include "query.h"
 #include "statements/commands.h"
 #include "statements/diskfilter.h"
+#include "store/query.h"
 
 namespace writes {
 namespace {

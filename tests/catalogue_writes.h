@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "database.h"
-#include "error.h"
 #include "statements/commands.h"
-#include "value.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/value.h"
 
 namespace writes {
 

@@ -1,13 +1,13 @@
-#include "commands_fixture.h"
+#include "tests/commands_fixture.h"
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "database.h"
-#include "listquery.h"
-#include "query.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "store/database.h"
+#include "store/query.h"
+#include "store/value.h"
 #include "ui_Unit1.h"
-#include "value.h"
+#include "widgets/listquery.h"
 
 namespace {
 
@@ -30,8 +30,9 @@ INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
 
 CommandsFixture::CommandsFixture() : catalogue_(kCatalogue) {
     form1_ = std::make_unique<TForm1>();
-    form2_ = std::make_unique<TForm2>();
-    form3_ = std::make_unique<TForm3>();
+    const MainWindowQueries mainWindow{*form1_->Query5, form1_->Query4};
+    form2_ = std::make_unique<TForm2>(mainWindow);
+    form3_ = std::make_unique<TForm3>(mainWindow);
     // Whatever a settings file beside the test restored: the whole disk list.
     Ui::TForm1& ui = *form1_->ui;
     ui.RadioButton1->setChecked(true);

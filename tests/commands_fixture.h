@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <memory>
 
-#include "gui_fixture.h"
 #include "statements/commands.h"
+#include "tests/gui_fixture.h"
 
 class TForm1;
 class TForm2;

@@ -1,4 +1,4 @@
-#include "file_faults.h"
+#include "tests/file_faults.h"
 
 #include <fcntl.h>
 #include <sched.h>

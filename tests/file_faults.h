@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "connection.h"
+#include "store/connection.h"
 
 namespace faults {
 

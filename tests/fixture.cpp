@@ -1,4 +1,4 @@
-#include "fixture.h"
+#include "tests/fixture.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -7,9 +7,9 @@
 #include <map>
 #include <stdexcept>
 
-#include "catalogue.h"
-#include "catalogue_writes.h"
-#include "statement.h"
+#include "store/catalogue.h"
+#include "store/statement.h"
+#include "tests/catalogue_writes.h"
 
 namespace fixture {
 namespace fs = std::filesystem;

@@ -43,8 +43,8 @@
 #include <string_view>
 #include <vector>
 
-#include "database.h"
-#include "query.h"
+#include "store/database.h"
+#include "store/query.h"
 
 namespace fixture {
 

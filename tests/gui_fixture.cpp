@@ -1,6 +1,6 @@
-#include "gui_fixture.h"
+#include "tests/gui_fixture.h"
 
-#include "Unit1.h"
+#include "app/Unit1.h"
 
 RecordingMessages::RecordingMessages() {
     setMessages(this);

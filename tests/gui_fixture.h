@@ -8,8 +8,8 @@
 #include <QStringList>
 #include <vector>
 
-#include "fixture.h"
-#include "messages.h"
+#include "tests/fixture.h"
+#include "widgets/messages.h"
 
 // Message boxes that record what they were asked and answer as told; installed as the
 // program's boxes for as long as the object lives.

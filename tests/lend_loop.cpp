@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "catalogue_writes.h"
+#include "tests/catalogue_writes.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

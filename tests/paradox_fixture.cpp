@@ -1,4 +1,4 @@
-#include "paradox_fixture.h"
+#include "tests/paradox_fixture.h"
 
 #include <iconv.h>
 

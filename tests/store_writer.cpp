@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue_writes.h"
-#include "query.h"
+#include "store/query.h"
+#include "tests/catalogue_writes.h"
 
 namespace {
 

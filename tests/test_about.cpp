@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <cmath>
 
-#include "about.h"
-#include "desktop.h"
-#include "jpegimage.h"
-#include "layoutqueries.h"
+#include "dialogs/about.h"
+#include "dialogs/desktop.h"
+#include "dialogs/jpegimage.h"
+#include "resources/layoutqueries.h"
 #include "ui_about.h"
 
 namespace {

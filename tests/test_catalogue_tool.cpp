@@ -4,10 +4,10 @@
 #include <QtTest>
 #include <filesystem>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "error.h"
-#include "fixture.h"
+#include "store/catalogue.h"
+#include "store/error.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_tools.h"
 
 using fixture::FixtureCatalogue;
 using fixture::FolderSnapshot;

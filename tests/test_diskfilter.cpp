@@ -3,10 +3,10 @@
 #include <QTest>
 #include <set>
 
-#include "database.h"
-#include "gui_fixture.h"
-#include "query.h"
 #include "statements/diskfilter.h"
+#include "store/database.h"
+#include "store/query.h"
+#include "tests/gui_fixture.h"
 
 using diskfilter::Availability;
 using diskfilter::Key;
@@ -21,17 +21,12 @@ const std::vector<std::string> kJoins = {
     "ON  (Cdbase.Kategory = Sprkategoy.Num)", "INNER JOIN \"base\\SprType.db\" Sprtype",
     "ON  (Cdbase.Tip = Sprtype.N)",
 };
-const char* const kS0 =
+// The select lines: the list's six columns, then the keys the condition compares.
+const std::string kS0 =
     "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip";
-const char* const kS1 =
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprKategoy.Num";
-const char* const kS2 =
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprType.N";
-const char* const kS3 =
-    "SELECT Cdbase.Name, Cdbase.N, Cdbase.Opisan, Cdbase.Dolg, Sprkategoy.Name, Sprtype.Tip, "
-    "SprKategoy.Num, SprType.N";
+const std::string kS1 = kS0 + ", SprKategoy.Num";
+const std::string kS2 = kS0 + ", SprType.N";
+const std::string kS3 = kS0 + ", SprKategoy.Num, SprType.N";
 
 // Variant number to its switches, as diskfilter::variant numbers them.
 Switches switchesOf(int variant) {
@@ -114,7 +109,7 @@ void TestDiskFilter::statementText_data() {
 
     struct Row {
         int variant;
-        const char* select;
+        const std::string& select;
         const char* params;
         const char* all;
         const char* available;
@@ -153,7 +148,7 @@ void TestDiskFilter::statementText_data() {
             {Availability::Lent, r.lent}};
         for (const auto& [availability, condition] : columns)
             QTest::addRow("%s %d", availabilityName(availability), r.variant)
-                << availability << r.variant << QString::fromUtf8(r.select)
+                << availability << r.variant << QString::fromStdString(r.select)
                 << QString::fromUtf8(condition) << QString::fromLatin1(r.params);
     }
 }

@@ -11,12 +11,12 @@ extern "C" {
 #include <paradox.h>
 }
 
-#include "catalogue.h"
-#include "catalogue_import.h"
-#include "database.h"
-#include "error.h"
-#include "paradox_fixture.h"
-#include "paradox_import.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "tests/paradox_fixture.h"
+#include "tools/catalogue_import.h"
+#include "tools/paradox_import.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

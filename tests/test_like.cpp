@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
-#include "fixture.h"
-#include "text.h"
+#include "store/database.h"
+#include "store/text.h"
+#include "tests/fixture.h"
 
 namespace {
 

@@ -20,32 +20,32 @@
 #include <QTimer>
 #include <set>
 
-#include "Unit1.h"
-#include "about.h"
-#include "catalogue_tools.h"
-#include "celldrawing.h"
-#include "database.h"
-#include "gui_fixture.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
-#include "querymodel.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "dialogs/about.h"
+#include "store/database.h"
+#include "tests/gui_fixture.h"
+#include "tools/catalogue_tools.h"
 #include "ui_Unit1.h"
+#include "widgets/columndrawdelegate.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
+#include "widgets/querymodel.h"
 
 namespace {
 
 std::set<int> listedDisks(TForm1& form) {
     std::set<int> out;
     ListQuery* list = form.Query5;
-    list->sql().fetchAll();
-    const int n = list->sql().columnIndex("N");
-    for (int row = 0; row < list->sql().fetchedRows(); ++row)
-        out.insert(int(list->sql().fieldAt(row, n).asInteger()));
+    list->query().fetchAll();
+    const int n = list->query().columnIndex("N");
+    for (int row = 0; row < list->query().fetchedRows(); ++row)
+        out.insert(int(list->query().fieldAt(row, n).asInteger()));
     return out;
 }
 
 int rowOfDisk(TForm1& form, int disk) {
-    const store::Query& q = form.Query5->sql();
+    const store::Query& q = form.Query5->query();
     const int n = q.columnIndex("N");
     for (int row = 0; row < q.fetchedRows(); ++row)
         if (q.fieldAt(row, n).asInteger() == disk) return row;
@@ -137,8 +137,8 @@ void TestMainWindow::startCreatesTheWindowsWithOpenLists() {
     QVERIFY(!Form1->isVisible());
     QVERIFY(env_->messages.errors().isEmpty());
     // The lent-disks list: the two open loans.
-    Form1->Query6->sql().fetchAll();
-    QCOMPARE(Form1->Query6->sql().fetchedRows(), 2);
+    Form1->Query6->query().fetchAll();
+    QCOMPARE(Form1->Query6->query().fetchedRows(), 2);
 }
 
 void TestMainWindow::startWithoutTablesShowsTheErrorAndEndsWithCode1() {
@@ -438,8 +438,11 @@ void TestMainWindow::everyKeyReleaseRebuildsOnce() {
     QVERIFY(showFilled(*form));
     form->ui->CheckBox4->setChecked(true);
     QSignalSpy runs(form->Query5, &ListQuery::opened);
+    // A rebuild is one reset of the grid's model, not one on closing and one on opening.
+    QSignalSpy resets(form->DataSource5, &QAbstractItemModel::modelReset);
     QTest::keyClicks(form->ui->Edit4, QStringLiteral("road"));
     QCOMPARE(runs.count(), 4);
+    QCOMPARE(resets.count(), 4);
     QCOMPARE(listedDisks(*form), (std::set<int>{1, 7}));
     QTest::keyClick(form->ui->Edit4, Qt::Key_Left);  // changes nothing, runs again
     QCOMPARE(runs.count(), 5);
@@ -469,7 +472,7 @@ void TestMainWindow::bigListOpensWithoutReadingEveryRow() {
     auto form = makeForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    const store::Query& list = form->Query5->sql();
+    const store::Query& list = form->Query5->query();
     // The grid reads what it has room for (13 rows), in batches.
     QTRY_VERIFY(list.fetchedRows() >= 13);
     QVERIFY(list.fetchedRows() < 1000);

@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "connection.h"
-#include "database.h"
-#include "fixture.h"
-#include "namecopy.h"
-#include "namesearch.h"
-#include "namestatement.h"
-#include "query.h"
-#include "statement.h"
 #include "statements/diskfilter.h"
-#include "text.h"
+#include "store/connection.h"
+#include "store/database.h"
+#include "store/namecopy.h"
+#include "store/namesearch.h"
+#include "store/namestatement.h"
+#include "store/query.h"
+#include "store/statement.h"
+#include "store/text.h"
+#include "tests/fixture.h"
 
 namespace {
 

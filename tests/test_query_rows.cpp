@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "database.h"
-#include "error.h"
-#include "fixture.h"
-#include "query.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/query.h"
+#include "tests/fixture.h"
 
 class TestQueryRows : public QObject {
     Q_OBJECT

@@ -7,13 +7,13 @@
 #include <QTest>
 #include <sstream>
 
-#include "catalogue_reports.h"
-#include "catalogue_tools.h"
-#include "exporter.h"
-#include "file_faults.h"
-#include "fixture.h"
-#include "loanstatements.h"
-#include "query.h"
+#include "reports/exporter.h"
+#include "reports/loanstatements.h"
+#include "store/query.h"
+#include "tests/file_faults.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_reports.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using store::Date;
@@ -291,9 +291,10 @@ void Reports::backupIsOneMomentWhileAnotherProcessLends() {
 }
 
 void Reports::failedOrStoppedCopiesLeaveNothing_data() {
-    QTest::addColumn<QString>("destination");  // "read-only", "full" or "stopped"
-    QTest::addColumn<bool>("backup");          // a backup, else an export to a file
-    for (const char* where : {"read-only", "full", "stopped"}) {
+    // "read-only", "full", "stopped", or "locked" (another program holds the loan table)
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("backup");  // a backup, else an export to a file
+    for (const char* where : {"read-only", "full", "stopped", "locked"}) {
         QTest::addRow("export, %s", where) << where << false;
         QTest::addRow("backup, %s", where) << where << true;
     }
@@ -315,6 +316,8 @@ void Reports::failedOrStoppedCopiesLeaveNothing() {
         QSKIP("this process may not mount a file system of its own here");
     const bool stop = destination == "stopped";
     const fixture::FolderSnapshot before(source / "base");
+    std::optional<faults::LockHolder> lock;
+    if (destination == "locked") QVERIFY(lock.emplace(source / "base" / "Dolg.DB").held());
     try {
         if (backup)
             tools::backupCatalogue(source, target / "copy",
@@ -328,8 +331,10 @@ void Reports::failedOrStoppedCopiesLeaveNothing() {
         QVERIFY(stop);
     } catch (const store::Error& e) {
         QVERIFY2(!stop || std::string_view(e.what()) == store::copyStoppedMessage(), e.what());
-        QVERIFY2(QString::fromUtf8(e.what()).contains(stop ? "остановлено" : "Не удалось"),
-                 e.what());
+        const char* expected = stop                      ? "остановлено"
+                               : destination == "locked" ? "занята другой программой"
+                                                         : "Не удалось";
+        QVERIFY2(QString::fromUtf8(e.what()).contains(expected), e.what());
     }
     QCOMPARE(entries(target), QStringList());
     QVERIFY(fixture::FolderSnapshot(source / "base") == before);

@@ -9,18 +9,18 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "Unit1.h"
-#include "commands_fixture.h"
-#include "exporter.h"
-#include "file_faults.h"
-#include "historywindow.h"
-#include "listquery.h"
-#include "loanmodel.h"
-#include "reportsmenu.h"
-#include "savefile.h"
+#include "app/Unit1.h"
+#include "reports/exporter.h"
+#include "reports/historywindow.h"
+#include "reports/loanmodel.h"
+#include "reports/reportsmenu.h"
+#include "reports/savefile.h"
+#include "reports/whohaswhat.h"
+#include "tests/commands_fixture.h"
+#include "tests/file_faults.h"
 #include "ui_LoanHistory.h"
 #include "ui_Unit1.h"
-#include "whohaswhat.h"
+#include "widgets/listquery.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
     QDir().mkpath(folder);
     faults::ReadOnlyMount mount(folder.toStdString());
     if (!mount.mounted()) QSKIP("this process may not mount a file system of its own here");
-    QVERIFY(!reports::exportToPath(&f.form1(), f.form1().Query5->sql(), reports::diskExport(),
+    QVERIFY(!reports::exportToPath(&f.form1(), f.form1().Query5->query(), reports::diskExport(),
                                    folder + "/disks.csv"));
     QVERIFY(!reports::backupTo(&f.form1(), folder));
     const QStringList errors = f.boxes.errors();

@@ -14,12 +14,12 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "Unit1.h"
-#include "file_faults.h"
-#include "gui_fixture.h"
-#include "inifile.h"
-#include "listquery.h"
+#include "app/Unit1.h"
+#include "app/inifile.h"
+#include "tests/file_faults.h"
+#include "tests/gui_fixture.h"
 #include "ui_Unit1.h"
+#include "widgets/listquery.h"
 
 namespace {
 
@@ -192,7 +192,7 @@ void TestSettings::firstStartUsesTheLayoutAndCloseWritesDefaults() {
     QVERIFY(form.ui->N1->menuAction()->isEnabled());
     QVERIFY(!form.ui->N2->menuAction()->isEnabled());
     // No rebuild ran: the statement is still the layout's.
-    QCOMPARE(form.Query5->sql().lines().at(2),
+    QCOMPARE(form.Query5->query().lines().at(2),
              std::string("   INNER JOIN \"base\\SprKategoy.db\" Sprkategoy"));
     QVERIFY(form.close());
     QCOMPARE(readAll(env_->settingsFile),
@@ -244,8 +244,8 @@ void TestSettings::badValuesKeepTheLayoutState() {
 void TestSettings::restoredCategoryFiltersByFirstCategory() {
     writeAll(env_->settingsFile, "[param]\nkat=1\n");
     TForm1 form;
-    form.Query5->sql().fetchAll();
-    QCOMPARE(form.Query5->sql().fetchedRows(), 2);  // Тетрис and Abc 100%
+    form.Query5->query().fetchAll();
+    QCOMPARE(form.Query5->query().fetchedRows(), 2);  // Тетрис and Abc 100%
     QCOMPARE(form.ui->DBLookupComboBox1->currentText(), QStringLiteral("Игры"));
 }
 
@@ -257,7 +257,7 @@ void TestSettings::restoringLentAndNameRebuildsTwice() {
     QSignalSpy pageChanges(form.ui->PageControl1, &QTabWidget::currentChanged);
     std::vector<std::string> conditions;
     connect(form.Query5, &ListQuery::opened, this,
-            [&] { conditions.push_back(form.Query5->sql().lines().back()); });
+            [&] { conditions.push_back(form.Query5->query().lines().back()); });
     form.FormCreate();
     QCOMPARE(conditions,
              (std::vector<std::string>{"Where (Cdbase.Dolg = True)",

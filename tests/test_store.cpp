@@ -8,14 +8,14 @@
 #include <limits>
 #include <optional>
 
-#include "catalogue.h"
-#include "database.h"
-#include "dialect.h"
-#include "fixture.h"
-#include "query.h"
 #include "statements/commands.h"
 #include "statements/diskfilter.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/dialect.h"
+#include "store/query.h"
+#include "store/text.h"
+#include "tests/fixture.h"
 
 using diskfilter::Availability;
 using diskfilter::Switches;
@@ -34,7 +34,6 @@ namespace fs = std::filesystem;
 
 Q_DECLARE_METATYPE(store::Error::Kind)
 Q_DECLARE_METATYPE(Lines)
-Q_DECLARE_METATYPE(Availability)
 Q_DECLARE_METATYPE(Book)
 
 namespace {
@@ -187,63 +186,6 @@ private slots:
         QCOMPARE(q.currentRow(), 0);
         const QStringList result = queryRows(q);
         QCOMPARE(ordered ? result : sorted(result), ordered ? rows : sorted(rows));
-    }
-
-    // The filter's variants: availability, category and media-type keys, name fragment.
-    void diskListFilter_data() {
-        QTest::addColumn<Availability>("availability");
-        QTest::addColumn<bool>("category");
-        QTest::addColumn<bool>("mediaType");
-        QTest::addColumn<QString>("fragment");  // null: no name switch
-        QTest::addColumn<double>("num");
-        QTest::addColumn<double>("n");
-        QTest::addColumn<QStringList>("disks");
-
-        const auto none = QString();
-        QTest::newRow("available") << Availability::Available << false << false << none << -1.0
-                                   << -1.0 << QStringList{"2", "3", "4"};
-        QTest::newRow("lent") << Availability::Lent << false << false << none << -1.0 << -1.0
-                              << QStringList{"1"};
-        QTest::newRow("category") << Availability::All << true << false << none << 2.0 << -1.0
-                                  << QStringList{"2"};
-        QTest::newRow("media type")
-            << Availability::All << false << true << none << -1.0 << 1.0 << QStringList{"2", "3"};
-        QTest::newRow("both keys, available")
-            << Availability::Available << true << true << none << 3.0 << 1.0 << QStringList{"3"};
-        QTest::newRow("name, Cyrillic case") << Availability::All << false << false << "песни"
-                                             << -1.0 << -1.0 << QStringList{"2", "3"};
-        QTest::newRow("name, lent")
-            << Availability::Lent << false << false << "МАТР" << -1.0 << -1.0 << QStringList{"1"};
-        QTest::newRow("keys and Latin name")
-            << Availability::All << true << true << "half" << 5.0 << 2.0 << QStringList{"4"};
-        QTest::newRow("category and name, available") << Availability::Available << true << false
-                                                      << "ПЕСНИ" << 2.0 << -1.0 << QStringList{"2"};
-        QTest::newRow("empty fragment") << Availability::All << false << false << "" << -1.0 << -1.0
-                                        << QStringList{"1", "2", "3", "4"};
-        QTest::newRow("one-character wildcard") << Availability::All << false << false << "п_сни"
-                                                << -1.0 << -1.0 << QStringList{"2", "3"};
-    }
-
-    void diskListFilter() {
-        QFETCH(Availability, availability);
-        QFETCH(bool, category);
-        QFETCH(bool, mediaType);
-        QFETCH(QString, fragment);
-        QFETCH(double, num);
-        QFETCH(double, n);
-        QFETCH(QStringList, disks);
-        FixtureCatalogue f;
-        const Switches switches{category, mediaType, !fragment.isNull()};
-        Query q = filteredDisks(f.open(), availability, switches, fragment.toStdString());
-        if (n >= 0) q.setFloat("N", n);
-        if (num >= 0) q.setFloat("Num", num);
-        q.open();
-        QStringList keys;
-        for (q.first(); !q.eof(); q.next()) keys << QString::fromStdString(q.field("N").asString());
-        QCOMPARE(sorted(keys), disks);
-        // Whatever the variant adds, N stays the disk key and Name_1 the category.
-        QCOMPARE(columnsOf(q).mid(0, 6), kDiskListColumns);
-        if (q.columnCount() == 8) QCOMPARE(columnsOf(q).mid(6), (QStringList{"Num", "N_1"}));
     }
 
     // --- The commands' statements through the command query ----------------------------

@@ -1,4 +1,4 @@
-#include "catalogue_import.h"
+#include "tools/catalogue_import.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -14,13 +14,13 @@
 #include <sstream>
 #include <variant>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "database.h"
-#include "error.h"
-#include "paradox_import.h"
-#include "statement.h"
-#include "value.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
+#include "store/value.h"
+#include "tools/catalogue_tools.h"
+#include "tools/paradox_import.h"
 
 namespace tools {
 namespace {

@@ -1,16 +1,16 @@
-#include "catalogue_reports.h"
+#include "tools/catalogue_reports.h"
 
 #include <unistd.h>
 
 #include <fstream>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "database.h"
-#include "error.h"
-#include "loanstatements.h"
-#include "query.h"
+#include "reports/loanstatements.h"
 #include "statements/diskfilter.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/query.h"
+#include "tools/catalogue_tools.h"
 
 namespace tools {
 namespace {

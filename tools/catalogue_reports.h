@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "backup.h"
-#include "exporter.h"
+#include "reports/exporter.h"
+#include "store/backup.h"
 
 namespace tools {
 

@@ -1,4 +1,4 @@
-#include "catalogue_tools.h"
+#include "tools/catalogue_tools.h"
 
 #include <algorithm>
 #include <array>
@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "catalogue.h"
-#include "database.h"
-#include "error.h"
-#include "statement.h"
-#include "value.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
+#include "store/value.h"
 
 namespace tools {
 namespace {
@@ -350,6 +350,12 @@ void fillDemo(const Database& db, const DemoOptions& options) {
     Statement disk(db, store::insertRowSql(store::table(Table::Disks)));
     Statement loan(db, store::insertRowSql(store::table(Table::Loans)));
     const store::Date today = store::Date::today();
+    struct DemoLending {
+        int64_t disk;
+        int64_t debtor;
+        DemoLoan loan;
+    };
+    std::vector<DemoLending> lending;
     for (int n = 1; n <= options.disks; ++n) {
         const size_t c = whichCategory(rng);
         const DemoCategory& category = categories[c];
@@ -362,17 +368,24 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         disk.bindInt64(5, category.media[rng() % category.media.size()]);
         disk.bindInt64(6, outNow ? 1 : 0);
         disk.run();
-        for (const DemoLoan& l : loans) {
-            loan.bindInt64(1, n);
-            loan.bindInt64(2, 1 + rng() % kDebtors.size());
-            loan.bindText(3, daysBefore(today, l.outDaysAgo).iso());
-            if (l.backDaysAgo < 0)
-                loan.bindNull(4);
-            else
-                loan.bindText(4, daysBefore(today, l.backDaysAgo).iso());
-            loan.bindInt64(5, l.backDaysAgo < 0 ? 1 : 0);
-            loan.run();
-        }
+        for (const DemoLoan& l : loans)
+            lending.push_back({n, static_cast<int64_t>(1 + rng() % kDebtors.size()), l});
+    }
+    // Loans are entered on the day they start, so the table holds them in time order, as
+    // the program itself writes them (the loan history lists them in that order).
+    std::stable_sort(lending.begin(), lending.end(), [](const auto& a, const auto& b) {
+        return a.loan.outDaysAgo > b.loan.outDaysAgo;
+    });
+    for (const DemoLending& l : lending) {
+        loan.bindInt64(1, l.disk);
+        loan.bindInt64(2, l.debtor);
+        loan.bindText(3, daysBefore(today, l.loan.outDaysAgo).iso());
+        if (l.loan.backDaysAgo < 0)
+            loan.bindNull(4);
+        else
+            loan.bindText(4, daysBefore(today, l.loan.backDaysAgo).iso());
+        loan.bindInt64(5, l.loan.backDaysAgo < 0 ? 1 : 0);
+        loan.run();
     }
     tx.commit();
 }

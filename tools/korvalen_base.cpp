@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "catalogue.h"
-#include "catalogue_import.h"
-#include "catalogue_reports.h"
-#include "catalogue_tools.h"
-#include "error.h"
+#include "store/catalogue.h"
+#include "store/error.h"
+#include "tools/catalogue_import.h"
+#include "tools/catalogue_reports.h"
+#include "tools/catalogue_tools.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "paradox_import.h"
+#include "tools/paradox_import.h"
 
 #include <iconv.h>
 
@@ -14,8 +14,8 @@ extern "C" {  // pxlib's header declares C functions without saying so
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue.h"
-#include "error.h"
+#include "store/catalogue.h"
+#include "store/error.h"
 
 namespace tools::paradox {
 namespace {

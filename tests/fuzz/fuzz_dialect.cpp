@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <string>
 
-#include "catalogue.h"
-#include "database.h"
-#include "dialect.h"
-#include "error.h"
-#include "query.h"
-#include "statement.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/dialect.h"
+#include "store/error.h"
+#include "store/query.h"
+#include "store/statement.h"
+#include "store/text.h"
 
 namespace {
 

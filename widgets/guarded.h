@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "error.h"
-#include "messages.h"
+#include "store/error.h"
+#include "widgets/messages.h"
 
 // Runs one event handler. A failure ends the handler where it happened and is shown in
 // the error box; what the handler had already done stays done.

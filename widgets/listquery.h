@@ -2,8 +2,9 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
-#include "query.h"
+#include "store/query.h"
 
 // A read-only list query that feeds grids, the description pane and lookup boxes:
 // a store query that tells its views when it opens, closes or moves.
@@ -13,8 +14,8 @@ public:
     explicit ListQuery(QObject* parent = nullptr) : QObject(parent) {}
 
     // Text and parameters; changing the text closes the query.
-    store::Query& sql() { return query_; }
-    const store::Query& sql() const { return query_; }
+    store::Query& query() { return query_; }
+    const store::Query& query() const { return query_; }
     void setLines(const QStringList& lines);
 
     // Reference lists are small: they read all their rows at once.
@@ -22,7 +23,11 @@ public:
 
     void open();  // an open query stays as it is
     void close();
-    void reopen();
+    // Closes the query, lets change alter its text or parameters, and opens it again:
+    // one change for the models (one reset of a grid, as in Qt's fetch-more example),
+    // not a close and then an open. A failure to open leaves the query closed.
+    void rebuild(const std::function<void(store::Query&)>& change);
+    void reopen() { rebuild({}); }
     bool isOpen() const { return query_.isOpen(); }
 
     int currentRow() const { return query_.currentRow(); }
@@ -40,15 +45,18 @@ public:
     void fetchMore(int count);
 
 signals:
+    // Every open, close and rebuild, bracketed for models; the rows and columns are
+    // read again at changed(), which comes before opened() or closed().
+    void aboutToChange();
+    void changed();
     void closed();
     void opened();
     void rowsFetched();
     void currentRowChanged(int row);
 
 private:
+    void openQuery();
+
     store::Query query_;
     bool fetchAll_ = false;
 };
-
-// A list query of a window, named query and with its statement as laid out; closed.
-ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner);

@@ -42,7 +42,8 @@ public:
     void bindView(QAbstractItemView* view);
 
 private:
-    void reset();
+    void beginChange();
+    void endChange();
     void syncRows();
     void finishChange();
     void resolveColumns();
@@ -56,5 +57,6 @@ private:
     // never in the middle of it.
     bool changing_ = false;
     bool fetchPending_ = false;
+    bool resetting_ = false;  // between the query's aboutToChange and changed
     bool allColumns_;
 };

@@ -1,4 +1,4 @@
-#include "celldrawing.h"
+#include "widgets/columndrawdelegate.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "commandquery.h"
+#include "commands/commandquery.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue.h"
-#include "database.h"
-#include "listquery.h"
-#include "messages.h"
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "widgets/listquery.h"
+#include "widgets/messages.h"
 
 namespace command {
 namespace {

@@ -1,11 +1,11 @@
-#include "lookupcombobox.h"
+#include "widgets/lookupcombobox.h"
 
 #include <QAccessibleWidget>
 #include <QSignalBlocker>
 
-#include "guarded.h"
-#include "listquery.h"
-#include "querymodel.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/querymodel.h"
 
 namespace {
 

@@ -147,4 +147,4 @@ void TestInstall::launcherMakesTheCatalogueOnceAndStartsThere() {
 }
 
 QTEST_MAIN(TestInstall)
-#include "tst_install.moc"
+#include "test_install.moc"

@@ -27,21 +27,21 @@
 #include <random>
 #include <thread>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "database.h"
-#include "file_faults.h"
-#include "gui_fixture.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
-#include "querymodel.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "store/database.h"
+#include "tests/catalogue_writes.h"
+#include "tests/file_faults.h"
+#include "tests/gui_fixture.h"
+#include "tools/catalogue_tools.h"
 #include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
+#include "widgets/querymodel.h"
 
 namespace fs = std::filesystem;
 
@@ -585,7 +585,7 @@ void WindowFaults::fullDisk() {
     if (!fileSystem) store::Database::defaultDatabase()->execRaw("PRAGMA main.max_page_count = 1");
     const auto before = writes::folderBytes(base);
     // As in any catalogue longer than its grid, the disk list has read only its first rows.
-    QVERIFY(Form1->Query5->sql().canFetchMore());
+    QVERIFY(Form1->Query5->query().canFetchMore());
 
     const QString name = QStringLiteral("Большое описание");
     bool saved = false;
@@ -853,4 +853,4 @@ void WindowFaults::longestNameAndMegabyteDescription() {
 }
 
 QTEST_MAIN(WindowFaults)
-#include "tst_window_faults.moc"
+#include "test_window_faults.moc"

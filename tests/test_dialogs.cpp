@@ -19,16 +19,16 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commands_fixture.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
-#include "messages.h"
-#include "startup.h"
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "tests/commands_fixture.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
+#include "widgets/messages.h"
 
 namespace {
 
@@ -259,7 +259,7 @@ void DialogsTest::informationBox() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
         seen = true;
-        QCOMPARE(box->windowTitle(), QString("dialogs_test"));
+        QCOMPARE(box->windowTitle(), QString("test_dialogs"));
         QCOMPARE(box->windowTitle(), applicationTitle());
         QCOMPARE(box->text(), QString("Этот диск вы уже отдали!"));
         QCOMPARE(box->icon(), QMessageBox::NoIcon);
@@ -348,4 +348,4 @@ void DialogsTest::controlsAreNamedForScreenReaders() {
 }
 
 QTEST_MAIN(DialogsTest)
-#include "tst_dialogs.moc"
+#include "test_dialogs.moc"

@@ -2,15 +2,15 @@
 // catalogue.
 #include <QTest>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commands_fixture.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "tests/commands_fixture.h"
 #include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 namespace {
 
@@ -321,4 +321,4 @@ void ReferenceBooksTest::menuItemsAndButtonsRunTheCommands() {
 }
 
 QTEST_MAIN(ReferenceBooksTest)
-#include "tst_referencebooks.moc"
+#include "test_referencebooks.moc"

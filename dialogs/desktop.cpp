@@ -1,4 +1,4 @@
-#include "desktop.h"
+#include "dialogs/desktop.h"
 
 #include <QDesktopServices>
 

@@ -11,11 +11,11 @@
 #include <chrono>
 #include <thread>
 
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "file_faults.h"
-#include "fixture.h"
-#include "query.h"
+#include "store/query.h"
+#include "tests/catalogue_writes.h"
+#include "tests/file_faults.h"
+#include "tests/fixture.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using faults::LockHolder;
@@ -406,4 +406,4 @@ void WriteFaults::pageLimit() {
 }
 
 QTEST_GUILESS_MAIN(WriteFaults)
-#include "tst_write_faults.moc"
+#include "test_write_faults.moc"

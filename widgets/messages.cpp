@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "widgets/messages.h"
 
 #include <QApplication>
 #include <QFileInfo>

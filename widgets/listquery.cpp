@@ -1,6 +1,4 @@
-#include "listquery.h"
-
-#include "layoutqueries.h"
+#include "widgets/listquery.h"
 
 void ListQuery::setLines(const QStringList& lines) {
     close();
@@ -10,23 +8,48 @@ void ListQuery::setLines(const QStringList& lines) {
     query_.setSql(std::move(text));
 }
 
-void ListQuery::open() {
-    if (query_.isOpen()) return;
+void ListQuery::openQuery() {
     query_.open();
     if (fetchAll_) query_.fetchAll();
+}
+
+void ListQuery::open() {
+    if (query_.isOpen()) return;
+    emit aboutToChange();
+    try {
+        openQuery();
+    } catch (...) {
+        emit changed();
+        throw;
+    }
+    emit changed();
     emit opened();
     emit currentRowChanged(query_.currentRow());
 }
 
 void ListQuery::close() {
     if (!query_.isOpen()) return;
+    emit aboutToChange();
     query_.close();
+    emit changed();
     emit closed();
 }
 
-void ListQuery::reopen() {
-    close();
-    open();
+void ListQuery::rebuild(const std::function<void(store::Query&)>& change) {
+    emit aboutToChange();
+    try {
+        query_.close();
+        if (change) change(query_);
+        if (!query_.isOpen()) openQuery();
+    } catch (...) {
+        query_.close();
+        emit changed();
+        emit closed();
+        throw;
+    }
+    emit changed();
+    emit opened();
+    emit currentRowChanged(query_.currentRow());
 }
 
 bool ListQuery::setCurrentRow(int row) {
@@ -65,11 +88,4 @@ double ListQuery::number(const QString& field) const {
 
 void ListQuery::fetchMore(int count) {
     if (query_.fetchMore(count) > 0) emit rowsFetched();
-}
-
-ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner) {
-    auto* list = new ListQuery(owner);
-    list->setObjectName(query);
-    list->setLines(layoutQueryLines(window, query));
-    return list;
 }

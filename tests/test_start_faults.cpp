@@ -5,10 +5,10 @@
 #include <fstream>
 #include <functional>
 
-#include "catalogue.h"
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "connection.h"
+#include "store/catalogue.h"
+#include "store/connection.h"
+#include "tests/catalogue_writes.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 using store::Error;
@@ -163,4 +163,4 @@ void StartFaults::lockedByAnotherProgram() {
 }
 
 QTEST_GUILESS_MAIN(StartFaults)
-#include "tst_start_faults.moc"
+#include "test_start_faults.moc"

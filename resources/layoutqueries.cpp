@@ -1,4 +1,4 @@
-#include "layoutqueries.h"
+#include "resources/layoutqueries.h"
 
 #include <QFile>
 #include <QFont>
@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QWidget>
+
+#include "widgets/listquery.h"
 
 void initResources() {
     // The resources live in a static library: name them so the linker keeps them.
@@ -48,4 +50,11 @@ QIcon programIcon() {
     for (int size : {16, 24, 32, 48, 64, 72, 128})
         icon.addFile(QStringLiteral(":/pictures/korvalen-%1.png").arg(size), QSize(size, size));
     return icon;
+}
+
+ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner) {
+    auto* list = new ListQuery(owner);
+    list->setObjectName(query);
+    list->setLines(layoutQueryLines(window, query));
+    return list;
 }

@@ -10,9 +10,9 @@
 #include <map>
 #include <random>
 
-#include "catalogue_tools.h"
-#include "catalogue_writes.h"
-#include "query.h"
+#include "store/query.h"
+#include "tests/catalogue_writes.h"
+#include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
 
@@ -125,4 +125,4 @@ void KillLending::killedAtRandomMoments() {
 }
 
 QTEST_GUILESS_MAIN(KillLending)
-#include "tst_kill_lending.moc"
+#include "test_kill_lending.moc"

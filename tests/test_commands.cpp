@@ -2,15 +2,15 @@
 // against a real catalogue.
 #include <QTest>
 
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "commands_fixture.h"
-#include "guarded.h"
-#include "listquery.h"
-#include "lookupcombobox.h"
+#include "app/Unit1.h"
+#include "dialogs/Unit2.h"
+#include "dialogs/Unit3.h"
+#include "tests/commands_fixture.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 namespace {
 
@@ -385,4 +385,4 @@ void CommandsTest::takeBackIsOneUnit() {
 }
 
 QTEST_MAIN(CommandsTest)
-#include "tst_commands.moc"
+#include "test_commands.moc"

@@ -1,4 +1,4 @@
-#include "regularfile.h"
+#include "widgets/regularfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,11 +4,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "catalogue.h"
-#include "catalogue_writes.h"
-#include "fixture.h"
-#include "query.h"
-#include "text.h"
+#include "store/catalogue.h"
+#include "store/query.h"
+#include "store/text.h"
+#include "tests/catalogue_writes.h"
+#include "tests/fixture.h"
 
 namespace fs = std::filesystem;
 using writes::Book;
@@ -166,4 +166,4 @@ void BadInput::nameFilterWithManyWildcards() {
 }
 
 QTEST_GUILESS_MAIN(BadInput)
-#include "tst_bad_input.moc"
+#include "test_bad_input.moc"

@@ -1,4 +1,4 @@
-#include "gridlook.h"
+#include "widgets/gridlook.h"
 
 #include <QHeaderView>
 #include <QPainter>

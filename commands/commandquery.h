@@ -4,8 +4,8 @@
 #include <QStringList>
 #include <functional>
 
-#include "query.h"
 #include "statements/commands.h"
+#include "store/query.h"
 
 class ListQuery;
 

@@ -1,11 +1,11 @@
-#include "querymodel.h"
+#include "widgets/querymodel.h"
 
 #include <QAbstractItemView>
 #include <QTableView>
 
-#include "gridlook.h"
-#include "guarded.h"
-#include "listquery.h"
+#include "widgets/gridlook.h"
+#include "widgets/guarded.h"
+#include "widgets/listquery.h"
 
 namespace {
 constexpr int kFetchBatch = 64;
@@ -16,14 +16,15 @@ QueryModel::QueryModel(ListQuery* query, QVector<GridColumn> columns, QObject* p
       query_(query),
       columns_(std::move(columns)),
       allColumns_(columns_.isEmpty()) {
-    connect(query_, &ListQuery::opened, this, &QueryModel::reset);
-    connect(query_, &ListQuery::closed, this, &QueryModel::reset);
+    connect(query_, &ListQuery::aboutToChange, this, &QueryModel::beginChange);
+    connect(query_, &ListQuery::changed, this, &QueryModel::endChange);
     connect(query_, &ListQuery::rowsFetched, this, &QueryModel::syncRows);
-    reset();
+    beginChange();
+    endChange();
 }
 
 void QueryModel::resolveColumns() {
-    const store::Query& q = query_->sql();
+    const store::Query& q = query_->query();
     if (allColumns_) {
         columns_.clear();
         if (q.isOpen())
@@ -35,11 +36,18 @@ void QueryModel::resolveColumns() {
         resultColumns_.push_back(q.isOpen() ? q.columnIndex(c.field.toStdString()) : -1);
 }
 
-void QueryModel::reset() {
+// A reset spans the query's change: the grid reads nothing from the query while it is
+// closed and reopened.
+void QueryModel::beginChange() {
     changing_ = true;
+    resetting_ = true;
     beginResetModel();
+}
+
+void QueryModel::endChange() {
+    resetting_ = false;
     resolveColumns();
-    rows_ = query_->isOpen() ? query_->sql().fetchedRows() : 0;
+    rows_ = query_->isOpen() ? query_->query().fetchedRows() : 0;
     endResetModel();
     finishChange();
 }
@@ -52,7 +60,8 @@ void QueryModel::finishChange() {
 }
 
 void QueryModel::syncRows() {
-    const int fetched = query_->isOpen() ? query_->sql().fetchedRows() : 0;
+    if (resetting_) return;  // the reset's end counts the rows
+    const int fetched = query_->isOpen() ? query_->query().fetchedRows() : 0;
     if (fetched <= rows_) return;
     changing_ = true;
     beginInsertRows({}, rows_, fetched - 1);
@@ -66,7 +75,7 @@ int QueryModel::resultColumn(int column) const {
 }
 
 QString QueryModel::fieldText(int row, const QString& field) const {
-    const store::Query& q = query_->sql();
+    const store::Query& q = query_->query();
     if (!q.isOpen() || row < 0 || row >= rows_) return {};
     const int column = q.columnIndex(field.toStdString());
     return column < 0 ? QString() : QString::fromStdString(q.text(row, column));
@@ -84,7 +93,7 @@ QVariant QueryModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_) return {};
     const int column = resultColumn(index.column());
     if (column < 0) return {};
-    return QString::fromStdString(query_->sql().text(index.row(), column));
+    return QString::fromStdString(query_->query().text(index.row(), column));
 }
 
 QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -96,7 +105,7 @@ QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int ro
 }
 
 bool QueryModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && query_->isOpen() && query_->sql().canFetchMore();
+    return !parent.isValid() && query_->isOpen() && query_->query().canFetchMore();
 }
 
 void QueryModel::fetchMore(const QModelIndex& parent) {
