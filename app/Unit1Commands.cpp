@@ -30,13 +30,13 @@ void TForm1::Button1Click() {
     if (!messages().confirm(
             aboutCurrentDisk(*Query5, QStringLiteral("Подтвердите, что забираете диск"))))
         return;
-    const QString diskKey = Query5->text(QStringLiteral("N"));
-    const auto diskNumber = static_cast<double>(Query5->integer(QStringLiteral("N")));
+    const int64_t diskKey = Query5->key(QStringLiteral("N"));
     // The flag and the loan rows change together or not at all.
     command::asOneUnit([&] {
-        command::execute(Query4, statements::setLentFlag(diskKey.toStdString(), false));
+        command::executeByKey(Query4, statements::setLentFlag(diskKey, false),
+                              command::missingDisk());
         command::execute(Query4, statements::closeOpenLoans(), [&](store::Query& q) {
-            q.setFloat("NomCD", diskNumber);
+            q.setInteger("NomCD", diskKey);
             q.setDate("DatK", store::Date::today());
         });
     });
@@ -70,8 +70,8 @@ void TForm1::Button4Click() {
     if (!messages().confirm(
             aboutCurrentDisk(*Query5, QStringLiteral("Вы действительно хотите удалить диск"))))
         return;
-    command::execute(Query4,
-                     statements::deleteDisk(Query5->text(QStringLiteral("N")).toStdString()));
+    command::executeByKey(Query4, statements::deleteDisk(Query5->key(QStringLiteral("N"))),
+                          command::missingDisk());
     Query5->reopen();
 }
 
@@ -82,7 +82,7 @@ void TForm1::Button5Click() {
     EditMode = true;
     Form3->ui->LabeledEdit1->setText(Query5->text(QStringLiteral("Name")));
     Form3->ui->Memo1->setPlainText(Query5->text(QStringLiteral("Opisan")));
-    Form3->startOnDisk(Query5->integer(QStringLiteral("N")));
+    Form3->startOnDisk(Query5->key(QStringLiteral("N")));
     Form3->ShowModal();
 }
 

@@ -69,8 +69,9 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             // parameter's name (SprType.N, SprKategoy.Num).
             const ListQuery* list = key == diskfilter::Key::MediaType ? Query7 : Query8;
             const std::string_view name = diskfilter::parameterName(key);
-            sql.setFloat(name,
-                         list->number(QString::fromLatin1(name.data(), qsizetype(name.size()))));
+            // An empty list stands on no entry: no disk has key 0.
+            const QString field = QString::fromLatin1(name.data(), qsizetype(name.size()));
+            sql.setInteger(name, list->currentRow() < 0 ? 0 : list->key(field));
         }
     });
 }

@@ -28,6 +28,7 @@ struct BookTable {
     QString askBefore;
     QString inUseBefore;
     QString inUseAfter;
+    QString missing;                          // the entry went while the user looked
     std::vector<MainList> renameAlsoReopens;  // lists that show the book's names
     ListQuery* (*dialogList)();               // the book's list in a dialog
 };
@@ -44,6 +45,8 @@ const BookTable& bookTable(Book book) {
          QStringLiteral("Вы действительно хотите удалить категорию \""),
          QStringLiteral("Категорию \""),
          QStringLiteral("\" удалять нельзя, т.к. она используется."),
+         QStringLiteral("Категория не найдена: её удалили в другой программе или окне. "
+                        "Справочник обновлён."),
          {&TForm1::Query5, &TForm1::Query6, &TForm1::Query8},
          [] { return Form3 ? Form3->Query1 : nullptr; }},
         {statements::Book::MediaTypes,
@@ -56,6 +59,8 @@ const BookTable& bookTable(Book book) {
          QStringLiteral("Вы действительно хотите удалить носитель \""),
          QStringLiteral("Носитель \""),
          QStringLiteral("\" удалять нельзя, т.к. он используется."),
+         QStringLiteral("Носитель не найден: его удалили в другой программе или окне. "
+                        "Справочник обновлён."),
          {&TForm1::Query5, &TForm1::Query6, &TForm1::Query7},
          [] { return Form3 ? Form3->Query2 : nullptr; }},
         {statements::Book::Debtors,
@@ -68,15 +73,17 @@ const BookTable& bookTable(Book book) {
          QStringLiteral("Вы действительно хотите удалить должника \""),
          QStringLiteral("Должника \""),
          QStringLiteral("\" удалять нельзя, т.к. он используется."),
+         QStringLiteral("Должник не найден: его удалили в другой программе или окне. "
+                        "Справочник обновлён."),
          {&TForm1::Query6},
          [] { return Form2 ? Form2->Query1 : nullptr; }},
     }};
     return books[static_cast<size_t>(book)];
 }
 
-// The key of the book's current entry, as its list reads it.
-std::string currentKey(const ListQuery& list, const BookTable& book) {
-    return list.text(QString::fromUtf8(statements::keyField(book.book))).toStdString();
+// The key of the book's current entry.
+int64_t currentKey(const ListQuery& list, const BookTable& book) {
+    return list.key(QString::fromUtf8(statements::keyField(book.book)));
 }
 
 // The book's list first, then the others that show its names, then the dialog's.
@@ -113,9 +120,11 @@ void rename(TForm1& form, Book which) {
     }
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
-    command::execute(form.Query4,
-                     statements::renameEntry(book.book, command::quotedLiteral(name).toStdString(),
-                                             currentKey(list, book)));
+    command::executeByKey(
+        form.Query4,
+        statements::renameEntry(book.book, command::quotedLiteral(name).toStdString(),
+                                currentKey(list, book)),
+        book.missing);
     edit->clear();
     reopenLists(form, book, book.renameAlsoReopens);
 }
@@ -125,7 +134,7 @@ void remove(TForm1& form, Book which) {
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
     const QString name = list.text(book.nameColumn);
-    const std::string key = currentKey(list, book);
+    const int64_t key = currentKey(list, book);
     if (!messages().confirm(book.askBefore + name + QStringLiteral("\"?"))) return;
     const QString uses = command::count(form.Query4, statements::countUses(book.book, key),
                                         statements::countColumn(book.book));
@@ -133,7 +142,7 @@ void remove(TForm1& form, Book which) {
         messages().information(book.inUseBefore + name + book.inUseAfter);
         return;
     }
-    command::execute(form.Query4, statements::deleteEntry(book.book, key));
+    command::executeByKey(form.Query4, statements::deleteEntry(book.book, key), book.missing);
     reopenLists(form, book, {});
 }
 

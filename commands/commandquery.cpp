@@ -52,7 +52,8 @@ void withListsClosed(const std::function<void()>& work) {
 // later statement, a retry with room again included. Closing the lists lets SQLite
 // restore the file at once.
 void recoverFrom(const store::Error& e) {
-    if (e.kind() == store::Error::Kind::DiskFull || e.kind() == store::Error::Kind::Io)
+    using K = store::Error::Kind;
+    if (e.kind() == K::DiskFull || e.kind() == K::Io || e.kind() == K::NotFound)
         withListsClosed([] {});
 }
 
@@ -83,6 +84,15 @@ void execute(store::Query& query, const statements::Lines& lines, const Paramete
         throw;
     }
     query.close();
+}
+
+void executeByKey(store::Query& query, const statements::Lines& lines, const QString& missing,
+                  const Parameters& parameters) {
+    execute(query, lines, parameters);
+    if (query.rowsAffected() > 0) return;
+    const store::Error notFound(store::Error::Kind::NotFound, missing.toStdString());
+    if (unitsRunning == 0) recoverFrom(notFound);  // a unit does it once rolled back
+    throw notFound;
 }
 
 QString count(store::Query& query, const statements::Lines& lines, std::string_view column) {
@@ -129,6 +139,10 @@ QString emptyMediaTypes() {
 }
 QString emptyDebtors() {
     return QStringLiteral("Справочник должников пуст!");
+}
+QString missingDisk() {
+    return QStringLiteral(
+        "Диск не найден: его удалили в другой программе или окне. Список дисков обновлён.");
 }
 
 }  // namespace command

@@ -18,6 +18,11 @@ using Parameters = std::function<void(store::Query&)>;
 // One write: close, clear, add the lines, set the parameters, execute, close.
 void execute(store::Query& query, const statements::Lines& lines,
              const Parameters& parameters = {});
+// A write of one row by its key. When it changes no row (another program or window
+// deleted the row meanwhile) it fails with missing, a store::Error of kind NotFound, and
+// the windows' lists are read anew, so the row is gone from them too.
+void executeByKey(store::Query& query, const statements::Lines& lines, const QString& missing,
+                  const Parameters& parameters = {});
 
 // An in-use count: the lines opened as a result; returns the text of column. The
 // query stays open on the count.
@@ -39,5 +44,6 @@ QString emptyDiskList();
 QString emptyCategories();
 QString emptyMediaTypes();
 QString emptyDebtors();
+QString missingDisk();
 
 }  // namespace command

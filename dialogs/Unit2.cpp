@@ -34,15 +34,15 @@ void TForm2::Button1Click() {
     ListQuery& disks = mainWindow_.disks;
     if (command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyDebtors())) return;
-    const QString diskKey = disks.text(QStringLiteral("N"));
-    const auto diskNumber = static_cast<double>(disks.integer(QStringLiteral("N")));
-    const auto debtor = static_cast<double>(Query1->integer(QStringLiteral("N")));
+    const int64_t diskKey = disks.key(QStringLiteral("N"));
+    const int64_t debtor = Query1->key(QStringLiteral("N"));
     // The flag and the loan row change together or not at all.
     command::asOneUnit([&] {
-        command::execute(mainWindow_.command, statements::setLentFlag(diskKey.toStdString(), true));
+        command::executeByKey(mainWindow_.command, statements::setLentFlag(diskKey, true),
+                              command::missingDisk());
         command::execute(mainWindow_.command, statements::openLoan(), [&](store::Query& q) {
-            q.setFloat("NomCD", diskNumber);
-            q.setFloat("Dolgnik", debtor);
+            q.setInteger("NomCD", diskKey);
+            q.setInteger("Dolgnik", debtor);
             q.setDate("DatN", store::Date::today());
         });
     });

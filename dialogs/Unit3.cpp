@@ -101,7 +101,7 @@ void TForm3::FormCreate() {
 
 void TForm3::startOnDisk(int64_t diskKey) {
     store::Query keys(statements::diskCategoryAndType());
-    keys.setFloat("N", static_cast<double>(diskKey));
+    keys.setInteger("N", diskKey);
     keys.open();
     if (keys.currentRow() < 0) return;
     standOnKey(*ui->DBLookupComboBox1, QStringLiteral("Num"), keys.field("Kategory").asInteger());
@@ -136,16 +136,21 @@ void TForm3::Button4Click() {
     if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
-    const statements::Lines lines =
-        EditMode ? statements::editDisk(disks.text(QStringLiteral("N")).toStdString())
-                 : statements::addDisk();
     const QString description = memoText(*ui->Memo1);
-    command::execute(mainWindow_.command, lines, [&](store::Query& q) {
+    const int64_t category = Query1->key(QStringLiteral("Num"));
+    const int64_t mediaType = Query2->key(QStringLiteral("N"));
+    const auto setFields = [&](store::Query& q) {
         q.setText("Name", name.toStdString());
         q.setMemo("Opisan", description.toStdString());
-        q.setFloat("Kategory", Query1->number(QStringLiteral("Num")));
-        q.setFloat("Tip", Query2->number(QStringLiteral("N")));
-    });
+        q.setInteger("Kategory", category);
+        q.setInteger("Tip", mediaType);
+    };
+    if (EditMode)
+        command::executeByKey(mainWindow_.command,
+                              statements::editDisk(disks.key(QStringLiteral("N"))),
+                              command::missingDisk(), setFields);
+    else
+        command::execute(mainWindow_.command, statements::addDisk(), setFields);
     disks.reopen();
     done(QDialog::Accepted);
 }

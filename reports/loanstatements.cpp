@@ -86,8 +86,8 @@ std::vector<std::string> openLoanLines() {
 void bind(store::Query& query, const Filter& f, const Reckoning& r) {
     if (names(query, "Today")) query.setDate("Today", r.today);
     if (names(query, "Limit")) query.setFloat("Limit", r.overdueDays);
-    if (f.disk) query.setFloat("Disk", static_cast<double>(*f.disk));
-    if (f.debtor) query.setFloat("Debtor", static_cast<double>(*f.debtor));
+    if (f.disk) query.setInteger("Disk", *f.disk);
+    if (f.debtor) query.setInteger("Debtor", *f.debtor);
     if (f.from) query.setDate("DateFrom", *f.from);
     if (f.to) query.setDate("DateTo", *f.to);
 }

@@ -32,15 +32,15 @@ std::string join(std::initializer_list<std::string_view> pieces) {
     return out;
 }
 
-std::string whereKey(const BookStatements& book, std::string_view key) {
-    return join({"Where ", book.keyField, " = ", key});
+std::string where(std::string_view field, int64_t key) {
+    return join({"Where ", field, " = ", std::to_string(key)});
 }
 
 }  // namespace
 
-Lines setLentFlag(std::string_view diskKey, bool lent) {
+Lines setLentFlag(int64_t diskKey, bool lent) {
     return {"update 'base\\CDBase.db'", lent ? "SET Dolg = True" : "SET Dolg = False",
-            join({"Where N = ", diskKey})};
+            where("N", diskKey)};
 }
 
 Lines openLoan() {
@@ -58,14 +58,14 @@ Lines addDisk() {
             "Values (:Name, :Opisan, :Kategory, :Tip)"};
 }
 
-Lines editDisk(std::string_view diskKey) {
+Lines editDisk(int64_t diskKey) {
     return {"Update \"base\\CDBase.db\"",
             "SET Name = :Name, Opisan = :Opisan, Kategory = :Kategory, Tip = :Tip",
-            join({"Where N = ", diskKey})};
+            where("N", diskKey)};
 }
 
-Lines deleteDisk(std::string_view diskKey) {
-    return {"Delete from \"base\\CDBase.db\"", join({"Where N = ", diskKey})};
+Lines deleteDisk(int64_t diskKey) {
+    return {"Delete from \"base\\CDBase.db\"", where("N", diskKey)};
 }
 
 Lines diskCategoryAndType() {
@@ -86,20 +86,20 @@ Lines addEntry(Book book) {
             join({"Values (:", b.nameField, ")"})};
 }
 
-Lines renameEntry(Book book, std::string_view literal, std::string_view key) {
+Lines renameEntry(Book book, std::string_view literal, int64_t key) {
     const BookStatements& b = of(book);
     return {join({"update ", b.table}), join({"SET ", b.nameField, " = '", literal, "'"}),
-            whereKey(b, key)};
+            where(b.keyField, key)};
 }
 
-Lines deleteEntry(Book book, std::string_view key) {
+Lines deleteEntry(Book book, int64_t key) {
     const BookStatements& b = of(book);
-    return {join({"Delete from ", b.table}), whereKey(b, key)};
+    return {join({"Delete from ", b.table}), where(b.keyField, key)};
 }
 
-Lines countUses(Book book, std::string_view key) {
+Lines countUses(Book book, int64_t key) {
     const BookStatements& b = of(book);
-    return {std::string(b.countFrom), join({"Where ", b.countField, " = ", key})};
+    return {std::string(b.countFrom), where(b.countField, key)};
 }
 
 std::string_view countColumn(Book book) {

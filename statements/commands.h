@@ -2,8 +2,10 @@
 
 // The statements of the program's commands, as lines of its dialect: every write and
 // in-use count the windows run, in one place for the handlers, the tools and the tests.
-// Keys spliced into a statement are the key fields' text as the lists read them.
+// A key goes into a statement only as the decimal digits of an integer formatted here,
+// never as text read from a table: "0 OR 1=1" cannot reach a WHERE clause.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,14 +15,14 @@ namespace statements {
 using Lines = std::vector<std::string>;
 
 // Lending and taking back: the disk's lent flag, then its loan rows.
-Lines setLentFlag(std::string_view diskKey, bool lent);
+Lines setLentFlag(int64_t diskKey, bool lent);
 Lines openLoan();        // :NomCD, :Dolgnik, :DatN
 Lines closeOpenLoans();  // :DatK, :NomCD
 
 // The disk editor: :Name, :Opisan, :Kategory, :Tip.
 Lines addDisk();
-Lines editDisk(std::string_view diskKey);
-Lines deleteDisk(std::string_view diskKey);
+Lines editDisk(int64_t diskKey);
+Lines deleteDisk(int64_t diskKey);
 // The category and media type of one disk, :N.
 Lines diskCategoryAndType();
 
@@ -33,10 +35,10 @@ std::string_view keyField(Book book);
 
 Lines addEntry(Book book);  // :<name field>
 // literal goes between the quotes as given: the caller doubles its quotes.
-Lines renameEntry(Book book, std::string_view literal, std::string_view key);
-Lines deleteEntry(Book book, std::string_view key);
+Lines renameEntry(Book book, std::string_view literal, int64_t key);
+Lines deleteEntry(Book book, int64_t key);
 // How many rows name the entry, in the column countColumn(book).
-Lines countUses(Book book, std::string_view key);
+Lines countUses(Book book, int64_t key);
 std::string_view countColumn(Book book);
 
 }  // namespace statements

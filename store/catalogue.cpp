@@ -72,16 +72,37 @@ const TableDef* tableForFile(std::string_view fileName) {
     return nullptr;
 }
 
+const FieldDef* keyField(const TableDef& table) {
+    for (const FieldDef& f : table.fields)
+        if (f.kind == FieldKind::Key) return &f;
+    return nullptr;
+}
+
+const std::array<Reference, 4>& catalogueReferences() {
+    static const std::array<Reference, 4> kReferences = {{
+        {table(Table::Disks), "Kategory", table(Table::Categories)},
+        {table(Table::Disks), "Tip", table(Table::MediaTypes)},
+        {table(Table::Loans), "NomCD", table(Table::Disks)},
+        {table(Table::Loans), "Dolgnik", table(Table::Debtors)},
+    }};
+    return kReferences;
+}
+
 std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path& dir,
                                                     std::string_view name) {
     std::error_code ec;
-    const auto exact = dir / std::string(name);
-    if (std::filesystem::is_regular_file(exact, ec)) return exact;
+    std::optional<std::filesystem::path> found;
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (equalsNoCase(it->path().filename().string(), name) && it->is_regular_file(ec))
-            return it->path();
+        if (!equalsNoCase(it->path().filename().string(), name) || !it->is_regular_file(ec))
+            continue;
+        if (found)
+            throw Error(Error::Kind::NotCatalogue,
+                        "В папке " + dir.string() + " два файла таблицы " + std::string(name) +
+                            ", различающихся только регистром букв: " + found->filename().string() +
+                            " и " + it->path().filename().string() + ". Оставьте один из них.");
+        found = it->path();
     }
-    return std::nullopt;
+    return found;
 }
 
 std::string_view sqlType(FieldKind kind) {
@@ -102,8 +123,10 @@ std::string_view sqlType(FieldKind kind) {
     return "TEXT";
 }
 
-std::string createTableSql(const TableDef& table) {
-    std::string sql = "CREATE TABLE \"" + std::string(table.table) + "\" (";
+std::string createTableSql(const TableDef& table, std::string_view schema, std::string_view name) {
+    std::string sql = "CREATE TABLE ";
+    if (!schema.empty()) sql.append("\"").append(schema).append("\".");
+    sql.append("\"").append(name.empty() ? table.table : name).append("\" (");
     bool first = true;
     for (const auto& f : table.fields) {
         if (!first) sql += ", ";
@@ -133,6 +156,18 @@ std::string insertRowSql(const TableDef& table) {
     return "INSERT INTO " + qualifiedName(table) + " (" + fields + ") VALUES (" + parameters + ")";
 }
 
+void refuseTooLongPath(const std::filesystem::path& file) {
+    const size_t length = file.string().size();
+    if (length > kLongestTablePath)
+        throw Error(Error::Kind::Io,
+                    "Путь к файлу таблицы слишком длинный: " + std::to_string(length) +
+                        " байт, а SQLite открывает файлы по пути не длиннее " +
+                        std::to_string(kLongestTablePath) +
+                        " байт (512 с «-journal»). Перенесите каталог в папку с "
+                        "путём покороче: " +
+                        file.string());
+}
+
 void createCatalogue(const std::filesystem::path& dir) {
     namespace fs = std::filesystem;
     const fs::path base = dir / std::string(kBaseFolder);
@@ -140,6 +175,8 @@ void createCatalogue(const std::filesystem::path& dir) {
     if (fs::exists(base, ec))
         throw Error(Error::Kind::Other, "Каталог уже существует: " + base.string() +
                                             ". Существующий каталог не перезаписывается.");
+    for (const auto& t : kTables)
+        refuseTooLongPath(fs::absolute(base, ec) / std::string(t.fileName));
     fs::create_directories(base, ec);
     if (ec)
         throw Error(Error::Kind::Io,

@@ -37,17 +37,37 @@ const TableDef& diskTable();  // CDBase.DB, opened as the main database
 // The table whose file name matches, without regard to letter case.
 const TableDef* tableForFile(std::string_view fileName);
 
-// A file in dir whose name equals name without regard to letter case.
+// The key field of a table; null for the loans, which have none.
+const FieldDef* keyField(const TableDef& table);
+
+// A field that holds another table's key, by value; the store does not enforce it.
+struct Reference {
+    const TableDef& from;
+    std::string_view field;
+    const TableDef& to;
+};
+const std::array<Reference, 4>& catalogueReferences();
+
+// A file in dir whose name equals name without regard to letter case. Two such files
+// (dolg.db beside DOLG.DB) are refused, both named: taking either would be a guess.
 std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path& dir,
                                                     std::string_view name);
 
-std::string createTableSql(const TableDef& table);
+// The table as create makes it; as named, in the given schema, when they are given.
+std::string createTableSql(const TableDef& table, std::string_view schema = {},
+                           std::string_view name = {});
 std::string_view sqlType(FieldKind kind);
 // "schema"."table" on the catalogue's connection.
 std::string qualifiedName(const TableDef& table);
 // An INSERT of one whole row into the attached table: every field in its order, bound
 // as ?1, ?2, ...; a NULL key is given the next free one.
 std::string insertRowSql(const TableDef& table);
+
+// The longest path of a table file that SQLite opens: its limit of 512 bytes holds the
+// path of the file's journal, 8 bytes longer ("-journal").
+inline constexpr size_t kLongestTablePath = 504;
+// Throws a clear message for a table file whose path SQLite cannot open.
+void refuseTooLongPath(const std::filesystem::path& file);
 
 // Makes dir/base with the five empty tables. Refuses when dir/base already exists.
 void createCatalogue(const std::filesystem::path& dir);

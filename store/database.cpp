@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "store/catalogue.h"
 #include "store/dialect.h"
@@ -39,15 +40,37 @@ bool looksLikeParadox(const std::array<unsigned char, 16>& h, std::streamsize go
     return headerSize != 0 && headerSize % 0x800 == 0 && h[4] <= 8 && h[5] >= 1 && h[5] <= 32;
 }
 
+// SQLite's header: the magic string, and at byte 56 the text encoding (1 is UTF-8).
+constexpr size_t kHeaderSize = 100;
+constexpr size_t kEncodingAt = 56;
+
+unsigned textEncoding(const std::array<unsigned char, kHeaderSize>& h) {
+    return (unsigned{h[kEncodingAt]} << 24) | (unsigned{h[kEncodingAt + 1]} << 16) |
+           (unsigned{h[kEncodingAt + 2]} << 8) | h[kEncodingAt + 3];
+}
+
 void checkIsSqliteFile(const fs::path& file) {
+    refuseTooLongPath(file);
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Error(Error::Kind::Io, "Не удалось открыть файл таблицы " + file.string() + ".");
-    std::array<unsigned char, 16> header{};
+    std::array<unsigned char, kHeaderSize> header{};
     in.read(reinterpret_cast<char*>(header.data()), header.size());
     const std::streamsize got = in.gcount();
     if (got == 0) return;  // an empty file reads as an empty database: the field check reports it
-    if (got == 16 && std::memcmp(header.data(), "SQLite format 3", 16) == 0) return;
-    if (looksLikeParadox(header, got))
+    if (got >= 16 && std::memcmp(header.data(), "SQLite format 3", 16) == 0) {
+        // SQLite attaches no file whose encoding differs from the main file's, and would
+        // blame the attached one; our tables are all UTF-8.
+        const unsigned encoding = got == kHeaderSize ? textEncoding(header) : 1;
+        if (encoding == 2 || encoding == 3)
+            throw Error(Error::Kind::NotCatalogue,
+                        "Файл " + file.string() +
+                            " записан в кодировке UTF-16, а таблицы каталога Korvalen хранят "
+                            "текст в UTF-8.");
+        return;
+    }
+    std::array<unsigned char, 16> start{};
+    std::copy_n(header.begin(), start.size(), start.begin());
+    if (looksLikeParadox(start, got))
         throw Error(
             Error::Kind::NotCatalogue,
             "Файл " + file.string() +
@@ -62,34 +85,13 @@ std::string quoted(std::string_view name) {
     return out;
 }
 
-// A field as the table file declares it.
-struct ColumnInfo {
-    std::string name;
-    std::string type;
-    bool primaryKey;
-};
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
 
-// The key must be SQLite's own row key, and a logical or date field must carry the
-// declared type by which the store reads it as "True"/"False" or dd.MM.yyyy; another
-// type would read as 1/0 and the lent flag would never read "True".
-void checkField(const std::string& file, const FieldDef& f,
-                const std::vector<ColumnInfo>& columns) {
-    const auto column = std::find_if(columns.begin(), columns.end(), [&](const ColumnInfo& c) {
-        return equalsNoCase(c.name, f.name);
-    });
-    if (column == columns.end())
-        throw Error(Error::Kind::NotCatalogue,
-                    "В таблице " + file + " нет поля " + std::string(f.name) + ".");
-    const bool typeMatters =
-        f.kind == FieldKind::Key || f.kind == FieldKind::Logical || f.kind == FieldKind::Date;
-    const std::string_view expected =
-        f.kind == FieldKind::Key ? std::string_view("INTEGER") : sqlType(f.kind);
-    if (typeMatters && (!equalsNoCase(column->type, expected) ||
-                        (f.kind == FieldKind::Key && !column->primaryKey)))
-        throw Error(Error::Kind::NotCatalogue,
-                    "В таблице " + file + " поле " + std::string(f.name) + " объявлено " +
-                        (column->type.empty() ? "без типа" : "как " + column->type) +
-                        ", а должно быть " + std::string(sqlType(f.kind)) + ".");
+fs::path withSuffix(const fs::path& file, const char* suffix) {
+    return fs::path(file.string() + suffix);
 }
 
 }  // namespace
@@ -101,7 +103,20 @@ std::string notCatalogueFileMessage(const fs::path& file) {
 Database::Database(fs::path baseDir) : baseDir_(std::move(baseDir)) {}
 Database::~Database() = default;
 
-std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
+std::shared_ptr<Database> Database::open(const fs::path& baseDir) {
+    auto db = openFiles(baseDir, nullptr);
+    db->leaveWalMode();
+    db->names_ = std::make_unique<NameIndex>(db->handle());
+    return db;
+}
+
+std::shared_ptr<Database> Database::openForCheck(const fs::path& baseDir,
+                                                 std::vector<SchemaProblem>& problems) {
+    return openFiles(baseDir, &problems);
+}
+
+std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
+                                              std::vector<SchemaProblem>* problems) {
     std::error_code ec;
     fs::path baseDir = fs::absolute(baseDirIn, ec);
     if (ec) baseDir = baseDirIn;
@@ -126,17 +141,14 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDirIn) {
         throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
     // The main file is read before any other is attached: attaching reads its schema,
     // and a fault of the main file must not be blamed on the file being attached.
-    db->verifyTable(diskTable());
+    db->verifyTable(diskTable(), problems);
     db->attachAll();
     for (const auto& t : catalogueTables())
-        if (&t != &diskTable()) db->verifyTable(t);
-    db->leaveWalMode();
-    db->names_ = std::make_unique<NameIndex>(raw);
+        if (&t != &diskTable()) db->verifyTable(t, problems);
     return db;
 }
 
-// A transaction over attached files is atomic only with a rollback journal; a file that
-// another tool switched to WAL is switched back (a read-only file stays as it is).
+// A read-only file stays as it is.
 void Database::leaveWalMode() const {
     for (const auto& t : catalogueTables()) {
         const std::string schema = quoted(t.schema);
@@ -168,28 +180,16 @@ void Database::attachAll() {
     }
 }
 
-void Database::verifyTable(const TableDef& t) const {
-    const std::string sql = "SELECT name, type, pk FROM " + quoted(t.schema) +
-                            ".pragma_table_info('" + std::string(t.table) + "')";
+fs::path Database::tableFile(const TableDef& t) const {
     const auto found = findFileNoCase(baseDir_, t.fileName);
-    const std::string file = (found ? *found : baseDir_ / std::string(t.fileName)).string();
-    std::vector<ColumnInfo> columns;
-    try {
-        Statement info(db_.get(), this, sql, {std::string(t.fileName)}, {});
-        while (info.step())
-            columns.push_back({std::string(info.columnText(0)), std::string(info.columnText(1)),
-                               info.columnInt64(2) != 0});
-    } catch (const Error& e) {
-        // SQLite finds a damaged or foreign file only when it first reads the schema.
-        if (e.kind() == Error::Kind::NotCatalogue)
-            throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
-        throw;
-    }
-    if (columns.empty())
-        throw Error(Error::Kind::NotCatalogue, "В файле " + file + " нет таблицы " +
-                                                   std::string(t.table) + ": " +
-                                                   notCatalogueFileMessage(file));
-    for (const auto& f : t.fields) checkField(file, f, columns);
+    return found ? *found : baseDir_ / std::string(t.fileName);
+}
+
+void Database::verifyTable(const TableDef& t, std::vector<SchemaProblem>* problems) const {
+    auto found = tableProblems(*this, t, tableFile(t).string());
+    if (found.empty()) return;
+    if (!problems) throw Error(Error::Kind::NotCatalogue, found.front().message);
+    problems->insert(problems->end(), found.begin(), found.end());
 }
 
 std::shared_ptr<Database> Database::defaultDatabase() {
@@ -255,6 +255,10 @@ size_t Database::nameCopyBytes() const {
     return names_ ? names_->memoryBytes() : 0;
 }
 
+Statement Database::prepareOn(const TableDef& t, std::string_view sql) const {
+    return Statement(db_.get(), this, sql, {tableFile(t).filename().string()}, std::string(sql));
+}
+
 void Database::writeWithoutJournal() const {
     for (const TableDef& t : catalogueTables()) {
         execRaw("PRAGMA " + quoted(t.schema) + ".journal_mode = OFF");
@@ -284,6 +288,13 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
     const std::string where = joinFiles(files);
     const std::string engine = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(code);
     const std::string text = statement.empty() ? std::string() : "\n\n" + std::string(statement);
+    if (std::string why = explainFileFault(code, files); !why.empty()) {
+        const bool full = (code & 0xff) == SQLITE_FULL;
+        return Error(full                               ? Error::Kind::KeysExhausted
+                     : (code & 0xff) == SQLITE_READONLY ? Error::Kind::ReadOnly
+                                                        : Error::Kind::Io,
+                     why);
+    }
     switch (code & 0xff) {
         case SQLITE_READONLY:
             return Error(
@@ -323,6 +334,82 @@ Error Database::errorFor(int code, const std::vector<std::string>& files,
                                                  " в запросе к таблице " + where + "." + text);
     return Error(Error::Kind::Statement,
                  "Ошибка в запросе к таблице " + where + ": " + engine + "." + text);
+}
+
+// What SQLite's short message hides: a folder that went away while the program ran, an
+// interrupted write or a WAL file that a read-only folder keeps SQLite from settling, and a
+// table whose keys have run out (SQLite says "disk full"). Empty when none of these.
+std::string Database::explainFileFault(int code, const std::vector<std::string>& files) const {
+    const int primary = code & 0xff;
+    std::error_code ec;
+    if (code == SQLITE_READONLY_DBMOVED ||
+        ((primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR) &&
+         !fs::is_directory(baseDir_, ec)))
+        return "Папка каталога " + baseDir_.string() +
+               " пропала: её переименовали, перенесли или удалили, пока программа работала. "
+               "Изменение не записано. Верните папку на место и запустите программу снова.";
+    if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN) {
+        for (const TableDef& t : catalogueTables()) {
+            fs::path file;
+            try {
+                file = tableFile(t);
+            } catch (const Error&) {
+                continue;
+            }
+            const std::string name = file.filename().string();
+            if (code == SQLITE_READONLY_ROLLBACK && present(withSuffix(file, "-journal")))
+                return "Запись в таблицу " + name + " была прервана (рядом остался файл " + name +
+                       "-journal). Её нужно откатить, а для этого папка каталога " +
+                       baseDir_.string() +
+                       " и файл таблицы должны быть доступны для записи. Разрешите запись и "
+                       "запустите программу снова: таблица вернётся к последнему сохранённому "
+                       "состоянию.";
+            if (present(withSuffix(file, "-wal")) && !present(withSuffix(file, "-shm")))
+                return "Таблица " + name + " ведёт журнал WAL (рядом лежит " + name + "-wal без " +
+                       name + "-shm), а папка каталога " + baseDir_.string() +
+                       " недоступна для записи, и SQLite не может прочитать такую таблицу. "
+                       "Разрешите запись в папку и запустите программу снова: журнал будет "
+                       "сведён в файл таблицы.";
+        }
+    }
+    if (primary == SQLITE_FULL)
+        for (const std::string& f : files) {
+            const TableDef* t = tableForFile(f);
+            if (t && keyField(*t) && keyMark(*t) == std::numeric_limits<int64_t>::max())
+                return "Нумерация записей таблицы " + f +
+                       " исчерпана: наибольший возможный "
+                       "номер " +
+                       std::to_string(std::numeric_limits<int64_t>::max()) +
+                       " уже выдан, и новой записи номер дать нельзя. Изменение не записано.";
+        }
+    return {};
+}
+
+int64_t Database::keyMark(const TableDef& t) const {
+    const FieldDef* key = keyField(t);
+    if (!key) return 0;
+    // Raw calls: this runs while an error is being put into words and must not throw.
+    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quoted(t.schema) +
+                            ".sqlite_sequence WHERE name = ?1), 0), ifnull((SELECT max(" +
+                            quoted(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    const StatementHandle stmt(raw);
+    if (!stmt) return 0;
+    sqlite3_bind_text(raw, 1, t.table.data(), static_cast<int>(t.table.size()), SQLITE_STATIC);
+    return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+}
+
+void Database::raiseKeyMark(const TableDef& t, int64_t top) const {
+    const std::string seq = quoted(t.schema) + ".sqlite_sequence";
+    Statement update(*this, "UPDATE " + seq + " SET seq = max(seq, ?2) WHERE name = ?1");
+    update.bindText(1, t.table);
+    update.bindInt64(2, top);
+    if (update.run() > 0) return;
+    Statement insert(*this, "INSERT INTO " + seq + " (name, seq) VALUES (?1, ?2)");
+    insert.bindText(1, t.table);
+    insert.bindInt64(2, top);
+    insert.run();
 }
 
 Database::Transaction::Transaction(const Database& db) : db_(db) {

@@ -8,6 +8,7 @@
 
 #include "store/connection.h"
 #include "store/error.h"
+#include "store/schema.h"
 #include "store/statement.h"
 
 namespace store {
@@ -22,6 +23,11 @@ class Database {
 public:
     // Opens base/ as it is: all five files must be there, with their fields.
     static std::shared_ptr<Database> open(const std::filesystem::path& baseDir);
+    // Opens base/ for korvalen-base check and repair: every file must be there and readable,
+    // but what is wrong with the tables' declarations is handed back in problems, each
+    // table's in turn, instead of refusing. Nothing is written (a file in WAL mode stays so).
+    static std::shared_ptr<Database> openForCheck(const std::filesystem::path& baseDir,
+                                                  std::vector<SchemaProblem>& problems);
 
     // The process's one default database: base/ under the working directory of
     // the moment it is first asked for, kept for the whole run.
@@ -40,6 +46,9 @@ public:
     // A statement of the program's dialect, translated and prepared; its errors name
     // the table files it touches and quote it as written.
     Statement prepare(std::string_view statement) const;
+
+    // SQLite's own SQL about one table, prepared; its errors name the table's file.
+    Statement prepareOn(const TableDef& table, std::string_view sql) const;
 
     // Starts loading, on a thread of its own, the copy of the disk names that narrows
     // a statement's `like` on them; until it is ready, such statements scan the table.
@@ -62,6 +71,14 @@ public:
     bool anyFileReadOnly() const;
     // The key of the row inserted last on this connection.
     int64_t lastInsertKey() const;
+    // Makes the table give new rows keys above top: keys that only references still name
+    // never come back.
+    void raiseKeyMark(const TableDef& table, int64_t top) const;
+    // The highest key the table has given or holds (0 for a table without a key): at
+    // INT64_MAX no new row can be added.
+    int64_t keyMark(const TableDef& table) const;
+    // The file of a table as found in base/ (its own letter case).
+    std::filesystem::path tableFile(const TableDef& table) const;
 
     // A unit of work over several statements: rolled back unless committed.
     class Transaction {
@@ -82,11 +99,18 @@ public:
     Error errorFor(int code, const std::vector<std::string>& files,
                    std::string_view statement) const;
 
+    // A transaction over attached files is atomic only with a rollback journal: a file
+    // that another tool switched to WAL is switched back (open does it itself).
+    void leaveWalMode() const;
+
 private:
     explicit Database(std::filesystem::path baseDir);
+    // problems null: refuse the first problem of a table's declaration.
+    static std::shared_ptr<Database> openFiles(const std::filesystem::path& baseDir,
+                                               std::vector<SchemaProblem>* problems);
     void attachAll();
-    void leaveWalMode() const;
-    void verifyTable(const TableDef& table) const;
+    void verifyTable(const TableDef& table, std::vector<SchemaProblem>* problems) const;
+    std::string explainFileFault(int code, const std::vector<std::string>& files) const;
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;

@@ -9,7 +9,18 @@ namespace store {
 // in Russian that names the table file or the statement.
 class Error : public std::runtime_error {
 public:
-    enum class Kind { Missing, NotCatalogue, Statement, ReadOnly, Locked, DiskFull, Io, Other };
+    enum class Kind {
+        Missing,
+        NotCatalogue,
+        Statement,
+        ReadOnly,
+        Locked,
+        DiskFull,
+        KeysExhausted,  // a table's keys have reached the highest number
+        NotFound,       // a write by key found no row: another program deleted it
+        Io,
+        Other
+    };
 
     Error(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
     Kind kind() const { return kind_; }

@@ -1,5 +1,7 @@
 #include "store/query.h"
 
+#include <cmath>
+
 #include "store/catalogue.h"
 #include "store/dialect.h"
 #include "store/text.h"
@@ -104,12 +106,14 @@ Query::Param& Query::param(std::string_view name) {
                 "В запросе нет параметра :" + std::string(name) + ":\n" + statement());
 }
 
-void Query::setParam(std::string_view name, ParamKind kind, std::string text, double number) {
+Query::Param& Query::setParam(std::string_view name, ParamKind kind, std::string text,
+                              double number) {
     Param& p = param(name);
     p.kind = kind;
     p.set = true;
     p.text = std::move(text);
     p.number = number;
+    return p;
 }
 
 void Query::setText(std::string_view name, std::string value) {
@@ -121,7 +125,16 @@ void Query::setMemo(std::string_view name, std::string value) {
 }
 
 void Query::setFloat(std::string_view name, double value) {
-    setParam(name, ParamKind::Float, {}, value);
+    // Within ±2^63 a whole double converts exactly; it is stored as the integer it is.
+    constexpr double kIntegerRange = 9223372036854775808.0;
+    if (std::trunc(value) == value && std::fabs(value) < kIntegerRange)
+        setInteger(name, static_cast<int64_t>(value));
+    else
+        setParam(name, ParamKind::Float, {}, value);
+}
+
+void Query::setInteger(std::string_view name, int64_t value) {
+    setParam(name, ParamKind::Integer, {}, 0).integer = value;
 }
 
 void Query::setDate(std::string_view name, const Date& value) {
@@ -150,6 +163,8 @@ Statement Query::prepareBound(const std::string& sql) {
         // Empty text stays empty text: only an unset parameter could mean "no value".
         if (prm.kind == ParamKind::Float)
             s.bindDouble(i, prm.number);
+        else if (prm.kind == ParamKind::Integer)
+            s.bindInt64(i, prm.integer);
         else
             s.bindText(i, prm.text);
     }
@@ -295,6 +310,17 @@ Field Query::field(std::string_view name) const {
             "Поле " + std::string(name) + " не найдено в результате запроса:\n" + statement());
     if (current_ < 0 || current_ >= fetchedRows()) return Field({}, columns_[col].kind);
     return fieldAt(current_, col);
+}
+
+int64_t Query::key(std::string_view name) const {
+    const Field f = field(name);
+    if (const auto key = f.asKey()) return *key;
+    const std::string what = "поле " + std::string(name);
+    if (f.isNull() || f.asString().empty())
+        throw Error(Error::Kind::Statement,
+                    "У текущей записи нет номера (" + what + " пусто): команда не выполнена.");
+    throw Error(Error::Kind::Statement, "Номер текущей записи (" + what + ") — «" + f.asString() +
+                                            "», а не целое число: команда не выполнена.");
 }
 
 const Query::Cell& Query::cell(int row, int column) const {

@@ -20,6 +20,7 @@ public:
     std::string asString() const { return value_.asString(kind_); }
     int64_t asInteger() const { return value_.asInteger(); }
     double asFloat() const { return value_.asFloat(); }
+    std::optional<int64_t> asKey() const { return value_.asKey(); }
 
 private:
     Value value_;
@@ -31,7 +32,7 @@ private:
 // from SQLite only as far as someone asks for them.
 class Query {
 public:
-    enum class ParamKind { Text, Memo, Float, Date };
+    enum class ParamKind { Text, Memo, Float, Integer, Date };
 
     // Without a database the query runs on the process's default database.
     Query() = default;
@@ -50,7 +51,10 @@ public:
     std::vector<std::string> parameterNames() const;
     void setText(std::string_view name, std::string value);
     void setMemo(std::string_view name, std::string value);
+    // A whole floating number goes to the store as the whole number it is; keys go in
+    // exactly as integers, beyond what a double holds.
     void setFloat(std::string_view name, double value);
+    void setInteger(std::string_view name, int64_t value);
     void setDate(std::string_view name, const Date& value);
 
     // open() runs a SELECT and stands on its first row; an open query stays as it
@@ -88,6 +92,9 @@ public:
 
     // A field of the current row (no row: an empty field). Throws for an unknown name.
     Field field(std::string_view name) const;
+    // The key in a field of the current row, exactly; throws a clear message for a field
+    // that holds no whole number (empty, text, a floating number).
+    int64_t key(std::string_view name) const;
     Field fieldAt(int row, int column) const;
     std::string text(int row, int column) const;
 
@@ -109,12 +116,13 @@ private:
         bool set = false;
         std::string text;
         double number = 0;
+        int64_t integer = 0;
     };
 
     void textChanged();
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
-    void setParam(std::string_view name, ParamKind kind, std::string text, double number);
+    Param& setParam(std::string_view name, ParamKind kind, std::string text, double number);
     Statement prepareBound();
     Statement prepareBound(const std::string& sql);  // sql names the same parameters
     friend class RowReader;

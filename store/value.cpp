@@ -6,6 +6,15 @@
 #include <ctime>
 
 namespace store {
+namespace {
+
+int daysInMonth(int year, int month) {
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+}  // namespace
 
 Date Date::today() {
     const std::time_t now = std::time(nullptr);
@@ -22,10 +31,18 @@ std::string Date::iso() const {
 
 bool Date::fromIso(std::string_view t, Date& out) {
     if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+    // Every digit a digit: "2024-1x-05" is no date, not the first of May.
     auto num = [&](size_t pos, size_t len, int& v) {
-        return std::from_chars(t.data() + pos, t.data() + pos + len, v).ec == std::errc{};
+        const char* end = t.data() + pos + len;
+        const auto [stop, ec] = std::from_chars(t.data() + pos, end, v);
+        return ec == std::errc{} && stop == end && t[pos] != '-' && t[pos] != '+';
     };
-    return num(0, 4, out.year) && num(5, 2, out.month) && num(8, 2, out.day);
+    Date d;
+    if (!num(0, 4, d.year) || !num(5, 2, d.month) || !num(8, 2, d.day)) return false;
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month))
+        return false;
+    out = d;
+    return true;
 }
 
 std::string Date::display() const {
@@ -56,7 +73,10 @@ Number numberAtStart(const std::string& text) {
 
 std::string Value::asString(ColumnKind kind) const {
     if (isNull()) return {};
-    if (kind == ColumnKind::Logical) return asInteger() != 0 ? "True" : "False";
+    // The store writes a flag as 1 or 0 only; any other value is shown as stored, so that
+    // it reads neither "True" nor "False" unless it says so.
+    if (kind == ColumnKind::Logical && type_ == Type::Integer && (integer_ == 0 || integer_ == 1))
+        return integer_ == 1 ? "True" : "False";
     switch (type_) {
         case Type::Text: {
             Date d;
@@ -85,6 +105,11 @@ int64_t Value::asInteger() const {
             break;
     }
     return 0;
+}
+
+std::optional<int64_t> Value::asKey() const {
+    if (type_ == Type::Integer) return integer_;
+    return std::nullopt;
 }
 
 double Value::asFloat() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@ struct Date {
 
     static Date today();      // local calendar day
     std::string iso() const;  // yyyy-MM-dd, as stored
+    // False for anything but a calendar day written yyyy-MM-dd.
     static bool fromIso(std::string_view text, Date& out);
     std::string display() const;  // dd.MM.yyyy, as shown
     bool operator==(const Date&) const = default;
@@ -33,9 +35,12 @@ public:
 
     Type type() const { return type_; }
     bool isNull() const { return type_ == Type::Null; }
-    // Logical reads "True"/"False", a date dd.MM.yyyy, no value the empty text.
+    // Logical reads "True"/"False" (1/0; another value as stored), a valid date dd.MM.yyyy
+    // (anything else as stored), no value the empty text.
     std::string asString(ColumnKind kind = ColumnKind::Plain) const;
     int64_t asInteger() const;  // no value or text that is no number: 0
+    // A key exactly as stored: a whole number, never text or a rounded floating number.
+    std::optional<int64_t> asKey() const;
     double asFloat() const;
 
 private:

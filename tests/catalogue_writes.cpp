@@ -23,8 +23,8 @@ void execute(const DatabasePtr& db, std::vector<std::string> lines,
 void setDiskParameters(Query& q, const DiskFields& disk) {
     q.setText("Name", disk.name);
     q.setMemo("Opisan", disk.description);
-    q.setFloat("Kategory", static_cast<double>(disk.category));
-    q.setFloat("Tip", static_cast<double>(disk.mediaType));
+    q.setInteger("Kategory", disk.category);
+    q.setInteger("Tip", disk.mediaType);
 }
 
 int64_t firstDisk(const DatabasePtr& db, bool lent) {
@@ -38,10 +38,10 @@ int64_t firstDisk(const DatabasePtr& db, bool lent) {
 
 void lendDisk(const DatabasePtr& db, int64_t disk, int64_t debtor, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db, statements::setLentFlag(std::to_string(disk), true));
+    execute(db, statements::setLentFlag(disk, true));
     execute(db, statements::openLoan(), [&](Query& q) {
-        q.setFloat("NomCD", static_cast<double>(disk));
-        q.setFloat("Dolgnik", static_cast<double>(debtor));
+        q.setInteger("NomCD", disk);
+        q.setInteger("Dolgnik", debtor);
         q.setDate("DatN", day);
     });
     unit.commit();
@@ -49,9 +49,9 @@ void lendDisk(const DatabasePtr& db, int64_t disk, int64_t debtor, const store::
 
 void returnDisk(const DatabasePtr& db, int64_t disk, const store::Date& day) {
     store::Database::Transaction unit(*db);
-    execute(db, statements::setLentFlag(std::to_string(disk), false));
+    execute(db, statements::setLentFlag(disk, false));
     execute(db, statements::closeOpenLoans(), [&](Query& q) {
-        q.setFloat("NomCD", static_cast<double>(disk));
+        q.setInteger("NomCD", disk);
         q.setDate("DatK", day);
     });
     unit.commit();
@@ -62,12 +62,11 @@ void addDisk(const DatabasePtr& db, const DiskFields& disk) {
 }
 
 void editDisk(const DatabasePtr& db, int64_t key, const DiskFields& disk) {
-    execute(db, statements::editDisk(std::to_string(key)),
-            [&](Query& q) { setDiskParameters(q, disk); });
+    execute(db, statements::editDisk(key), [&](Query& q) { setDiskParameters(q, disk); });
 }
 
 void deleteDisk(const DatabasePtr& db, int64_t key) {
-    execute(db, statements::deleteDisk(std::to_string(key)));
+    execute(db, statements::deleteDisk(key));
 }
 
 void addEntry(const DatabasePtr& db, Book book, const std::string& name) {
@@ -76,11 +75,11 @@ void addEntry(const DatabasePtr& db, Book book, const std::string& name) {
 }
 
 void renameEntry(const DatabasePtr& db, Book book, int64_t key, const std::string& name) {
-    execute(db, statements::renameEntry(book, name, std::to_string(key)));
+    execute(db, statements::renameEntry(book, name, key));
 }
 
 void deleteEntry(const DatabasePtr& db, Book book, int64_t key) {
-    execute(db, statements::deleteEntry(book, std::to_string(key)));
+    execute(db, statements::deleteEntry(book, key));
 }
 
 std::string lentFlag(const DatabasePtr& db, int64_t disk) {
@@ -142,6 +141,10 @@ std::string_view kindName(store::Error::Kind kind) {
             return "Locked";
         case K::DiskFull:
             return "DiskFull";
+        case K::KeysExhausted:
+            return "KeysExhausted";
+        case K::NotFound:
+            return "NotFound";
         case K::Io:
             return "Io";
         case K::Other:

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "store/catalogue.h"
+#include "store/connection.h"
 #include "store/statement.h"
 #include "tests/catalogue_writes.h"
 
@@ -53,6 +54,23 @@ fs::path catalogueTemplate(std::string_view rows) {
 }
 
 }  // namespace
+
+void redeclare(const fs::path& file, const std::string& sql) {
+    fs::remove(file);
+    if (!store::Connection(file, store::Connection::Mode::Create).exec(sql))
+        throw std::runtime_error("could not make " + file.string() + " with " + sql);
+}
+
+std::string tableWith(std::string_view table, std::string_view field, std::string_view declared,
+                      std::string_view rows) {
+    const store::TableDef& t = *store::tableForFile(std::string(table) + ".db");
+    std::string sql = "CREATE TABLE " + std::string(t.table) + "(";
+    for (const auto& f : t.fields) {
+        if (&f != &t.fields.front()) sql += ", ";
+        sql.append(f.name).append(" ").append(f.name == field ? declared : store::sqlType(f.kind));
+    }
+    return sql.append(");").append(rows);
+}
 
 void makeCatalogue(const fs::path& root, std::string_view rows) {
     store::createCatalogue(root);

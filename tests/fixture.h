@@ -72,6 +72,15 @@ struct FixtureCatalogue : TemporaryCatalogue {
     FixtureCatalogue();
 };
 
+// A table file of the catalogue made anew by another program: the file removed and sql
+// (SQLite's own, several statements allowed) run on a fresh file in its place.
+void redeclare(const std::filesystem::path& file, const std::string& sql);
+
+// The CREATE TABLE of one of our tables (named by its file without extension) as we
+// declare it but for one field, declared as declared; then rows, if any.
+std::string tableWith(std::string_view table, std::string_view field, std::string_view declared,
+                      std::string_view rows = {});
+
 // Runs one statement of SQLite's own SQL on the catalogue in root/base, tables named
 // without their file (CDBase, Dolg, SprKategoy, SprType, SprDolgnik). Each result row
 // comes back as its values' text joined by "|", a missing value as "NULL". Throws

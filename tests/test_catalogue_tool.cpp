@@ -3,15 +3,18 @@
 #include <QProcess>
 #include <QtTest>
 #include <filesystem>
+#include <fstream>
 
 #include "store/catalogue.h"
 #include "store/error.h"
+#include "tests/catalogue_writes.h"
 #include "tests/fixture.h"
 #include "tools/catalogue_tools.h"
 
 using fixture::FixtureCatalogue;
 using fixture::FolderSnapshot;
 using fixture::sqlRows;
+using writes::Book;
 namespace fs = std::filesystem;
 
 namespace {
@@ -123,6 +126,31 @@ private slots:
         QTest::newRow("two open loans")
             << "INSERT INTO Dolg(NomCD, Dolgnik, DatN, Dolg) VALUES (1, 2, '2024-04-01', TRUE)"
             << QStringList{"У диска больше одной открытой выдачи: диск № 1"};
+        // Rows the program reads but never writes so: each reported, the catalogue opens.
+        for (const char* flag : {"2", "-1", "0.5", "'True'"})
+            QTest::newRow(qPrintable(QString("lent flag %1").arg(flag)))
+                << QString("UPDATE CDBase SET Dolg = %1 WHERE N = 3").arg(flag)
+                << QStringList{
+                       "Отметка о выдаче не True и не False: диск № 3 «Новогодние ПЕСНИ»: «" +
+                       QString(flag).remove('\'') + "»"};
+        QTest::newRow("loan flag text")
+            << "UPDATE Dolg SET Dolg = 'нет' WHERE NomCD = 2"
+            << QStringList{
+                   "Отметка «на руках» не True и не False: выдача диска № 2 (запись 2): «нет»"};
+        QTest::newRow("loan date with a letter")
+            << "UPDATE Dolg SET DatN = '2024-1x-05' WHERE NomCD = 2"
+            << QStringList{"Дата выдачи — не дата: выдача диска № 2 (запись 2): «2024-1x-05»"};
+        QTest::newRow("return date 30 February")
+            << "UPDATE Dolg SET DatK = '2024-02-30' WHERE NomCD = 2"
+            << QStringList{"Дата возврата — не дата: выдача диска № 2 (запись 2): «2024-02-30»"};
+        QTest::newRow("loan names its disk by text")
+            << "UPDATE Dolg SET NomCD = 'abc' WHERE NomCD = 2"
+            << QStringList{"Поле NomCD таблицы Dolg.DB хранит не номер: запись 2: «abc»"};
+        QTest::newRow("media type keys run out")
+            << "INSERT INTO SprType(N, Tip) VALUES (9223372036854775807, 'BD-R')"
+            << QStringList{
+                   "Нумерация записей таблицы SprType.db исчерпана: наибольший номер уже "
+                   "выдан, новую запись в неё добавить нельзя."};
     }
 
     void checkFindsLentFlagsThatDisagree() {
@@ -136,6 +164,26 @@ private slots:
         QCOMPARE(check.exitCode, 1);
         QVERIFY2(check.out.contains(problems.first()), qPrintable(check.out));
         QVERIFY(check.out.contains("Найдено ошибок: 1"));
+        QVERIFY(f.open() != nullptr);
+    }
+
+    // A page damaged past the schema: the file is named and SQLite's own lines are listed.
+    void checkNamesTheDamagedFileAndItsLines() {
+        FixtureCatalogue f;
+        {
+            std::fstream file(f.base() / "Dolg.DB",
+                              std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(4096);  // the loans' first page after the schema
+            const std::string garbage(64, '\xa5');
+            file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+        }
+        const QStringList problems = problemsOf(f.root());
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().startsWith(
+                     "Файл " + QString::fromStdString((f.base() / "Dolg.DB").string()) +
+                     " повреждён. Проверка целостности SQLite:\n  "),
+                 qPrintable(problems.first()));
+        QVERIFY2(problems.first().contains("Page 2"), qPrintable(problems.first()));
     }
 
     void checkReportsWhatCannotBeOpened() {
@@ -151,6 +199,107 @@ private slots:
         const ToolRun check = runTool({"check", rootArg(f.dir)});
         QCOMPARE(check.exitCode, 1);
         QVERIFY2(check.out.contains("Не найден файл таблицы SprType.db"), qPrintable(check.out));
+    }
+
+    // repair rebuilds a table that open refuses but a rebuild mends: every row and key kept,
+    // the next key above every key the table or any reference to it has used, the old
+    // file kept beside the new one, and check passes afterwards.
+    void repairRebuildsTheTable_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("declared");  // the table as another program made it
+        QTest::addColumn<QString>("rows");      // what it holds after the repair
+        QTest::addColumn<int>("book");          // the entry added next: -1 a disk, else a Book
+        QTest::addColumn<QString>("nextKey");
+        // The loans name disks 1 (lent) and 2: disk 2, the highest, was deleted, and without
+        // AUTOINCREMENT the next disk would take 2 and its loan.
+        QTest::newRow("disk key without AUTOINCREMENT, highest disk deleted")
+            << "CDBase.DB"
+            << QString::fromStdString(
+                   fixture::tableWith("CDBase", "N", "INTEGER PRIMARY KEY",
+                                      "INSERT INTO CDBase VALUES (1, 'Матрица', '', 1, 2, 1)"))
+            << "1|Матрица|1" << -1 << "3";
+        QTest::newRow("disk key DESC, not the row key")
+            << "CDBase.DB"
+            << QString::fromStdString(fixture::tableWith(
+                   "CDBase", "N", "INTEGER PRIMARY KEY DESC",
+                   "INSERT INTO CDBase VALUES (1, 'Матрица', '', 1, 2, 1), (7, 'Новый', '', 1, "
+                   "1, 0)"))
+            << "1|Матрица|1,7|Новый|0" << -1 << "8";
+        // Disk 5 names category 99, which no longer exists: 99 is not given again.
+        QTest::newRow("category names declared INTEGER")
+            << "SprKategoy.db"
+            << QString::fromStdString(fixture::tableWith(
+                   "SprKategoy", "Name", "INTEGER",
+                   "INSERT INTO SprKategoy VALUES (1, 'Фильмы'), (2, '007'), (3, 'Ёлка'), (5, "
+                   "'Games')"))
+            << "1|Фильмы,2|7,3|Ёлка,5|Games" << int(Book::Categories) << "100";
+        QTest::newRow("debtors WITHOUT ROWID")
+            << "SprDolgnik.db"
+            << "CREATE TABLE SprDolgnik(N INTEGER PRIMARY KEY, Dolgnik TEXT) WITHOUT ROWID;"
+               "INSERT INTO SprDolgnik VALUES (1, 'Иванов Сергей'), (3, 'Егоров Пётр')"
+            << "1|Иванов Сергей,3|Егоров Пётр" << int(Book::Debtors) << "4";
+    }
+
+    void repairRebuildsTheTable() {
+        QFETCH(QString, file);
+        QFETCH(QString, declared);
+        QFETCH(QString, rows);
+        QFETCH(int, book);
+        QFETCH(QString, nextKey);
+        FixtureCatalogue f;
+        const fs::path target = f.base() / file.toStdString();
+        fixture::redeclare(target, declared.toStdString());
+        const std::string before = FolderSnapshot(f.base()).files.at(file.toStdString());
+        QVERIFY(!problemsOf(f.root()).isEmpty());
+
+        const ToolRun repair = runTool({"repair", rootArg(f.dir)});
+        QCOMPARE(repair.exitCode, 0);
+        QVERIFY2(repair.out.contains("в порядке"), qPrintable(repair.out + repair.err));
+        QCOMPARE(FolderSnapshot(f.base()).files.at(file.toStdString() + ".before-repair"), before);
+        const store::TableDef& t = *store::tableForFile(file.toStdString());
+        const std::string fields = t.fields.size() > 2 ? "N, Name, Dolg" : "*";
+        QCOMPARE(sqlRows(f.root(), "SELECT " + fields + " FROM " + std::string(t.table)),
+                 rows.split(','));
+        const auto db = f.open();
+        if (book < 0)
+            writes::addDisk(db, {"Ещё один", "", 1, 1});
+        else
+            writes::addEntry(db, Book(book), "Ещё один");
+        QCOMPARE(QString::number(db->lastInsertKey()), nextKey);
+    }
+
+    // What a rebuild cannot mend is refused, with nothing changed.
+    void repairRefuses_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("declared");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("text key")
+            << "CDBase.DB"
+            << QString::fromStdString(
+                   fixture::tableWith("CDBase", "N", "INTEGER PRIMARY KEY DESC",
+                                      "INSERT INTO CDBase VALUES ('0 OR 1=1', 'x', '', 1, 1, 0)"))
+            << "нельзя перестроить с прежними номерами: номера '0 OR 1=1'";
+        QTest::newRow("repeated key")
+            << "SprType.db"
+            << "CREATE TABLE SprType(N INTEGER, Tip TEXT); INSERT INTO SprType VALUES (1, 'CD-R'), "
+               "(1, 'DVD-R')"
+            << "номера 1 — не целые числа или повторяются";
+        QTest::newRow("a view") << "Dolg.DB"
+                                << "CREATE VIEW Dolg AS SELECT 1 AS NomCD"
+                                << "Этого repair не исправит, ничего не изменено: В файле";
+    }
+
+    void repairRefuses() {
+        QFETCH(QString, file);
+        QFETCH(QString, declared);
+        QFETCH(QString, message);
+        FixtureCatalogue f;
+        fixture::redeclare(f.base() / file.toStdString(), declared.toStdString());
+        const FolderSnapshot before(f.base());
+        const ToolRun repair = runTool({"repair", rootArg(f.dir)});
+        QCOMPARE(repair.exitCode, 1);
+        QVERIFY2(repair.err.contains(message), qPrintable(repair.err));
+        QVERIFY(FolderSnapshot(f.base()) == before);
     }
 
     void usageErrors_data() {

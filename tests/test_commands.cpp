@@ -6,6 +6,7 @@
 #include "dialogs/Unit2.h"
 #include "dialogs/Unit3.h"
 #include "tests/commands_fixture.h"
+#include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
 #include "widgets/guarded.h"
@@ -49,6 +50,9 @@ private slots:
     void lendAndTakeBackOnOneDayLeaveOneClosedRow();
     void lendIsOneUnit();
     void takeBackIsOneUnit();
+
+    void rowDeletedElsewhereIsReportedAndNothingWritten_data();
+    void rowDeletedElsewhereIsReportedAndNothingWritten();
 };
 
 void CommandsTest::addDiskInsertsTheEditorsChoiceAndReopensTheDiskList() {
@@ -139,7 +143,7 @@ void CommandsTest::editShowsTheDiskAndKeepsItsCategoryAndMediaType() {
     };
     f().Button5Click();
     QCOMPARE(fx->rows(kDisks)[1], "2|Битлз|Лучшие песни\r\nДва диска|2|1|False");
-    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk("2")));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::editDisk(2)));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
 
     // A new choice in the editor is saved; the lent-disks list is not reopened.
@@ -182,8 +186,7 @@ void CommandsTest::deleteAsksThenDeletesKeepingLoans() {
     f().Button4Click();
     QCOMPARE(fx->rows(kDisks), disks.mid(1));
     QCOMPARE(fx->rows(kLoans), loans);
-    QCOMPARE(CommandsFixture::lines(f().Query4),
-             CommandsFixture::lines(statements::deleteDisk("1")));
+    QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::deleteDisk(1)));
     QCOMPARE(spy.opened, QStringList({"Query5"}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QCOMPARE(f().Query6->text("Name"), QString("Матрица"));
@@ -382,6 +385,78 @@ void CommandsTest::takeBackIsOneUnit() {
     fx->raw("DROP TRIGGER dolg_db.refuse");
     f().Button1Click();
     QCOMPARE(fx->rows(kDisks)[0], "1|Матрица|Фильм о выборе|1|2|False");
+}
+
+// Another program (or a second window) deletes the row a command stands on: the write
+// by its key changes nothing, the user is told so, the lists are read anew without the
+// row, and a two-statement command writes neither statement.
+using Command = std::function<void()>;
+Q_DECLARE_METATYPE(Command)
+
+void CommandsTest::rowDeletedElsewhereIsReportedAndNothingWritten_data() {
+    QTest::addColumn<QString>("list");   // the list the command acts on
+    QTest::addColumn<QString>("field");  // and the row it stands on, by this field
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("deleted");  // SQLite's own SQL, run behind the window's back
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<QString>("message");
+    const QString disk = "Диск не найден: его удалили в другой программе или окне.";
+    const QString deleteTetris = "DELETE FROM main.CDBase WHERE N = 3";
+    QTest::newRow("edit disk") << "Query5"
+                               << "Name"
+                               << "Тетрис" << deleteTetris << Command([] {
+                                      Form3->showModal = [](TForm3& e) { e.Button4Click(); };
+                                      Form1->Button5Click();
+                                  })
+                               << disk;
+    QTest::newRow("delete disk") << "Query5"
+                                 << "Name"
+                                 << "Тетрис" << deleteTetris
+                                 << Command([] { Form1->Button4Click(); }) << disk;
+    QTest::newRow("lend disk") << "Query5"
+                               << "Name"
+                               << "Тетрис" << deleteTetris << Command([] { Form2->Button1Click(); })
+                               << disk;
+    QTest::newRow("take back disk")
+        << "Query5"
+        << "Name"
+        << "Матрица"
+        << "DELETE FROM main.CDBase WHERE N = 1" << Command([] { Form1->Button1Click(); }) << disk;
+    QTest::newRow("rename category")
+        << "Query1"
+        << "Категория"
+        << "Документы"
+        << "DELETE FROM SprKategoy WHERE Num = 4" << Command([] {
+               Form1->ui->Edit1->setText("Книги");
+               Form1->ButtonRenameKategoryClick();
+           })
+        << "Категория не найдена: её удалили в другой программе или окне.";
+    QTest::newRow("delete debtor") << "Query3"
+                                   << "Должник"
+                                   << "Сидоров Сидор"
+                                   << "DELETE FROM SprDolgnik WHERE N = 3"
+                                   << Command([] { Form1->ButtonDeleteDolgnikClick(); })
+                                   << "Должник не найден: его удалили в другой программе или окне.";
+}
+
+void CommandsTest::rowDeletedElsewhereIsReportedAndNothingWritten() {
+    QFETCH(QString, list);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, deleted);
+    QFETCH(Command, command);
+    QFETCH(QString, message);
+    ListQuery& rows = *f().findChild<ListQuery*>(list);
+    QVERIFY(fx->select(rows, field, value));
+    fx->raw(deleted.toUtf8().constData());
+    const QStringList disks = fx->rows(kDisks);
+    const QStringList loans = fx->rows(kLoans);
+    guarded(command);
+    QCOMPARE(boxes().errors().size(), 1);
+    QVERIFY2(boxes().errors().first().startsWith(message), qPrintable(boxes().errors().first()));
+    QCOMPARE(fx->rows(kDisks), disks);
+    QCOMPARE(fx->rows(kLoans), loans);
+    QCOMPARE(rows.findRow(field, value), -1);
 }
 
 QTEST_MAIN(CommandsTest)

@@ -1,11 +1,15 @@
 // Bringing a collection across: Paradox tables written with pxlib (memo blocks by
 // hand) are imported, and every field of every row is compared afterwards.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 
 extern "C" {
 #include <paradox.h>
@@ -420,6 +424,34 @@ private slots:
         // The old folder itself is never a target.
         QVERIFY(
             messageOf([&] { tools::importCatalogue(oldDir, oldDir); }).contains("уже существует"));
+    }
+
+    // An import killed in its write phase (kill -9) leaves its hidden work folder; the
+    // next import removes such folders, and only them: not a running import's, not a
+    // folder or file that merely looks like one.
+    void removesOnlyWhatKilledImportsLeft() {
+        const auto [oldDir, newDir] = folders();
+        Collection().write(oldDir / "base");
+        fs::create_directories(newDir);
+        const pid_t killed = fork();
+        if (killed == 0) {  // ends with its folder made and locked, as a killed process does
+            const tools::ImportWorkFolder work(newDir);
+            fs::create_directories(work.path() / "base");
+            _exit(0);
+        }
+        QCOMPARE(waitpid(killed, nullptr, 0), killed);
+        const tools::ImportWorkFolder running(newDir);
+        fs::create_directories(newDir / ".korvalen-import-handmade" / "base");
+        std::ofstream(newDir / ".korvalen-import-file") << "not a folder";
+        QCOMPARE(static_cast<int>(std::distance(fs::directory_iterator(newDir), {})), 4);
+
+        tools::importCatalogue(oldDir, newDir);
+        std::set<std::string> left;
+        for (const auto& entry : fs::directory_iterator(newDir))
+            left.insert(entry.path().filename().string());
+        QCOMPARE(left,
+                 (std::set<std::string>{"base", running.path().filename().string(),
+                                        ".korvalen-import-handmade", ".korvalen-import-file"}));
     }
 
     void stopsOnAMissingOrDamagedFile_data() {

@@ -26,7 +26,8 @@ private slots:
             "('', NULL, 7, 1, 0),"
             "(X'610062', 'x', 1.5, 1, 0);"  // a name with a NUL inside
             "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
-            "(1, 2, '2024-03-05', NULL, 1)");
+            "(1, 2, '2024-03-05', NULL, 1);"
+            "INSERT INTO SprType(N, Tip) VALUES (1, 'CD-R')");
         db_ = catalogue_->open();
     }
 
@@ -59,6 +60,36 @@ private slots:
         q.reopen();
         QCOMPARE(q.fetchedRows(), 1);
         QCOMPARE(q.text(0, 0), std::string("05.03.2024"));
+    }
+
+    // A key is read only as the whole number stored: anything else in its place is a
+    // clear refusal, never text spliced into a statement or a key rounded to another.
+    void keysAreWholeNumbersOnly_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("text") << "'0 OR 1=1'"
+                              << "Номер текущей записи (поле N) — «0 OR 1=1», а не целое число";
+        QTest::newRow("word") << "'abc'"
+                              << "— «abc», а не целое число";
+        QTest::newRow("floating") << "1.5"
+                                  << "— «1.5», а не целое число";
+        QTest::newRow("empty text") << "''"
+                                    << "У текущей записи нет номера (поле N пусто)";
+        QTest::newRow("no value") << "NULL"
+                                  << "У текущей записи нет номера (поле N пусто)";
+    }
+
+    void keysAreWholeNumbersOnly() {
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        store::Query q({"select " + value.toStdString() + " as N from 'base\\SprType.db'"}, db_);
+        q.open();
+        try {
+            q.key("N");
+            QFAIL("a key that is no whole number was read");
+        } catch (const store::Error& e) {
+            QVERIFY2(QString::fromStdString(e.what()).contains(message), e.what());
+        }
     }
 
     void repeatedColumnNames() {

@@ -180,7 +180,7 @@ void ReferenceBooksTest::renameStoresTheNameAsTypedUnderTheSameKey() {
     QVERIFY(fx->rows(b.entries).contains(b.usedKey + "|O'Neil's \"Best\""));
     QCOMPARE(CommandsFixture::lines(f().Query4),
              CommandsFixture::lines(
-                 statements::renameEntry(b.which, "O''Neil''s \"Best\"", b.usedKey.toStdString())));
+                 statements::renameEntry(b.which, "O''Neil''s \"Best\"", b.usedKey.toLongLong())));
     QCOMPARE(edit(b).text(), QString());
     QCOMPARE(spy.opened, b.renameReopens);
     QCOMPARE(boxes().shown.size(), 1);
@@ -204,7 +204,7 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
                                          "information: " + b.inUse.arg(b.usedName)}));
     QCOMPARE(fx->rows(b.entries), before);
     QCOMPARE(CommandsFixture::lines(f().Query4),
-             CommandsFixture::lines(statements::countUses(b.which, b.usedKey.toStdString())));
+             CommandsFixture::lines(statements::countUses(b.which, b.usedKey.toLongLong())));
     QVERIFY(f().Query4.isOpen());  // left on the count; the next command closes it
     QVERIFY(spy.opened.isEmpty());
 
@@ -216,7 +216,7 @@ void ReferenceBooksTest::deleteAsksCountsAndDeletesOnlyWhatIsUnused() {
     QCOMPARE(fx->rows(b.entries).size(), before.size() - 1);
     QVERIFY(!fx->rows(b.entries).contains(freeKey + "|" + b.freeName));
     QCOMPARE(CommandsFixture::lines(f().Query4),
-             CommandsFixture::lines(statements::deleteEntry(b.which, freeKey.toStdString())));
+             CommandsFixture::lines(statements::deleteEntry(b.which, freeKey.toLongLong())));
     QVERIFY(!f().Query4.isOpen());
     QCOMPARE(spy.opened, b.addReopens);
 }

@@ -8,6 +8,7 @@
 #include "store/catalogue.h"
 #include "store/connection.h"
 #include "tests/catalogue_writes.h"
+#include "tests/fixture.h"
 #include "tools/catalogue_tools.h"
 
 namespace fs = std::filesystem;
@@ -18,12 +19,6 @@ namespace {
 void writeBytes(const fs::path& file, std::string_view bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A table file written by another program with SQLite: its own table in our file's place.
-void replaceWithSqlite(const fs::path& file, const char* createTable) {
-    fs::remove(file);
-    QVERIFY(store::Connection(file, store::Connection::Mode::Create).exec(createTable));
 }
 
 // Paradox tables open with the record size, a header size that is a multiple of 2 KB,
@@ -40,9 +35,15 @@ struct StartFault {
     std::string name;
     std::function<void(const fs::path& base)> damage;
     Error::Kind kind;
-    std::string fileName;  // what the message must name
-    std::string mustSay;   // further words the message must hold
+    std::string fileName;   // what the message must name
+    std::string mustSay;    // further words the message must hold
+    size_t pathLength = 0;  // the catalogue folder made at least this long
 };
+
+// A table file of ours made again by another program: the table declared as sql says.
+std::function<void(const fs::path&)> declared(std::string file, std::string sql) {
+    return [=](const fs::path& base) { fixture::redeclare(base / file, sql); };
+}
 
 std::vector<StartFault> startFaults() {
     std::vector<StartFault> faults = {
@@ -65,17 +66,84 @@ std::vector<StartFault> startFaults() {
          Error::Kind::NotCatalogue, "CDBase.DB", "korvalen-base import"},
         {"another program's SQLite file as SprKategoy.db",
          [](const fs::path& base) {
-             replaceWithSqlite(base / "SprKategoy.db", "CREATE TABLE Notes(Id INTEGER, Body TEXT)");
+             fixture::redeclare(base / "SprKategoy.db",
+                                "CREATE TABLE Notes(Id INTEGER, Body TEXT)");
          },
          Error::Kind::NotCatalogue, "SprKategoy.db", "нет таблицы SprKategoy"},
         {"Dolg.DB without the field DatK",
          [](const fs::path& base) {
-             replaceWithSqlite(base / "Dolg.DB",
-                               "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, "
-                               "Dolg LOGICAL)");
+             fixture::redeclare(base / "Dolg.DB",
+                                "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, "
+                                "Dolg LOGICAL)");
          },
          Error::Kind::NotCatalogue, "Dolg.DB", "нет поля DatK"},
     };
+    // Hostile catalogues: what no catalogue that korvalen-base makes can contain.
+    const std::vector<StartFault> hostile = {
+        // A key that is not SQLite's row key may hold text, which spliced into a statement
+        // as "Where N = 0 OR 1=1" would delete every disk.
+        {"disk key DESC, not the row key, holding text",
+         declared("CDBase.DB",
+                  fixture::tableWith("CDBase", "N", "INTEGER PRIMARY KEY DESC",
+                                     "INSERT INTO CDBase VALUES ('0 OR 1=1', 'x', '', 1, 1, 0)")),
+         Error::Kind::NotCatalogue, "CDBase.DB",
+         "поле N объявлено как INTEGER PRIMARY KEY, а должно быть INTEGER PRIMARY KEY "
+         "AUTOINCREMENT"},
+        // Without AUTOINCREMENT a deleted disk's key, and its loans, go to the next disk.
+        {"category key without AUTOINCREMENT",
+         declared("SprKategoy.db", fixture::tableWith("SprKategoy", "Num", "INTEGER PRIMARY KEY")),
+         Error::Kind::NotCatalogue, "SprKategoy.db", "korvalen-base repair"},
+        {"key not the row key",
+         declared("SprDolgnik.db", fixture::tableWith("SprDolgnik", "N", "INTEGER")),
+         Error::Kind::NotCatalogue, "SprDolgnik.db",
+         "поле N объявлено как INTEGER, а должно быть INTEGER PRIMARY KEY AUTOINCREMENT."},
+        // Stored "007" would come back as 7.
+        {"disk name declared INTEGER",
+         declared("CDBase.DB", fixture::tableWith("CDBase", "Name", "INTEGER")),
+         Error::Kind::NotCatalogue, "CDBase.DB",
+         "поле Name объявлено как INTEGER, а должно быть TEXT."},
+        {"loan disk number declared TEXT",
+         declared("Dolg.DB", fixture::tableWith("Dolg", "NomCD", "TEXT")),
+         Error::Kind::NotCatalogue, "Dolg.DB",
+         "поле NomCD объявлено как TEXT, а должно быть INTEGER."},
+        {"logical of another type",
+         declared("Dolg.DB", fixture::tableWith("Dolg", "Dolg", "BOOLEAN")),
+         Error::Kind::NotCatalogue, "Dolg.DB",
+         "поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL."},
+        {"dolg.db beside Dolg.DB",
+         [](const fs::path& base) { fs::copy_file(base / "Dolg.DB", base / "dolg.db"); },
+         Error::Kind::NotCatalogue, "dolg.db", "Dolg.DB"},
+        // Reading a view runs its statement, which need never end.
+        {"an endless view in place of Dolg",
+         declared("Dolg.DB",
+                  "CREATE VIEW Dolg AS WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                  "FROM r) SELECT i AS NomCD, i AS Dolgnik, '' AS DatN, '' AS DatK, 1 AS Dolg "
+                  "FROM r"),
+         Error::Kind::NotCatalogue, "Dolg.DB", "представление (VIEW)"},
+        {"media types WITHOUT ROWID",
+         declared("SprType.db",
+                  "CREATE TABLE SprType(N INTEGER PRIMARY KEY, Tip TEXT) "
+                  "WITHOUT ROWID"),
+         Error::Kind::NotCatalogue, "SprType.db", "WITHOUT ROWID"},
+        // Made by a program that knew the collation; ours cannot prepare a statement on it.
+        {"debtor names in an unknown collation",
+         declared("SprDolgnik.db",
+                  fixture::tableWith("SprDolgnik", "N", "INTEGER PRIMARY KEY AUTOINCREMENT") +
+                      "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
+                      "replace(sql, 'Dolgnik TEXT', 'Dolgnik TEXT COLLATE KLINGON') WHERE name = "
+                      "'SprDolgnik'"),
+         Error::Kind::NotCatalogue, "SprDolgnik.db", "COLLATE KLINGON"},
+        {"CDBase.DB in UTF-16",
+         declared("CDBase.DB",
+                  "PRAGMA encoding = 'UTF-16le';" +
+                      fixture::tableWith("CDBase", "N", "INTEGER PRIMARY KEY AUTOINCREMENT")),
+         Error::Kind::NotCatalogue, "CDBase.DB", "UTF-16"},
+        {"a short file", [](const fs::path& base) { writeBytes(base / "CDBase.DB", "abc"); },
+         Error::Kind::NotCatalogue, "CDBase.DB", "не является таблицей каталога"},
+        {"a path beyond SQLite's limit", [](const fs::path&) {}, Error::Kind::Io, "CDBase.DB",
+         "SQLite открывает файлы по пути не длиннее 504 байт", 495},
+    };
+    faults.insert(faults.end(), hostile.begin(), hostile.end());
     // A damaged page: the file still starts like SQLite's, its first page is garbage.
     for (const char* file : {"CDBase.DB", "Dolg.DB"}) {
         faults.push_back({std::string("damaged first page of ") + file,
@@ -118,9 +186,16 @@ void StartFaults::refusedWithTheFileNamed() {
     QFETCH(int, row);
     const StartFault fault = startFaults()[row];
     QTemporaryDir tmp;
-    const fs::path dir = tmp.path().toStdString();
-    const fs::path base = dir / "base";
+    fs::path dir = tmp.path().toStdString();
     store::createCatalogue(dir);
+    if (fault.pathLength > 0) {  // made where SQLite can, then moved deep down
+        fs::path deep = dir;
+        while (deep.string().size() < fault.pathLength) deep /= std::string(100, 'd');
+        fs::create_directories(deep);
+        fs::rename(dir / "base", deep / "base");
+        dir = deep;
+    }
+    const fs::path base = dir / "base";
     fault.damage(base);
     const auto before =
         fs::exists(base) ? writes::folderBytes(base) : decltype(writes::folderBytes(base)){};

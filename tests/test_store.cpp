@@ -15,6 +15,7 @@
 #include "store/dialect.h"
 #include "store/query.h"
 #include "store/text.h"
+#include "tests/catalogue_writes.h"
 #include "tests/fixture.h"
 
 using diskfilter::Availability;
@@ -25,6 +26,7 @@ using fixture::layoutLines;
 using fixture::queryRows;
 using fixture::ScopedWorkingDirectory;
 using fixture::sqlRows;
+using fixture::TemporaryCatalogue;
 using store::Database;
 using store::Error;
 using store::Query;
@@ -32,7 +34,6 @@ using Lines = std::vector<std::string>;
 using statements::Book;
 namespace fs = std::filesystem;
 
-Q_DECLARE_METATYPE(store::Error::Kind)
 Q_DECLARE_METATYPE(Lines)
 Q_DECLARE_METATYPE(Book)
 
@@ -211,7 +212,7 @@ private slots:
         QCOMPARE(check.field("Opisan").asString(), memo);
         QCOMPARE(check.field("Dolg").asString(), std::string("False"));
 
-        runCommand(q4, statements::editDisk("6"), [](Query& q) {
+        runCommand(q4, statements::editDisk(6), [](Query& q) {
             q.setText("Name", " пробелы ");
             q.setMemo("Opisan", "");
             q.setFloat("Kategory", 1);
@@ -221,7 +222,7 @@ private slots:
                  QStringList{"6| пробелы ||1|1"});
 
         // Deleting a lent disk leaves its loan; the lent-disks list drops it.
-        runCommand(q4, statements::deleteDisk("1"));
+        runCommand(q4, statements::deleteDisk(1));
         QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM CDBase WHERE N = 1"), QStringList{"0"});
         QCOMPARE(sqlRows(f.root(), "SELECT NomCD, Dolg FROM Dolg WHERE NomCD = 1"),
                  QStringList{"1|1"});
@@ -234,7 +235,7 @@ private slots:
         Query q4({}, db);
         const store::Date day{2024, 12, 31};
         // Lend disk 3 to debtor 2.
-        runCommand(q4, statements::setLentFlag("3", true));
+        runCommand(q4, statements::setLentFlag(3, true));
         runCommand(q4, statements::openLoan(), [&](Query& q) {
             q.setFloat("NomCD", 3);
             q.setFloat("Dolgnik", 2);
@@ -245,7 +246,7 @@ private slots:
                               "3|31.12.2024|Новогодние ПЕСНИ|ёлкина мария|CD-R|Ёлка|True"}));
 
         // Take it back the same day.
-        runCommand(q4, statements::setLentFlag("3", false));
+        runCommand(q4, statements::setLentFlag(3, false));
         runCommand(q4, statements::closeOpenLoans(), [&](Query& q) {
             q.setFloat("NomCD", 3);
             q.setDate("DatK", day);
@@ -294,18 +295,17 @@ private slots:
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
 
         // Rename: the new name spliced between single quotes, the key kept.
-        runCommand(q4, statements::renameEntry(book, "Новое имя", std::to_string(newKey)));
+        runCommand(q4, statements::renameEntry(book, "Новое имя", newKey));
         QCOMPARE(nameOf(newKey), QStringList{"Новое имя"});
 
         // In use: the count is not "0", and the next command's first step closes it.
         const auto uses = [&](int key) {
-            return inUseCount(q4, statements::countUses(book, std::to_string(key)),
-                              statements::countColumn(book));
+            return inUseCount(q4, statements::countUses(book, key), statements::countColumn(book));
         };
         QCOMPARE(uses(usedKey), usedCount);
         QVERIFY(q4.isOpen());
         QCOMPARE(uses(newKey), QString("0"));
-        runCommand(q4, statements::deleteEntry(book, std::to_string(newKey)));
+        runCommand(q4, statements::deleteEntry(book, newKey));
         QVERIFY(nameOf(newKey).isEmpty());
         QCOMPARE(nameOf(newKey + 1), QStringList{added});
     }
@@ -455,6 +455,65 @@ private slots:
                  (QStringList{"1|01.03.2024||True", "2|10.01.2024|01.02.2024|False"}));
         QVERIFY(loans.field("DatK").isNull());
         QCOMPARE(loans.field("NomCD").asFloat(), 1.0);
+    }
+
+    // Values that no command writes are shown as stored, never as another value: a flag
+    // other than 1 or 0 reads neither "True" nor "False" unless it is that text, and a
+    // text that is not a calendar day is not shown as some other day.
+    void valuesTheProgramNeverWritesShowAsStored() {
+        const TemporaryCatalogue c(
+            "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES "
+            "(1, '', '', 1, 1, 2), (2, '', '', 1, 1, -1), (3, '', '', 1, 1, 0.5), "
+            "(4, '', '', 1, 1, 'True'), (5, '', '', 1, 1, 'ложь');"
+            "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
+            "(1, 1, '2024-1x-05', '2024-02-30', 1), (2, 1, '2024-13-01', '05.01.2024', 0), "
+            "(3, 1, 20240105, '2024-02-29', 0), (4, 1, '+202-01-05', '2023-02-29', 0)");
+        const auto db = c.open();
+        Query disks({"select N, Dolg from 'base\\CDBase.db'", "order by N"}, db);
+        disks.open();
+        QCOMPARE(queryRows(disks), (QStringList{"1|2", "2|-1", "3|0.5", "4|True", "5|ложь"}));
+        Query loans({R"(select NomCD, DatN, DatK from "base\Dolg.DB")", "order by NomCD"}, db);
+        loans.open();
+        QCOMPARE(queryRows(loans),
+                 (QStringList{"1|2024-1x-05|2024-02-30", "2|2024-13-01|05.01.2024",
+                              "3|20240105|29.02.2024", "4|+202-01-05|2023-02-29"}));
+    }
+
+    // Keys go from a list's row to a statement and into the store exactly, beyond what a
+    // double holds: lending disk 2^53+1 lends that disk and not its neighbour 2^53, and a
+    // disk filed under category 2^53+1 is filed under that category.
+    void keysTravelExactly() {
+        constexpr int64_t big = (int64_t{1} << 53) + 1;
+        const std::string k = std::to_string(big);
+        const QString key = QString::fromStdString(k);
+        const TemporaryCatalogue c("INSERT INTO SprKategoy(Num, Name) VALUES (" + k +
+                                   ", 'Категория');"
+                                   "INSERT INTO SprType(N, Tip) VALUES (1, 'CD-R');"
+                                   "INSERT INTO SprDolgnik(N, Dolgnik) VALUES (" +
+                                   k +
+                                   ", 'Должник');"
+                                   "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip) VALUES (" +
+                                   k + " - 1, 'Сосед', '', " + k + ", 1), (" + k +
+                                   ", 'Диск', '', " + k + ", 1)");
+        const auto db = c.open();
+        Query disks({"select N from 'base\\CDBase.db'", "order by N desc"}, db);
+        disks.open();
+        QCOMPARE(disks.key("N"), big);
+        writes::lendDisk(db, disks.key("N"), big, {2024, 5, 1});
+        QCOMPARE(sqlRows(c.root(), "SELECT NomCD, Dolgnik FROM Dolg"),
+                 QStringList{key + "|" + key});
+        QCOMPARE(sqlRows(c.root(), "SELECT N FROM CDBase WHERE Dolg"), QStringList{key});
+        writes::addDisk(db, {"Новый", "", big, 1});
+        QCOMPARE(sqlRows(c.root(), "SELECT Kategory FROM CDBase WHERE Name = 'Новый'"),
+                 QStringList{key});
+        writes::deleteDisk(db, big);
+        QCOMPARE(sqlRows(c.root(), "SELECT Name FROM CDBase ORDER BY N"),
+                 (QStringList{"Сосед", "Новый"}));
+        // A whole number given as a floating one is stored as the whole number it is.
+        Query whole({"select typeof(:Tip) as t from 'base\\SprType.db'"}, db);
+        whole.setFloat("Tip", 4503599627370496.0);
+        whole.open();
+        QCOMPARE(whole.field("t").asString(), std::string("integer"));
     }
 
     // --- Parameters --------------------------------------------------------------------
@@ -634,8 +693,8 @@ private slots:
         FixtureCatalogue f;
         const auto db = f.open();
         Query q4({}, db);
-        runCommand(q4, statements::deleteDisk("5"));
-        runCommand(q4, statements::deleteEntry(Book::MediaTypes, "2"));
+        runCommand(q4, statements::deleteDisk(5));
+        runCommand(q4, statements::deleteEntry(Book::MediaTypes, 2));
         runCommand(q4, statements::addDisk(), [](Query& q) {
             q.setText("Name", "Новый");
             q.setMemo("Opisan", "");
@@ -662,7 +721,7 @@ private slots:
         const FolderSnapshot before(f.base());
         Query q4({}, db);
         const auto lendDisk3 = [&] {
-            runCommand(q4, statements::setLentFlag("3", true));
+            runCommand(q4, statements::setLentFlag(3, true));
             runCommand(q4, statements::openLoan(), [](Query& q) {
                 q.setFloat("NomCD", 3);
                 q.setFloat("Dolgnik", 1);
@@ -727,81 +786,6 @@ private slots:
     }
 
     // --- Failures: a clear Russian message, the files untouched -------------------------
-
-    void brokenCatalogue_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("bytes");  // written as the file's contents, unless
-        QTest::addColumn<QString>("schema");    // the file is made by SQLite with this schema
-        QTest::addColumn<bool>("remove");       // or the file is removed
-        QTest::addColumn<store::Error::Kind>("kind");
-        QTest::addColumn<QString>("message");
-
-        using K = Error::Kind;
-        QTest::newRow("disks file missing")
-            << "CDBase.DB" << QByteArray() << "" << true << K::Missing
-            << "Не найден файл таблицы CDBase.DB в папке %BASE%.";
-        QTest::newRow("debtors file missing")
-            << "SprDolgnik.db" << QByteArray() << "" << true << K::Missing
-            << "Не найден файл таблицы SprDolgnik.db в папке %BASE%.";
-        QTest::newRow("text file")
-            << "SprDolgnik.db" << QByteArray("это не таблица, а письмо\n") << "" << false
-            << K::NotCatalogue
-            << "Файл %BASE%/SprDolgnik.db не является таблицей каталога Korvalen.";
-        QTest::newRow("short file")
-            << "CDBase.DB" << QByteArray("abc") << "" << false << K::NotCatalogue
-            << "Файл %BASE%/CDBase.DB не является таблицей каталога Korvalen.";
-        QTest::newRow("Paradox table")
-            << "SprType.db" << QByteArray::fromHex("2200000800020000000000000000000000000000") << ""
-            << false << K::NotCatalogue
-            << "Файл %BASE%/SprType.db — таблица Paradox прежней программы";
-        QTest::newRow("empty file") << "Dolg.DB" << QByteArray("") << "" << false << K::NotCatalogue
-                                    << "В файле %BASE%/Dolg.DB нет таблицы Dolg";
-        QTest::newRow("other SQLite table")
-            << "SprKategoy.db" << QByteArray() << "CREATE TABLE Other(x)" << false
-            << K::NotCatalogue << "В файле %BASE%/SprKategoy.db нет таблицы SprKategoy";
-        QTest::newRow("field missing")
-            << "SprType.db" << QByteArray()
-            << "CREATE TABLE SprType(N INTEGER PRIMARY KEY AUTOINCREMENT)" << false
-            << K::NotCatalogue << "В таблице %BASE%/SprType.db нет поля Tip.";
-        QTest::newRow("logical of another type")
-            << "Dolg.DB" << QByteArray()
-            << "CREATE TABLE Dolg(NomCD INTEGER, Dolgnik INTEGER, DatN DATE, DatK DATE, Dolg "
-               "BOOLEAN)"
-            << false << K::NotCatalogue
-            << "В таблице %BASE%/Dolg.DB поле Dolg объявлено как BOOLEAN, а должно быть LOGICAL.";
-        QTest::newRow("key not the row key")
-            << "SprDolgnik.db" << QByteArray() << "CREATE TABLE SprDolgnik(N INTEGER, Dolgnik TEXT)"
-            << false << K::NotCatalogue
-            << "В таблице %BASE%/SprDolgnik.db поле N объявлено как INTEGER, а должно быть INTEGER "
-               "PRIMARY KEY AUTOINCREMENT.";
-    }
-
-    void brokenCatalogue() {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, schema);
-        QFETCH(bool, remove);
-        QFETCH(Error::Kind, kind);
-        QFETCH(QString, message);
-        FixtureCatalogue f;
-        const fs::path target = f.base() / file.toStdString();
-        fs::remove(target);
-        if (!schema.isEmpty()) {
-            const store::Connection other(target, store::Connection::Mode::Create);
-            QVERIFY(other.exec(schema.toStdString()));
-        } else if (!remove) {
-            QFile out(QString::fromStdString(target.string()));
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(bytes);
-        }
-        const FolderSnapshot before(f.base());
-        const auto e = failureOf([&] { f.open(); });
-        QVERIFY(e);
-        QCOMPARE(e->kind(), kind);
-        message.replace("%BASE%", QString::fromStdString(f.base().string()));
-        QVERIFY2(messageOf(e).contains(message), qPrintable(messageOf(e)));
-        QVERIFY(FolderSnapshot(f.base()) == before);
-    }
 
     void rejectedStatements_data() {
         QTest::addColumn<QStringList>("lines");

@@ -3,6 +3,7 @@
 // files stay byte for byte as they were, and the program goes on.
 #include <grp.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -209,6 +210,23 @@ bool listedWithBigDescription(const DatabasePtr& db) {
     return false;
 }
 
+// Leaves a write unfinished as a process killed in its middle does: a child writes to the
+// disks' file and ends without closing it. With WAL, the write is committed into the log
+// and the log's index (-shm) is then removed; else a transaction too big for the cache
+// leaves a hot journal beside a changed file.
+void interruptedWrite(const fs::path& base, bool wal) {
+    const fs::path file = base / "CDBase.DB";
+    const pid_t child = fork();
+    if (child == 0) {
+        const store::Connection c(file);
+        c.exec(wal ? "PRAGMA journal_mode = WAL; UPDATE CDBase SET Name = Name || '!'"
+                   : "PRAGMA cache_size = 1; BEGIN; UPDATE CDBase SET Opisan = randomblob(4000)");
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    if (wal) fs::remove(file.string() + "-shm");
+}
+
 }  // namespace
 
 class WriteFaults : public QObject {
@@ -225,6 +243,10 @@ private slots:
     void fullFileSystem();
     void pageLimit_data();
     void pageLimit();
+    void causeNamed_data();
+    void causeNamed();
+    void unfinishedWriteInReadOnlyFolder_data();
+    void unfinishedWriteInReadOnlyFolder();
 };
 
 void WriteFaults::readOnlyCatalogue_data() {
@@ -403,6 +425,74 @@ void WriteFaults::pageLimit() {
     w.command(db);
     QVERIFY(listedWithBigDescription(db));
     QCOMPARE(tools::checkCatalogue(dir), std::vector<std::string>{});
+}
+
+// Failures whose cause SQLite's own words hide: the message says what happened.
+using Cause = std::function<void(const fs::path& dir)>;
+using Command = std::function<void(const DatabasePtr&)>;
+Q_DECLARE_METATYPE(Cause)
+Q_DECLARE_METATYPE(Command)
+Q_DECLARE_METATYPE(Error::Kind)
+
+void WriteFaults::causeNamed_data() {
+    QTest::addColumn<Cause>("cause");
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<Error::Kind>("kind");
+    QTest::addColumn<QString>("message");
+    const auto addDisk = [](const DatabasePtr& db) { writes::addDisk(db, {"Новый", "", 1, 1}); };
+    // SQLite says "database or disk is full" when no key is left to give.
+    QTest::newRow("disk keys run out") << Cause([](const fs::path& dir) {
+        fixture::sqlRows(dir,
+                         "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip) VALUES "
+                         "(9223372036854775807, 'Последний', '', 1, 1)");
+    }) << Command(addDisk) << Error::Kind::KeysExhausted
+                                       << "Нумерация записей таблицы CDBase.db исчерпана";
+    // SQLite says the file is read-only.
+    QTest::newRow("catalogue folder renamed while open")
+        << Cause([](const fs::path& dir) { fs::rename(dir / "base", dir / "base-moved"); })
+        << Command(addDisk) << Error::Kind::ReadOnly
+        << "пропала: её переименовали, перенесли или удалили, пока программа работала";
+}
+
+void WriteFaults::causeNamed() {
+    QFETCH(Cause, cause);
+    QFETCH(Command, command);
+    QFETCH(Error::Kind, kind);
+    QFETCH(QString, message);
+    QTemporaryDir tmp;
+    const fs::path dir = demoIn(tmp);
+    const auto db = store::Database::open(dir / "base");
+    cause(dir);
+    const std::string said = messageOf([&] { command(db); }, kind);
+    QVERIFY2(says(said, message.toStdString()), said.c_str());
+}
+
+// A write left unfinished in a folder that is now read-only: SQLite cannot settle it
+// and says only "read-only" or "unable to open database file"; the message says why.
+void WriteFaults::unfinishedWriteInReadOnlyFolder_data() {
+    QTest::addColumn<bool>("wal");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a hot journal") << false << "Запись в таблицу CDBase.DB была прервана";
+    QTest::newRow("a WAL file without its -shm")
+        << true << "Таблица CDBase.DB ведёт журнал WAL (рядом лежит CDBase.DB-wal без";
+}
+
+void WriteFaults::unfinishedWriteInReadOnlyFolder() {
+    QFETCH(bool, wal);
+    QFETCH(QString, message);
+    QTemporaryDir tmp;
+    const fs::path dir = demoIn(tmp);
+    const fs::path base = dir / "base";
+    const QStringList launch = readOnlyLauncher(true, base);
+    const Run probe = runProcess(launch + QStringList{STORE_WRITER});
+    if (probe.exitCode != 2) QSKIP(qPrintable("cannot mount read-only here: " + probe.err));
+    interruptedWrite(base, wal);
+    const auto before = writes::folderBytes(base);
+    const Run run = runProcess(launch + QStringList{STORE_WRITER, QString::fromStdString(dir)});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.startsWith("open\t") && run.out.contains(message), qPrintable(run.out));
+    QVERIFY2(run.out.contains("доступн"), qPrintable(run.out));  // and what to do
+    QVERIFY(writes::folderBytes(base) == before);
 }
 
 QTEST_GUILESS_MAIN(WriteFaults)

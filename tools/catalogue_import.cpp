@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,18 +36,6 @@ using SqlValue = std::variant<std::monostate, int64_t, double, std::string>;
 using Row = std::vector<SqlValue>;
 
 constexpr int kDefaultCodePage = 1251;
-
-// The references between the tables, held by value: a key that any of them names
-// is never given to a new row, so old rows keep pointing where they pointed.
-struct Reference {
-    std::string_view fromFile, field, toFile;
-};
-constexpr Reference kReferences[] = {
-    {"CDBase.DB", "Kategory", "SprKategoy.db"},
-    {"CDBase.DB", "Tip", "SprType.db"},
-    {"Dolg.DB", "NomCD", "CDBase.DB"},
-    {"Dolg.DB", "Dolgnik", "SprDolgnik.db"},
-};
 
 // Which Paradox field types may hold each kind of field.
 bool accepts(FieldKind kind, int type) {
@@ -273,9 +262,11 @@ std::map<const TableDef*, int64_t> settleKeys(std::vector<LoadedTable>& tables,
         const int key = keyColumn(*t.def);
         if (key < 0) continue;
         int64_t top = maxInteger(t.rows, key, t.autoIncrement);
-        for (const auto& ref : kReferences) {
-            if (!store::equalsNoCase(ref.toFile, t.def->fileName)) continue;
-            const LoadedTable* from = tableFor(tables, ref.fromFile);
+        // A key that any table names is never given to a new row, so old rows keep
+        // pointing where they pointed.
+        for (const auto& ref : store::catalogueReferences()) {
+            if (&ref.to != t.def) continue;
+            const LoadedTable* from = tableFor(tables, ref.from.fileName);
             top = maxInteger(from->rows, columnOf(*from->def, ref.field), top);
         }
         std::set<int64_t> seen;
@@ -302,10 +293,6 @@ std::map<const TableDef*, int64_t> settleKeys(std::vector<LoadedTable>& tables,
     return used;
 }
 
-std::string quoted(std::string_view name) {
-    return "\"" + std::string(name) + "\"";
-}
-
 void bind(store::Statement& statement, int index, const SqlValue& value) {
     std::visit(
         [&](const auto& x) {
@@ -330,20 +317,6 @@ int insertRows(const store::Database& db, const LoadedTable& t) {
         written += insert.run();
     }
     return written;
-}
-
-// SQLite gives a new row the key after the highest it has ever given or seen;
-// raising that mark keeps keys that only old references name from coming back.
-void raiseKeyMark(const store::Database& db, const TableDef& def, int64_t top) {
-    const std::string seq = quoted(def.schema) + ".sqlite_sequence";
-    store::Statement update(db, "UPDATE " + seq + " SET seq = max(seq, ?2) WHERE name = ?1");
-    update.bindText(1, def.table);
-    update.bindInt64(2, top);
-    if (update.run() > 0) return;
-    store::Statement insert(db, "INSERT INTO " + seq + " (name, seq) VALUES (?1, ?2)");
-    insert.bindText(1, def.table);
-    insert.bindInt64(2, top);
-    insert.run();
 }
 
 // Flushes a file or folder to the disk, so that what is renamed into place is whole.
@@ -375,7 +348,7 @@ void writeCatalogue(const fs::path& dir, const std::vector<LoadedTable>& tables,
         for (size_t i = 0; i < tables.size(); ++i)
             report.tables[i].written = insertRows(*db, tables[i]);
         for (const auto& [def, top] : keyMarks)
-            if (top > 0) raiseKeyMark(*db, *def, top);
+            if (top > 0) db->raiseKeyMark(*def, top);
         tx.commit();
     }
     for (const auto& entry : fs::directory_iterator(base)) flushOrFail(entry.path());
@@ -403,15 +376,6 @@ void moveIntoPlace(const fs::path& from, const fs::path& to) {
                                      std::strerror(err) + ".");
 }
 
-// A folder beside NEW/base where the catalogue is built before it is renamed into place.
-fs::path makeWorkFolder(const fs::path& newDir) {
-    std::string pattern = (newDir / ".korvalen-import-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
-                                         ": " + std::strerror(errno) + ".");
-    return pattern;
-}
-
 // Pads to a width in characters, not bytes: the captions are Russian.
 std::string padded(const std::string& s, size_t width, bool right = false) {
     size_t chars = 0;
@@ -428,6 +392,54 @@ void appendList(std::ostringstream& out, const std::string& title,
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::string_view kWorkPrefix = ".korvalen-import-";
+constexpr const char* kLockFile = ".lock";
+
+}  // namespace
+
+ImportWorkFolder::ImportWorkFolder(const fs::path& newDir) {
+    std::string pattern = (newDir / (std::string(kWorkPrefix) + "XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
+                                         ": " + std::strerror(errno) + ".");
+    path_ = pattern;
+    lock_ = ::open((path_ / kLockFile).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        release();
+        throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
+                                         ": " + std::strerror(err) + ".");
+    }
+}
+
+ImportWorkFolder::~ImportWorkFolder() {
+    release();
+}
+
+void ImportWorkFolder::release() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+    if (lock_ >= 0) ::close(lock_);
+    lock_ = -1;
+}
+
+void removeStaleImportFolders(const fs::path& newDir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(newDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kWorkPrefix, 0) != 0 || !it->is_directory(ec) || it->is_symlink(ec))
+            continue;
+        const int fd = ::open((it->path() / kLockFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;  // not one of ours, or not ours to tell
+        const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale) fs::remove_all(it->path(), ec);
+        ::close(fd);
+        ec.clear();
+    }
+}
 
 ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir,
                              const ImportOptions& options) {
@@ -450,19 +462,17 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir,
     if (ec)
         throw Error(Error::Kind::Io,
                     "Не удалось создать папку " + newDir.string() + ": " + ec.message() + ".");
-    fs::path work;
     try {
-        work = makeWorkFolder(newDir);
-        writeCatalogue(work, tables, keyMarks, report);
-        report.problems = checkCatalogue(work);
-        moveIntoPlace(work / std::string(store::kBaseFolder), report.target);
+        removeStaleImportFolders(newDir);
+        const ImportWorkFolder work(newDir);
+        writeCatalogue(work.path(), tables, keyMarks, report);
+        report.problems = checkCatalogue(work.path());
+        moveIntoPlace(work.path() / std::string(store::kBaseFolder), report.target);
     } catch (...) {
-        if (!work.empty()) fs::remove_all(work, ec);
         if (newDirMade) fs::remove(newDir, ec);
         throw;
     }
     flush(newDir);  // the rename itself; the catalogue is in place whether or not this succeeds
-    fs::remove_all(work, ec);
     return report;
 }
 

@@ -37,6 +37,28 @@ ImportReport importCatalogue(const std::filesystem::path& oldDir,
                              const std::filesystem::path& newDir,
                              const ImportOptions& options = {});
 
+// Where an import builds the new catalogue before it is renamed into place: a hidden
+// folder NEW/.korvalen-import-XXXXXX holding a lock file, locked while the import runs.
+// A killed import leaves the folder, but its lock goes with its process.
+class ImportWorkFolder {
+public:
+    explicit ImportWorkFolder(const std::filesystem::path& newDir);
+    ~ImportWorkFolder();  // removes the folder with what is left in it
+    ImportWorkFolder(const ImportWorkFolder&) = delete;
+    ImportWorkFolder& operator=(const ImportWorkFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    void release();
+
+    std::filesystem::path path_;
+    int lock_ = -1;
+};
+
+// Removes the work folders in newDir that killed imports left behind: only folders named
+// as ours whose lock file no running import holds. Anything else is left alone.
+void removeStaleImportFolders(const std::filesystem::path& newDir);
+
 // The report as the user reads it at the end.
 std::string describe(const ImportReport& report);
 

@@ -8,6 +8,7 @@
 #include "store/catalogue.h"
 #include "store/error.h"
 #include "tools/catalogue_import.h"
+#include "tools/catalogue_repair.h"
 #include "tools/catalogue_reports.h"
 #include "tools/catalogue_tools.h"
 
@@ -19,6 +20,7 @@ int usage() {
            "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
            "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
            "  korvalen-base check ПАПКА               проверка каталога\n"
+           "  korvalen-base repair ПАПКА              перестройка таблиц, объявленных не так\n"
            "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
            "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n"
            "  korvalen-base export ПАПКА --what disks|loans --format csv|html [ФАЙЛ]\n"
@@ -36,6 +38,14 @@ int check(const std::string& dir) {
     for (const auto& p : problems) std::cout << p << "\n";
     std::cout << "Найдено ошибок: " << problems.size() << "\n";
     return 1;
+}
+
+// Rebuilds what check names for repair, then checks again.
+int repair(const std::string& dir) {
+    const auto done = tools::repairCatalogue(dir);
+    if (done.empty()) std::cout << "Перестраивать нечего.\n";
+    for (const auto& line : done) std::cout << line << "\n";
+    return check(dir);
 }
 
 // korvalen-base import OLD NEW [--codepage N]
@@ -146,6 +156,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (command == "check" && argc == 3) return check(dir);
+        if (command == "repair" && argc == 3) return repair(dir);
     } catch (const store::Error& e) {
         std::cerr << "korvalen-base: " << e.what() << "\n";
         return 1;

@@ -82,8 +82,8 @@ int64_t ListQuery::integer(const QString& field) const {
     return query_.field(field.toStdString()).asInteger();
 }
 
-double ListQuery::number(const QString& field) const {
-    return query_.field(field.toStdString()).asFloat();
+int64_t ListQuery::key(const QString& field) const {
+    return query_.key(field.toStdString());
 }
 
 void ListQuery::fetchMore(int count) {

@@ -39,7 +39,9 @@ public:
     // A field of the current row; an empty list reads as empty text and 0.
     QString text(const QString& field) const;
     int64_t integer(const QString& field) const;
-    double number(const QString& field) const;
+    // The key in field, exactly; throws store::Error with a clear message when the field
+    // holds no whole number.
+    int64_t key(const QString& field) const;
 
     // Reads up to count more rows; views call it as the user scrolls.
     void fetchMore(int count);

@@ -27,21 +27,21 @@ int main(int argc, char** argv) {
     const fs::path dir = argv[1];
     fs::create_directories(dir);
     using statements::Book;
-    write(dir, "lend_flag", statements::setLentFlag("3", true));
+    write(dir, "lend_flag", statements::setLentFlag(3, true));
     write(dir, "lend", statements::openLoan());
     write(dir, "take_back", statements::closeOpenLoans());
     write(dir, "add_disk", statements::addDisk());
-    write(dir, "edit_disk", statements::editDisk("2"));
-    write(dir, "delete_disk", statements::deleteDisk("1"));
+    write(dir, "edit_disk", statements::editDisk(2));
+    write(dir, "delete_disk", statements::deleteDisk(1));
     write(dir, "disk_keys", statements::diskCategoryAndType());
     for (const auto& [book, name] :
          {std::pair{Book::Categories, "categories"}, std::pair{Book::MediaTypes, "media_types"},
           std::pair{Book::Debtors, "debtors"}}) {
         const std::string tag(name);
         write(dir, tag + "_add", statements::addEntry(book));
-        write(dir, tag + "_rename", statements::renameEntry(book, "O''Brien", "3"));
-        write(dir, tag + "_count", statements::countUses(book, "12"));
-        write(dir, tag + "_delete", statements::deleteEntry(book, "4"));
+        write(dir, tag + "_rename", statements::renameEntry(book, "O''Brien", 3));
+        write(dir, tag + "_count", statements::countUses(book, 12));
+        write(dir, tag + "_delete", statements::deleteEntry(book, 4));
     }
     using diskfilter::Availability;
     for (const auto availability : {Availability::All, Availability::Available, Availability::Lent})

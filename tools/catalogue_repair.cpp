@@ -1,0 +1,126 @@
+#include "tools/catalogue_repair.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "store/catalogue.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/schema.h"
+#include "store/statement.h"
+
+namespace tools {
+namespace {
+
+namespace fs = std::filesystem;
+using store::Database;
+using store::Error;
+using store::Statement;
+using store::TableDef;
+
+std::string sqlName(std::string_view name) {
+    return "\"" + std::string(name) + "\"";
+}
+
+std::string fieldList(const TableDef& t) {
+    std::string out;
+    for (const auto& f : t.fields) out += (out.empty() ? "" : ", ") + sqlName(f.name);
+    return out;
+}
+
+// Keys are kept as they are, so every one must be a whole number and none repeated.
+void refuseKeysThatCannotBeKept(const Database& db, const TableDef& t, const std::string& file) {
+    const std::string key = sqlName(store::keyField(t)->name);
+    const std::string from = store::qualifiedName(t);
+    Statement bad(db, "SELECT quote(" + key + ") FROM " + from + " WHERE typeof(" + key +
+                          ") <> 'integer' UNION ALL SELECT " + key + " FROM " + from +
+                          " WHERE typeof(" + key + ") = 'integer' GROUP BY " + key +
+                          " HAVING count(*) > 1 LIMIT 5");
+    std::string keys;
+    while (bad.step()) keys += (keys.empty() ? "" : ", ") + std::string(bad.columnText(0));
+    if (!keys.empty())
+        throw Error(Error::Kind::Other,
+                    "Таблицу " + file + " нельзя перестроить с прежними номерами: номера " + keys +
+                        " — не целые числа или повторяются. Исправьте эти записи (например, в "
+                        "sqlite3) и запустите repair снова. Ничего не изменено.");
+}
+
+// The highest key that the table or any reference to it has used: new rows go above it.
+int64_t keysInUse(const Database& db, const TableDef& t) {
+    int64_t top = db.keyMark(t);
+    for (const auto& ref : store::catalogueReferences()) {
+        if (&ref.to != &t) continue;
+        const std::string field = sqlName(ref.field);
+        Statement max(db, "SELECT ifnull(max(" + field + "), 0) FROM " +
+                              store::qualifiedName(ref.from) + " WHERE typeof(" + field +
+                              ") = 'integer'");
+        if (max.step()) top = std::max(top, max.columnInt64(0));
+    }
+    return top;
+}
+
+// A copy of the file beside it, under a name no table file has.
+fs::path backUp(const fs::path& file) {
+    fs::path copy = file.string() + ".before-repair";
+    for (int n = 2; fs::exists(fs::symlink_status(copy)); ++n)
+        copy = file.string() + ".before-repair-" + std::to_string(n);
+    std::error_code ec;
+    fs::copy_file(file, copy, ec);
+    if (ec)
+        throw Error(Error::Kind::Io, "Не удалось сохранить копию " + file.string() + " в " +
+                                         copy.string() + ": " + ec.message() +
+                                         ". Ничего не изменено.");
+    return copy;
+}
+
+// The table made anew under our declaration, its rows and keys copied, in its own file.
+void rebuild(const Database& db, const TableDef& t, int64_t keyMark) {
+    const std::string work = std::string(t.table) + "_korvalen_repair";
+    const std::string schema = sqlName(t.schema);
+    db.execRaw(store::createTableSql(t, t.schema, work));
+    db.execRaw("INSERT INTO " + schema + "." + sqlName(work) + " (" + fieldList(t) + ") SELECT " +
+               fieldList(t) + " FROM " + store::qualifiedName(t));
+    db.execRaw("DROP TABLE " + store::qualifiedName(t));
+    db.execRaw("ALTER TABLE " + schema + "." + sqlName(work) + " RENAME TO " + sqlName(t.table));
+    if (keyMark > 0) db.raiseKeyMark(t, keyMark);
+}
+
+}  // namespace
+
+std::vector<std::string> repairCatalogue(const fs::path& dir) {
+    std::vector<store::SchemaProblem> problems;
+    const auto db = Database::openForCheck(dir / std::string(store::kBaseFolder), problems);
+    std::set<const TableDef*> tables;
+    for (const auto& p : problems) {
+        if (!p.repairable)
+            throw Error(Error::Kind::NotCatalogue,
+                        "Этого repair не исправит, ничего не изменено: " + p.message);
+        tables.insert(p.table);
+    }
+    if (tables.empty()) return {};
+    db->leaveWalMode();
+    // Writers of any file wait from here to the end, so the copies match what is rebuilt.
+    Database::Transaction unit(*db);
+    std::map<const TableDef*, int64_t> keyMarks;
+    for (const TableDef* t : tables) {
+        if (!store::keyField(*t)) continue;
+        refuseKeysThatCannotBeKept(*db, *t, db->tableFile(*t).string());
+        keyMarks[t] = keysInUse(*db, *t);
+    }
+    std::vector<std::string> done;
+    for (const TableDef* t : tables) {
+        const fs::path file = db->tableFile(*t);
+        const fs::path copy = backUp(file);
+        const int64_t keyMark = keyMarks[t];
+        rebuild(*db, *t, keyMark);
+        done.push_back("Таблица " + file.string() + " перестроена, записи и их номера сохранены" +
+                       (keyMark > 0 ? ", новые номера начнутся после " + std::to_string(keyMark)
+                                    : std::string()) +
+                       ". Прежний файл сохранён как " + copy.string() + ".");
+    }
+    unit.commit();
+    return done;
+}
+
+}  // namespace tools
