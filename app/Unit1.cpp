@@ -14,6 +14,7 @@
 #include "widgets/columndrawdelegate.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
+#include "widgets/longtext.h"
 #include "widgets/lookupcombobox.h"
 #include "widgets/querymodel.h"
 
@@ -97,10 +98,13 @@ void TForm1::createQueries() {
     ui->DBLookupComboBox1->bind(Query8, QStringLiteral("Name"));
     ui->DBLookupComboBox2->bind(Query7, QStringLiteral("Tip"));
 
-    // The description pane follows the disk list's current row.
+    // The description pane follows the disk list's current row; a description too long
+    // to lay out shows its beginning.
     auto showDescription = [this] {
-        ui->DBMemo1->setPlainText(Query5->isOpen() ? Query5->text(QStringLiteral("Opisan"))
-                                                   : QString());
+        ui->DBMemo1->setPlainText(excerptOf(Query5->isOpen()
+                                                ? Query5->utf8(QStringLiteral("Opisan"))
+                                                : std::string_view())
+                                      .text);
     };
     connect(Query5, &ListQuery::currentRowChanged, this, showDescription);
     connect(Query5, &ListQuery::closed, this, showDescription);

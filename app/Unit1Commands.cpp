@@ -81,7 +81,7 @@ void TForm1::Button5Click() {
     if (command::refuseEmpty(*Query5, command::emptyDiskList())) return;
     EditMode = true;
     Form3->ui->LabeledEdit1->setText(Query5->text(QStringLiteral("Name")));
-    Form3->ui->Memo1->setPlainText(Query5->text(QStringLiteral("Opisan")));
+    Form3->setDescription(std::string(Query5->utf8(QStringLiteral("Opisan"))));
     Form3->startOnDisk(Query5->key(QStringLiteral("N")));
     Form3->ShowModal();
 }

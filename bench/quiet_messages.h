@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <cstdio>
 
 #include "widgets/messages.h"
@@ -24,13 +25,20 @@ public:
     void error(const QString& text) override { say(text); }
 
     bool anySaid() const { return said_; }
+    const QString& lastSaid() const { return last_; }
+    void forget() {
+        said_ = false;
+        last_.clear();
+    }
 
 private:
     void say(const QString& text) {
         said_ = true;
+        last_ = text;
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     }
     bool said_ = false;
+    QString last_;
 };
 
 }  // namespace bench

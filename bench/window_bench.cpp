@@ -3,15 +3,19 @@
 // with all its list queries open and shown), and a key release in the name fragment
 // for fragments found at once, rarely, never, and a single letter found never, with
 // and without the category, media-type and lent conditions, both while the table is
-// scanned and with the copy of the names ready.
+// scanned and with the copy of the names ready; and one page down past the rows
+// the disk grid holds, after the window has sat idle, near the top of the list and half
+// way down it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <iostream>
@@ -42,6 +46,8 @@ struct Fragment {
 // about nine thousand, ёлк and the single letter ъ in none.
 const Fragment kFragments[] = {
     {"хит", "хит"}, {"rare", "хоббит, диск 17"}, {"ёлк", "ёлк"}, {"ъ", "ъ"}};
+// Longer than a window waits before it lets go of its lists' statements.
+constexpr int kIdleMs = 700;
 
 // The catalogue of that size as the working folder, its database opened anew on
 // the next ask, as at the program's start.
@@ -170,6 +176,38 @@ std::vector<std::string> keyItems() {
     return items;
 }
 
+// Events processed for this long, as while the user reads what the window shows.
+void sitIdle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The grid scrolled to its last row: the view asks for the next rows, which are read
+// and laid out.
+void scrollOn(benchmark::State& state, int disks, int depth) {
+    bench::QuietMessages messages;
+    enterCatalogue(disks);
+    const auto form = shownWindow(state);
+    if (!form || !gridShown(state, *form, messages)) return;
+    QueryModel& grid = *form->DataSource5;
+    while (grid.rowCount() < depth && grid.canFetchMore({})) grid.fetchMore({});
+    QScrollBar& bar = *form->ui->DBGrid4->verticalScrollBar();
+    for (auto _ : state) {
+        state.PauseTiming();
+        sitIdle(kIdleMs);
+        const int held = grid.rowCount();
+        state.ResumeTiming();
+        bar.setValue(bar.maximum());
+        QCoreApplication::processEvents();
+        if (grid.rowCount() <= held || messages.anySaid()) {
+            state.SkipWithError("the grid read no further rows or a message box came up");
+            break;
+        }
+    }
+    state.counters["rows"] = grid.rowCount();
+}
+
 void registerAll() {
     for (int disks : bench::benchSizes()) {
         bench::demoCatalogue(disks);  // made before anything is timed
@@ -188,6 +226,12 @@ void registerAll() {
                         ->Unit(benchmark::kMillisecond)
                         ->MeasureProcessCPUTime();
                 }
+        for (const auto& [name, depth] : {std::pair{"scroll_top", 0}, {"scroll_middle", disks / 2}})
+            benchmark::RegisterBenchmark(bench::benchName("window", name, disks).c_str(), scrollOn,
+                                         disks, depth)
+                ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime()
+                ->Iterations(4);
     }
 }
 
@@ -211,6 +255,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> order = {"start"};
     for (const auto& item : keyItems()) order.push_back(item);
+    order.insert(order.end(), {"scroll_top", "scroll_middle"});
     bench::TableReporter reporter(order);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

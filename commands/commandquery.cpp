@@ -98,6 +98,7 @@ void executeByKey(store::Query& query, const statements::Lines& lines, const QSt
 QString count(store::Query& query, const statements::Lines& lines, std::string_view column) {
     setLines(query, lines);
     query.open();
+    query.release();  // open on its row, without the read lock a live statement keeps
     return QString::fromStdString(query.field(column).asString());
 }
 

@@ -25,7 +25,8 @@ void executeByKey(store::Query& query, const statements::Lines& lines, const QSt
                   const Parameters& parameters = {});
 
 // An in-use count: the lines opened as a result; returns the text of column. The
-// query stays open on the count.
+// query stays open on the count, its statement let go: a statement left part way
+// would keep its tables' read lock for as long as the window sits idle.
 QString count(store::Query& query, const statements::Lines& lines, std::string_view column);
 
 // Runs work as one unit on the catalogue: if any statement in it fails, none of

@@ -12,6 +12,7 @@
 #include "resources/layoutqueries.h"
 #include "ui_Unit3.h"
 #include "widgets/listquery.h"
+#include "widgets/longtext.h"
 #include "widgets/messages.h"
 #include "widgets/regularfile.h"
 
@@ -87,6 +88,11 @@ TForm3::TForm3(MainWindowQueries mainWindow, QWidget* parent)
     onClick(this, ui->BitBtn1, &TForm3::Button3Click);
     onClick(this, ui->BitBtn2, &TForm3::Button4Click);
     onClick(this, ui->BitBtn3, &TForm3::Button1Click);
+    // Any other text put into the box is the description from then on.
+    connect(ui->Memo1, &QPlainTextEdit::textChanged, this, [this] {
+        keptDescription_.reset();
+        ui->Memo1->setReadOnly(false);
+    });
     FormCreate();
 }
 
@@ -118,7 +124,17 @@ void TForm3::Button1Click() {
                 .arg(QDir::toNativeSeparators(path), read.error));
         return;
     }
-    ui->Memo1->setPlainText(descriptionFromFile(std::move(*read.bytes)));
+    setDescription(descriptionFromFile(std::move(*read.bytes)).toStdString());
+}
+
+void TForm3::setDescription(std::string utf8) {
+    const TextExcerpt excerpt = excerptOf(
+        utf8, QStringLiteral("При сохранении оно будет записано целиком, как есть; заменить его "
+                             "можно, загрузив описание из файла."));
+    ui->Memo1->setPlainText(excerpt.text);
+    if (excerpt.whole) return;
+    keptDescription_ = std::move(utf8);
+    ui->Memo1->setReadOnly(true);
 }
 
 void TForm3::Button3Click() {
@@ -136,12 +152,13 @@ void TForm3::Button4Click() {
     if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
-    const QString description = memoText(*ui->Memo1);
+    const std::string description =
+        keptDescription_ ? *keptDescription_ : memoText(*ui->Memo1).toStdString();
     const int64_t category = Query1->key(QStringLiteral("Num"));
     const int64_t mediaType = Query2->key(QStringLiteral("N"));
     const auto setFields = [&](store::Query& q) {
         q.setText("Name", name.toStdString());
-        q.setMemo("Opisan", description.toStdString());
+        q.setMemo("Opisan", description);
         q.setInteger("Kategory", category);
         q.setInteger("Tip", mediaType);
     };

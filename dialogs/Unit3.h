@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "dialogs/dialogwindow.h"
 #include "dialogs/mainwindowqueries.h"
@@ -35,6 +37,11 @@ public:
     // save that touches neither box keeps them.
     void startOnDisk(int64_t diskKey);
 
+    // Puts a description (UTF-8, as stored) into Memo1 for editing. One too long to lay
+    // out is shown in part, read-only, and "Сохранить" writes it back exactly as given
+    // until another is loaded or Memo1 is changed otherwise.
+    void setDescription(std::string utf8);
+
     // The file chosen in the file-open dialog; empty when the user cancels.
     std::function<QString(TForm3&)> OpenDialog1;
 
@@ -43,6 +50,7 @@ public:
 
 private:
     MainWindowQueries mainWindow_;
+    std::optional<std::string> keptDescription_;  // shown in part only
 };
 
 extern TForm3* Form3;

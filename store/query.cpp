@@ -195,12 +195,35 @@ void Query::execSql() {
 
 void Query::close() {
     stmt_.reset();
+    released_ = false;
     open_ = false;
     columns_.clear();
     cells_.clear();
     texts_.clear();
     rowCount_ = 0;
     current_ = -1;
+}
+
+void Query::release() {
+    if (!stmt_) return;
+    stmt_.reset();
+    released_ = true;
+}
+
+// The statement run again, past the rows held. Rows another program added or removed
+// meanwhile shift what is read on, as they would for any list read in parts; the rows
+// held stay as they were read. A failure (a table locked by a writer) leaves the
+// query released, to try again on the next read.
+bool Query::resume() {
+    Statement s = prepareBound();
+    for (int row = 0; row < rowCount_; ++row)
+        if (!s.step()) {
+            released_ = false;  // fewer rows now than held: nothing further
+            return false;
+        }
+    stmt_.emplace(std::move(s));
+    released_ = false;
+    return true;
 }
 
 void Query::readColumns() {
@@ -217,7 +240,7 @@ void Query::readColumns() {
 }
 
 bool Query::fetchRow() {
-    if (!stmt_) return false;
+    if (!stmt_ && !(released_ && resume())) return false;
     Statement& s = *stmt_;
     bool row = false;
     try {
@@ -351,6 +374,12 @@ std::string Query::text(int row, int column) const {
     if (c.type == Value::Type::Text && columns_[column].kind == ColumnKind::Plain)
         return texts_.substr(static_cast<size_t>(c.integer), c.textSize);
     return valueAt(row, column).asString(columns_[column].kind);
+}
+
+std::string_view Query::storedText(int row, int column) const {
+    const Cell& c = cell(row, column);
+    if (c.type != Value::Type::Text) return {};
+    return std::string_view(texts_).substr(static_cast<size_t>(c.integer), c.textSize);
 }
 
 }  // namespace store

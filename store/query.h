@@ -63,6 +63,12 @@ public:
     void open();
     void execSql();
     void close();
+    // Lets go of the statement, and with it of SQLite's read lock on the tables, keeping
+    // the rows read, the columns and the current row: a statement stepped only part way
+    // blocks every writer of those files, in any process. Reading on runs the statement
+    // again and steps past the rows already held.
+    void release();
+    bool holdsStatement() const { return stmt_.has_value(); }
     void reopen() {
         close();
         open();
@@ -81,7 +87,7 @@ public:
 
     // Rows read so far; more are read on demand.
     int fetchedRows() const { return rowCount_; }
-    bool canFetchMore() const { return stmt_.has_value(); }
+    bool canFetchMore() const { return stmt_.has_value() || released_; }
     int fetchMore(int count);
     void fetchAll();
 
@@ -97,6 +103,10 @@ public:
     int64_t key(std::string_view name) const;
     Field fieldAt(int row, int column) const;
     std::string text(int row, int column) const;
+    // A text field as stored, not copied (a description may run to hundreds of
+    // megabytes); valid until the query reads further rows or closes. Empty for a field
+    // that holds no text.
+    std::string_view storedText(int row, int column) const;
 
 private:
     struct Column {
@@ -128,6 +138,7 @@ private:
     friend class RowReader;
     void readColumns();
     bool fetchRow();
+    bool resume();
     const Cell& cell(int row, int column) const;
     Value valueAt(int row, int column) const;
     std::shared_ptr<Database> databaseForRun();
@@ -139,7 +150,8 @@ private:
     bool ownDb_ = false;
 
     bool open_ = false;
-    std::optional<Statement> stmt_;  // until every row is read
+    std::optional<Statement> stmt_;  // until every row is read or it is released
+    bool released_ = false;          // rows are left to read once it runs again
     std::vector<Column> columns_;
     std::vector<Cell> cells_;  // row after row
     std::string texts_;

@@ -13,10 +13,12 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
@@ -359,6 +361,10 @@ private slots:
     void awkwardTextShownAsTyped();
     void nameTakes255Characters();
     void longestNameAndMegabyteDescription();
+    void hugeDescriptionShownInPartAndKept_data();
+    void hugeDescriptionShownInPartAndKept();
+    void idleWindowLocksNothing_data();
+    void idleWindowLocksNothing();
 };
 
 // ---- a catalogue that cannot be opened --------------------------------------------------
@@ -849,6 +855,179 @@ void WindowFaults::longestNameAndMegabyteDescription() {
     QVERIFY(ui1().DBMemo1->toPlainText() == megabyteDescription());
     ui1().BitBtn2->click();
     QVERIFY(lentRowOf(name) >= 0);
+    QCOMPARE(env.messages.errors(), QStringList());
+}
+
+namespace {
+
+// Disk 1's description as stored, set by another program.
+void storeDescription(const GuiFixture& fixture, const std::string& description) {
+    const auto db = store::Database::open(basePath(fixture));
+    store::Statement update(*db, "UPDATE CDBase SET Opisan = ?1 WHERE N = 1");
+    update.bindText(1, description);
+    update.run();
+}
+
+QString storedDescription(const GuiFixture& fixture) {
+    return fixture::sqlRows(fixture.root(), "SELECT Opisan FROM CDBase WHERE N = 1").value(0);
+}
+
+// Each line shown under the mark is the start of the description's line, cut (and then
+// marked " …") after at most 10,000 characters, never inside one.
+void verifyExcerptOf(const QString& description, const QString& shown) {
+    QVERIFY2(shown.startsWith(QStringLiteral("[Описание длиной ")), qPrintable(shown.left(200)));
+    QVERIFY(shown.size() < 300'000);
+    QVERIFY(!shown.contains(QChar::ReplacementCharacter));
+    const QStringList lines = shown.split(QLatin1Char('\n')).mid(1);
+    const QStringList whole = QString(description).remove(QLatin1Char('\r')).split('\n');
+    QVERIFY(!lines.isEmpty() && lines.size() <= whole.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(QStringLiteral(" …"))) line.chop(2);
+        QVERIFY2(whole[i].startsWith(line), qPrintable(QString::number(i)));
+        QVERIFY(line.toUcs4().size() <= 10'000);
+    }
+}
+
+}  // namespace
+
+void WindowFaults::hugeDescriptionShownInPartAndKept_data() {
+    QTest::addColumn<QString>("description");
+    QTest::newRow("one line of 30 million characters")
+        << QStringLiteral("Длинная строка ").repeated(2'000'000);
+    QTest::newRow("2.1 million characters in short lines")
+        << QStringLiteral("Строка описания 😀 \r\n").repeated(105'000);
+    QTest::newRow("a line of 10,001 emoji, then a short one")
+        << QStringLiteral("😀").repeated(10'001) + QStringLiteral("\r\nконец");
+}
+
+// A description too long for a text box to lay out (it used to take seconds per million
+// characters of a line, then crash Qt's layout) shows its beginning under a mark, in the
+// pane and in the editor. Saving the disk with its name changed keeps the description
+// stored byte for byte; loading a file replaces it.
+void WindowFaults::hugeDescriptionShownInPartAndKept() {
+    QFETCH(QString, description);
+    WindowTestEnvironment env;
+    storeDescription(env.fixture, description.toStdString());
+    auto windows = startWindows();
+    QVERIFY(windows);
+    onDisk(1);
+    const QString pane = ui1().DBMemo1->toPlainText();
+    verifyExcerptOf(description, pane);
+    // The box's plain text gives the number's no-break spaces as spaces.
+    const QString length = QLocale(QLocale::Russian)
+                               .toString(description.toUcs4().size())
+                               .replace(QChar::Nbsp, QLatin1Char(' '));
+    QVERIFY2(pane.contains(QStringLiteral("длиной ") + length), qPrintable(pane.left(100)));
+
+    bool edited = false;
+    Form3->showModal = [&](TForm3& editor) {
+        verifyExcerptOf(description, editor.ui->Memo1->toPlainText());
+        QVERIFY(editor.ui->Memo1->isReadOnly());
+        editor.ui->LabeledEdit1->setText(QStringLiteral("Новое имя"));
+        editor.ui->BitBtn2->click();
+        edited = true;
+    };
+    ui1().BitBtn4->click();
+    QVERIFY(edited);
+    QCOMPARE(env.messages.errors(), QStringList());
+    QVERIFY(storedDescription(env.fixture) == description);
+    QCOMPARE(fixture::sqlRows(env.fixture.root(), "SELECT Name FROM CDBase WHERE N = 1"),
+             QStringList{QStringLiteral("Новое имя")});
+
+    const QString file = env.fixture.filePath(QStringLiteral("описание.txt"));
+    writeFile(file.toStdString(), QByteArray("Новое описание\n"));
+    Form3->OpenDialog1 = [&](TForm3&) { return file; };
+    Form3->showModal = [&](TForm3& editor) {
+        editor.ui->BitBtn3->click();
+        QVERIFY(!editor.ui->Memo1->isReadOnly());
+        editor.ui->BitBtn2->click();
+    };
+    QVERIFY(standOn(Form1->Query5, QStringLiteral("N"), QStringLiteral("1")));
+    ui1().BitBtn4->click();
+    QCOMPARE(storedDescription(env.fixture), QStringLiteral("Новое описание\r\n"));
+    QCOMPARE(ui1().DBMemo1->toPlainText(), QStringLiteral("Новое описание\n"));
+}
+
+namespace {
+
+// What the window did last before it sat idle.
+struct LastAction {
+    const char* name;
+    std::function<void()> act;
+};
+
+const std::vector<LastAction>& lastActions() {
+    static const std::vector<LastAction> actions{
+        {"disk list read in part, a row far down it current",
+         [] {
+             Form1->DataSource5->fetchMore({});
+             QVERIFY(Form1->Query5->setCurrentRow(100));
+         }},
+        {"deleting a category refused: it is in use",
+         [] {
+             ui1().PageControl1->setCurrentWidget(ui1().TabSheet2);
+             QVERIFY(standOn(Form1->Query1, QStringLiteral("Категория"), QStringLiteral("Музыка")));
+             ui1().ButtonDeleteKategory->click();
+         }},
+    };
+    return actions;
+}
+
+// The keys of the disk list's rows, read to its end.
+QStringList diskKeys() {
+    QStringList keys;
+    const qsizetype rows = shown(Form1->DataSource5, 0).size();
+    for (int row = 0; row < rows; ++row)
+        keys << Form1->DataSource5->fieldText(row, QStringLiteral("N"));
+    return keys;
+}
+
+}  // namespace
+
+void WindowFaults::idleWindowLocksNothing_data() {
+    QTest::addColumn<int>("action");
+    for (int i = 0; i < static_cast<int>(lastActions().size()); ++i)
+        QTest::newRow(lastActions()[i].name) << i;
+}
+
+// A window that sits idle holds no lock on the catalogue, whatever it read last: another
+// program writes at once. It used to keep a statement part way through its disk list (or
+// the count of a refused delete) and with it a read lock, so every write elsewhere failed
+// with "занята" for as long as the window was idle. The lists keep their rows, their
+// current row and the description shown, and read on from where they stopped.
+void WindowFaults::idleWindowLocksNothing() {
+    QFETCH(int, action);
+    WindowTestEnvironment env;
+    fixture::sqlRows(
+        env.fixture.root(),
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO CDBase(Name, Opisan, Kategory, Tip) "
+        "SELECT 'Диск ' || i, 'Описание ' || i, 1 + i % 3, 1 + i % 2 FROM n");
+    auto windows = startWindows();
+    QVERIFY(windows);
+    QTRY_VERIFY(Form1->DataSource5->rowCount() > 1);  // the grid's first screen
+    lastActions()[action].act();
+    QVERIFY(Form1->Query5->query().canFetchMore());
+    const int held = Form1->DataSource5->rowCount();
+    const int current = Form1->Query5->currentRow();
+    const QString description = ui1().DBMemo1->toPlainText();
+
+    QTest::qWait(1000);
+    try {
+        fixture::sqlRows(env.fixture.root(),
+                         "UPDATE CDBase SET Name = 'Изменён другой программой' WHERE N = 1");
+    } catch (const store::Error& e) {
+        QFAIL(e.what());
+    }
+    QCOMPARE(Form1->DataSource5->rowCount(), held);
+    QCOMPARE(Form1->Query5->currentRow(), current);
+    QCOMPARE(ui1().DBMemo1->toPlainText(), description);
+    QCOMPARE(ui1().DBGrid4->currentIndex().row(), current);
+
+    const QStringList keys = diskKeys();
+    QCOMPARE(keys.size(), 306);  // every disk with its category and media type, disk 5 not
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
     QCOMPARE(env.messages.errors(), QStringList());
 }
 

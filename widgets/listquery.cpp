@@ -1,5 +1,54 @@
 #include "widgets/listquery.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+#include <vector>
+
+namespace {
+
+// A writer waits 2 s for a lock before it gives up; half a second without a read is
+// longer than a pause between two scroll steps and well within that.
+constexpr int kIdleReleaseMs = 500;
+
+std::vector<ListQuery*>& allLists() {
+    static std::vector<ListQuery*> lists;
+    return lists;
+}
+
+// Restarted by every read that leaves a statement part way; fires once the program has
+// read nothing for kIdleReleaseMs.
+void releaseWhenIdle() {
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        timer = new QTimer(app);
+        timer->setSingleShot(true);
+        timer->setInterval(kIdleReleaseMs);
+        QObject::connect(timer, &QTimer::timeout, timer, [] { ListQuery::releaseAll(); });
+    }
+    timer->start();
+}
+
+}  // namespace
+
+ListQuery::ListQuery(QObject* parent) : QObject(parent) {
+    allLists().push_back(this);
+}
+
+ListQuery::~ListQuery() {
+    std::erase(allLists(), this);
+}
+
+void ListQuery::releaseAll() {
+    for (ListQuery* list : allLists()) list->query_.release();
+}
+
+void ListQuery::readDone() {
+    if (query_.holdsStatement()) releaseWhenIdle();
+}
+
 void ListQuery::setLines(const QStringList& lines) {
     close();
     std::vector<std::string> text;
@@ -11,6 +60,7 @@ void ListQuery::setLines(const QStringList& lines) {
 void ListQuery::openQuery() {
     query_.open();
     if (fetchAll_) query_.fetchAll();
+    readDone();
 }
 
 void ListQuery::open() {
@@ -56,6 +106,7 @@ bool ListQuery::setCurrentRow(int row) {
     if (row == query_.currentRow()) return true;
     const int before = query_.fetchedRows();
     const bool moved = query_.moveTo(row);
+    readDone();
     if (query_.fetchedRows() != before) emit rowsFetched();
     if (moved) emit currentRowChanged(row);
     return moved;
@@ -86,6 +137,17 @@ int64_t ListQuery::key(const QString& field) const {
     return query_.key(field.toStdString());
 }
 
+std::string_view ListQuery::utf8(const QString& field) const {
+    const std::string name = field.toStdString();
+    const int row = query_.currentRow();
+    const int column = query_.columnIndex(name);
+    if (column < 0) query_.field(name);  // throws, naming the field
+    if (row < 0 || row >= query_.fetchedRows()) return {};
+    return query_.storedText(row, column);
+}
+
 void ListQuery::fetchMore(int count) {
-    if (query_.fetchMore(count) > 0) emit rowsFetched();
+    const int got = query_.fetchMore(count);
+    readDone();
+    if (got > 0) emit rowsFetched();
 }

@@ -11,7 +11,14 @@
 class ListQuery : public QObject {
     Q_OBJECT
 public:
-    explicit ListQuery(QObject* parent = nullptr) : QObject(parent) {}
+    explicit ListQuery(QObject* parent = nullptr);
+    ~ListQuery() override;
+
+    // Every list of the process lets go of its statement, and with it of SQLite's read
+    // lock on the catalogue, keeping its rows and current row; each reads on when asked
+    // for more. Lists do it by themselves once the program has read nothing for a
+    // moment, so a window that sits idle blocks no writer, in this process or another.
+    static void releaseAll();
 
     // Text and parameters; changing the text closes the query.
     store::Query& query() { return query_; }
@@ -42,6 +49,9 @@ public:
     // The key in field, exactly; throws store::Error with a clear message when the field
     // holds no whole number.
     int64_t key(const QString& field) const;
+    // A text field of the current row as stored (UTF-8), not copied: a description may
+    // run to hundreds of megabytes. Valid until the list reads further rows or closes.
+    std::string_view utf8(const QString& field) const;
 
     // Reads up to count more rows; views call it as the user scrolls.
     void fetchMore(int count);
@@ -58,6 +68,7 @@ signals:
 
 private:
     void openQuery();
+    void readDone();
 
     store::Query query_;
     bool fetchAll_ = false;
