@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "dialogs/Unit3.h"
 #include "dialogs/about.h"
 #include "resources/layoutqueries.h"
+#include "store/database.h"
 #include "store/error.h"
 #include "widgets/messages.h"
 
@@ -114,10 +116,27 @@ void setUpApplication() {
     QApplication::setWindowIcon(programIcon());
 }
 
+namespace {
+
+// The copy of the disk names that the name filter is narrowed by loads on a thread of
+// the store's once the main window is up; the filter scans the table until it is ready.
+void startNameCopy() {
+    try {
+        store::Database::defaultDatabase()->startNameCopy();
+    } catch (const store::Error&) {
+        // without the catalogue there is nothing to copy; the next statement says why
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<ProgramWindows> startProgram() {
     setUpApplication();
     std::unique_ptr<ProgramWindows> windows = createWindows();
-    if (windows) windows->form1->show();
+    if (windows) {
+        windows->form1->show();
+        QTimer::singleShot(0, windows->form1.get(), startNameCopy);
+    }
     return windows;
 }
 

@@ -1,12 +1,15 @@
 // korvalen_start_windows: the program's start in the working directory's catalogue,
 // offscreen: the windows built, the main window shown, one pass over the events (the
 // grids lay out and read their first screen), then out. Run under korvalen_peak_rss
-// for the program's peak memory before the user scrolls. With --history it then opens
-// the loan history window from the menu and waits for its first screen and summary.
+// for the program's peak memory before the user scrolls. With --name-copy it then
+// waits until the copy of the disk names that the program loads after the start is
+// ready, and prints its size in bytes; with --history it opens the loan history window
+// from the menu and waits for its first screen and summary.
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <cstring>
 
 #include "app/Unit1.h"
@@ -14,6 +17,7 @@
 #include "bench/quiet_messages.h"
 #include "reports/historywindow.h"
 #include "reports/reportsmenu.h"
+#include "store/database.h"
 #include "ui_LoanHistory.h"
 #include "ui_Unit1.h"
 #include "widgets/querymodel.h"
@@ -29,6 +33,12 @@ int main(int argc, char** argv) {
     const auto windows = startProgram();
     if (!windows) return 1;
     QCoreApplication::processEvents();
+    if (argc == 2 && std::strcmp(argv[1], "--name-copy") == 0) {
+        const auto db = store::Database::defaultDatabase();
+        if (!db->waitForNameCopy()) return 1;
+        std::fprintf(stderr, "copy of the names: %zu bytes\n", db->nameCopyBytes());
+        QCoreApplication::processEvents();
+    }
     const bool started = windows->form1->DataSource5->rowCount() > 0 && !messages.anySaid();
     if (!started) return 1;
     if (argc < 2 || std::strcmp(argv[1], "--history") != 0) return 0;

@@ -30,8 +30,12 @@ ListStatement diskListLayout() {
 }
 
 ListStatement filterAll(const diskfilter::Switches& switches, std::string_view fragment) {
-    diskfilter::Statement built =
-        diskfilter::build(diskfilter::Availability::All, switches, fragment);
+    return filter(diskfilter::Availability::All, switches, fragment);
+}
+
+ListStatement filter(diskfilter::Availability availability, const diskfilter::Switches& switches,
+                     std::string_view fragment) {
+    diskfilter::Statement built = diskfilter::build(availability, switches, fragment);
     ListStatement statement{std::move(built.lines), {}};
     for (diskfilter::Key key : built.parameters)
         statement.floats.emplace_back(diskfilter::parameterName(key),

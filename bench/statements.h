@@ -23,5 +23,8 @@ ListStatement diskListLayout();
 // The disk list as the window's filter rebuilds it under "Все": the program's own
 // builder, the category key 3 and the media-type key 2 for the switches that need one.
 ListStatement filterAll(const diskfilter::Switches& switches, std::string_view fragment = {});
+// The same under another availability choice.
+ListStatement filter(diskfilter::Availability availability, const diskfilter::Switches& switches,
+                     std::string_view fragment = {});
 
 }  // namespace bench

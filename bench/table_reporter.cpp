@@ -111,9 +111,18 @@ void TableReporter::Finalize() {
     std::ostream& out = GetOutputStream();
     printRatios(out, "Store over floor (open and read the first 40 rows):", "µs", 1, "store",
                 "floor", {"statement", "store", "floor"});
+    printRatios(out,
+                "The store with the copy of the names over the floor, the scan (open and read "
+                "the first 40 rows):",
+                "µs", 1, "copy", "floor", {"statement", "copy", "floor"});
     printRatios(out, "Unicode like over built-in like (count(*) over every disk):", "ms", 1000,
                 "like_unicode", "like_builtin", {"pattern", "ours", "built-in"});
     printScaling(out, "The main window, offscreen (CPU time of the process):", "window");
+    printRatios(out,
+                "A key release in the name fragment, to the painted first screen, with the copy "
+                "of the names ready and while the table is scanned (+3: category, media type and "
+                "\"На руках\" too):",
+                "ms", 1000, "key_copy", "key_scan", {"fragment", "copy", "scan"});
     printScaling(out, "Reports, offscreen (CPU time of the process):", "reports");
     out << std::flush;
 }

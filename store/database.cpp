@@ -10,6 +10,7 @@
 
 #include "store/catalogue.h"
 #include "store/dialect.h"
+#include "store/nameindex.h"
 #include "store/text.h"
 
 namespace store {
@@ -105,6 +106,7 @@ Database::~Database() = default;
 std::shared_ptr<Database> Database::open(const fs::path& baseDir) {
     auto db = openFiles(baseDir, nullptr);
     db->leaveWalMode();
+    db->names_ = std::make_unique<NameIndex>(db->handle());
     return db;
 }
 
@@ -230,7 +232,27 @@ std::string sqliteSql(std::string_view statement) {
 
 Statement Database::prepare(std::string_view statement) const {
     Translation t = translateForCatalogue(statement);
+    // The copy of the names only narrows; where the narrowed statement cannot be
+    // prepared, the statement as written runs and reports its own errors.
+    if (const auto narrowed = names_ ? names_->narrow(t.sql) : std::nullopt) {
+        try {
+            return Statement(db_.get(), this, *narrowed, t.tableFiles, std::string(statement));
+        } catch (const Error&) {
+        }
+    }
     return Statement(db_.get(), this, t.sql, std::move(t.tableFiles), std::string(statement));
+}
+
+void Database::startNameCopy() const {
+    if (names_) names_->startLoading();
+}
+
+bool Database::waitForNameCopy() const {
+    return names_ && names_->waitUntilReady();
+}
+
+size_t Database::nameCopyBytes() const {
+    return names_ ? names_->memoryBytes() : 0;
 }
 
 Statement Database::prepareOn(const TableDef& t, std::string_view sql) const {

@@ -14,6 +14,7 @@
 namespace store {
 
 struct TableDef;
+class NameIndex;
 
 // One connection to a catalogue: CDBase.DB is the main database and the other
 // four table files are attached, so a statement may join them and a transaction
@@ -48,6 +49,15 @@ public:
 
     // SQLite's own SQL about one table, prepared; its errors name the table's file.
     Statement prepareOn(const TableDef& table, std::string_view sql) const;
+
+    // Starts loading, on a thread of its own, the copy of the disk names that narrows
+    // a statement's `like` on them; until it is ready, such statements scan the table.
+    void startNameCopy() const;
+    // Tests and benchmarks: waits for the load and takes the copy into use; false
+    // when there is none to use.
+    bool waitForNameCopy() const;
+    // The memory the copy takes, in bytes (0 before it is ready).
+    size_t nameCopyBytes() const;
 
     // Runs SQLite's own SQL (no dialect), for the store's and the tools' use.
     void execRaw(std::string_view sql) const;
@@ -104,6 +114,7 @@ private:
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
+    std::unique_ptr<NameIndex> names_;  // goes before the connection closes
 };
 
 // The SQL that Database::prepare hands to SQLite for a statement of ours.

@@ -394,6 +394,49 @@ bool likeMatch(std::string_view pattern, std::string_view text, char32_t escape)
     return likeMatches(p, text);
 }
 
+void likeFold(std::string_view utf8, std::string& out) {
+    out.resize(utf8.size() * 3 + 4);
+    out.resize(foldInto(utf8, true, out.data()));
+}
+
+std::string likeFolded(std::string_view utf8) {
+    std::string out;
+    likeFold(utf8, out);
+    return out;
+}
+
+struct CompiledLike {
+    Pattern pattern;
+};
+
+LikePattern::LikePattern(std::string_view pattern, char32_t escape)
+    : p_(std::make_unique<CompiledLike>(
+          CompiledLike{compile(pattern, fold(static_cast<int32_t>(escape)))})) {}
+LikePattern::~LikePattern() = default;
+LikePattern::LikePattern(LikePattern&&) noexcept = default;
+LikePattern& LikePattern::operator=(LikePattern&&) noexcept = default;
+
+bool LikePattern::matchesFolded(std::string_view folded) const {
+    return matches(p_->pattern, folded);
+}
+
+std::vector<std::string> LikePattern::literals() const {
+    std::vector<std::string> out;
+    for (const Segment& segment : p_->pattern.segments)
+        for (const Piece& piece : segment)
+            if (!piece.literal.empty()) out.push_back(piece.literal);
+    return out;
+}
+
+bool LikePattern::isContains() const {
+    const auto& s = p_->pattern.segments;
+    if (s.size() < 2 || !s.front().empty() || !s.back().empty()) return false;
+    size_t pieces = 0;
+    for (size_t k = 1; k + 1 < s.size(); ++k)
+        for (const Piece& piece : s[k]) pieces += piece.anyBefore == 0 ? 1 : 2;
+    return pieces <= 1;
+}
+
 int registerTextFunctions(sqlite3* db) {
     constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     int rc = sqlite3_create_function(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 
@@ -20,5 +22,32 @@ std::string foldCase(std::string_view utf8);
 // The `like` of the catalogue: pattern with % and _ (and an optional escape
 // character), compared after case folding.
 bool likeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);
+
+// The text as the catalogue's `like` compares it: case folded, each invalid byte
+// written as a lone surrogate (ED B2|B3 xx) that no valid text yields.
+std::string likeFolded(std::string_view utf8);
+// The same into out, reusing its storage.
+void likeFold(std::string_view utf8, std::string& out);
+
+struct CompiledLike;
+
+// A `like` pattern compiled as the catalogue's `like` compiles it, for matching text
+// that likeFolded has already folded (a copy of the names kept folded).
+class LikePattern {
+public:
+    explicit LikePattern(std::string_view pattern, char32_t escape = 0);
+    ~LikePattern();
+    LikePattern(LikePattern&&) noexcept;
+    LikePattern& operator=(LikePattern&&) noexcept;
+
+    bool matchesFolded(std::string_view folded) const;
+    // The literal runs between the wildcards, folded; every match holds each of them.
+    std::vector<std::string> literals() const;
+    // True for %literal% (or only %): a text matches exactly when it holds the literal.
+    bool isContains() const;
+
+private:
+    std::unique_ptr<CompiledLike> p_;
+};
 
 }  // namespace store

@@ -1,0 +1,356 @@
+#include "store/namecopy.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace store {
+
+namespace {
+
+// Rows per block: a block is searched whole, so it is what a scan reads ahead of the
+// rows asked for.
+constexpr size_t kBlockRows = 1024;
+constexpr char kSeparator = '\xFF';  // no folded text holds it
+constexpr int64_t kOffsetRange = int64_t(1) << 32;
+
+// The copy writes the folded names with each small Cyrillic letter (а to я, ѐ to џ:
+// what every Cyrillic capital folds to) as one byte, 0x80 to 0xAF, instead of two;
+// all else stays UTF-8. That halves a Russian name. A letter and a needle are
+// written alike, so a name holds the needle whenever its folded text holds the
+// literal; a byte of a longer character may look like such a letter, which only
+// makes one more candidate for the `like` to turn down.
+void compact(std::string_view folded, std::string& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(folded.data());
+    const size_t n = folded.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char b = p[i];
+        if (i + 1 < n && b == 0xD0 && p[i + 1] >= 0xB0 && p[i + 1] <= 0xBF) {
+            out.push_back(static_cast<char>(0x80 + (p[++i] - 0xB0)));
+        } else if (i + 1 < n && b == 0xD1 && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F) {
+            out.push_back(static_cast<char>(0x90 + (p[++i] - 0x80)));
+        } else {
+            out.push_back(static_cast<char>(b));
+        }
+    }
+}
+
+// Back to the folded UTF-8 that the `like` matches. Read from the start of a name, a
+// byte from 0x80 to 0xAF is a letter, and a lead byte brings its continuation bytes.
+void expand(std::string_view compacted, std::string& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(compacted.data());
+    const size_t n = compacted.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+            ++i;
+        } else if (b < 0xB0) {
+            const unsigned char low = b < 0x90 ? 0xB0 + (b - 0x80) : 0x80 + (b - 0x90);
+            out.push_back(static_cast<char>(b < 0x90 ? 0xD0 : 0xD1));
+            out.push_back(static_cast<char>(low));
+            ++i;
+        } else {
+            const size_t size = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            const size_t end = std::min(n, i + size);
+            out.append(compacted.substr(i, end - i));
+            i = end;
+        }
+    }
+}
+
+}  // namespace
+
+FieldCode fieldCode(int64_t value) {
+    const bool fits = value > kUnknownCode && value <= std::numeric_limits<FieldCode>::max();
+    return fits ? static_cast<FieldCode>(value) : kUnknownCode;
+}
+
+FieldCode fieldCode(double value) {
+    if (!(std::abs(value) < 1e9) || std::trunc(value) != value) return kUnknownCode;
+    return fieldCode(static_cast<int64_t>(value));
+}
+
+// Up to about kBlockRows rows in rising key order: keys, fields, and the names one
+// after another, each followed by the separator.
+struct NameBlock {
+    int64_t firstKey = 0;
+    std::vector<uint32_t> keyOffsets;  // empty while the keys run firstKey, firstKey + 1, ...
+    std::array<std::vector<FieldCode>, kCopyFieldCount> fields;
+    std::vector<uint32_t> nameEnds;  // where each name ends (its separator)
+    std::string names;
+
+    size_t size() const { return nameEnds.size(); }
+    int64_t key(size_t i) const {
+        return firstKey + static_cast<int64_t>(keyOffsets.empty() ? i : keyOffsets[i]);
+    }
+    size_t nameStart(size_t i) const { return i == 0 ? 0 : nameEnds[i - 1] + 1; }
+    std::string_view name(size_t i) const {
+        return std::string_view(names).substr(nameStart(i), nameEnds[i] - nameStart(i));
+    }
+    // The first row whose key is key or above.
+    size_t lowerBound(int64_t k) const {
+        size_t lo = 0, hi = size();
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (key(mid) < k)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
+    bool fits(int64_t k) const {
+        const int64_t low = std::min(k, size() ? firstKey : k);
+        const int64_t high = std::max(k, size() ? key(size() - 1) : k);
+        return high - low < kOffsetRange;
+    }
+    void spellOutKeys() {
+        if (!keyOffsets.empty() || size() == 0) return;
+        keyOffsets.resize(size());
+        for (size_t i = 0; i < size(); ++i) keyOffsets[i] = static_cast<uint32_t>(i);
+    }
+    // Inserts at row i (keys stay in order); the key must fit the block.
+    void insert(size_t i, int64_t k, std::string_view name, const FieldCodes& codes) {
+        if (size() == 0) firstKey = k;
+        const bool dense = keyOffsets.empty() && i == size() && k == firstKey + int64_t(size());
+        if (!dense) {
+            spellOutKeys();
+            if (k < firstKey) {
+                for (uint32_t& offset : keyOffsets) offset += static_cast<uint32_t>(firstKey - k);
+                firstKey = k;
+            }
+            keyOffsets.insert(keyOffsets.begin() + i, static_cast<uint32_t>(k - firstKey));
+        }
+        for (size_t f = 0; f < kCopyFieldCount; ++f)
+            fields[f].insert(fields[f].begin() + i, codes[f]);
+        const size_t start = nameStart(i);
+        std::string entry(name);
+        entry.push_back(kSeparator);
+        names.insert(start, entry);
+        nameEnds.insert(nameEnds.begin() + i, static_cast<uint32_t>(start + name.size()));
+        for (size_t j = i + 1; j < size(); ++j) nameEnds[j] += static_cast<uint32_t>(entry.size());
+    }
+    void replace(size_t i, std::string_view name, const FieldCodes& codes) {
+        for (size_t f = 0; f < kCopyFieldCount; ++f) fields[f][i] = codes[f];
+        const size_t start = nameStart(i);
+        const size_t oldSize = nameEnds[i] - start;
+        names.replace(start, oldSize, name);
+        const auto shift = static_cast<uint32_t>(name.size() - oldSize);  // wraps as it should
+        for (size_t j = i; j < size(); ++j) nameEnds[j] += shift;
+    }
+    void erase(size_t i) {
+        spellOutKeys();
+        const size_t start = nameStart(i);
+        const size_t removed = nameEnds[i] - start + 1;
+        names.erase(start, removed);
+        for (size_t j = i + 1; j < size(); ++j) nameEnds[j] -= static_cast<uint32_t>(removed);
+        nameEnds.erase(nameEnds.begin() + i);
+        keyOffsets.erase(keyOffsets.begin() + i);
+        for (auto& f : fields) f.erase(f.begin() + i);
+    }
+    void shrink() {
+        keyOffsets.shrink_to_fit();
+        for (auto& f : fields) f.shrink_to_fit();
+        nameEnds.shrink_to_fit();
+        names.shrink_to_fit();
+    }
+    size_t memoryBytes() const {
+        size_t bytes = sizeof(NameBlock) + 16 + keyOffsets.capacity() * sizeof(uint32_t) +
+                       nameEnds.capacity() * sizeof(uint32_t) + names.capacity();
+        for (const auto& f : fields) bytes += f.capacity() * sizeof(FieldCode);
+        return bytes;
+    }
+};
+
+NameCopy::Builder::Builder() = default;
+NameCopy::Builder::~Builder() = default;
+
+void NameCopy::Builder::seal() {
+    if (!open_) return;
+    open_->shrink();
+    blocks_.push_back(std::move(open_));
+    open_.reset();
+}
+
+void NameCopy::Builder::add(const DiskNameRow& row) {
+    if (open_ && (open_->size() >= kBlockRows || !open_->fits(row.key))) seal();
+    if (!open_) {
+        open_ = std::make_shared<NameBlock>();
+        open_->nameEnds.reserve(kBlockRows);
+        for (auto& f : open_->fields) f.reserve(kBlockRows);
+    }
+    std::string compacted;
+    likeFold(row.name, folded_);
+    compact(folded_, compacted);
+    open_->insert(open_->size(), row.key, compacted, row.fields);
+    ++rows_;
+    nameBytes_ += compacted.size() + 1;
+}
+
+std::shared_ptr<const NameCopy> NameCopy::Builder::finish() {
+    seal();
+    auto copy = std::make_shared<NameCopy>();
+    copy->blocks_ = std::move(blocks_);
+    copy->blocks_.shrink_to_fit();
+    return copy;
+}
+
+NameCopy::NameCopy() = default;
+NameCopy::~NameCopy() = default;
+
+size_t NameCopy::blockFor(int64_t key) const {
+    const auto after =
+        std::upper_bound(blocks_.begin(), blocks_.end(), key,
+                         [](int64_t k, const auto& block) { return k < block->firstKey; });
+    return after == blocks_.begin() ? 0 : static_cast<size_t>(after - blocks_.begin()) - 1;
+}
+
+std::shared_ptr<const NameCopy> NameCopy::with(const DiskNameRow& row) const {
+    std::string folded, compacted;
+    likeFold(row.name, folded);
+    compact(folded, compacted);
+    auto copy = std::make_shared<NameCopy>(*this);
+    auto& blocks = copy->blocks_;
+    if (blocks.empty()) blocks.push_back(std::make_shared<NameBlock>());
+    const size_t b = blockFor(row.key);
+    auto block = std::make_shared<NameBlock>(*blocks[b]);
+    const size_t i = block->lowerBound(row.key);
+    if (i < block->size() && block->key(i) == row.key) {
+        block->replace(i, compacted, row.fields);
+    } else if (block->fits(row.key)) {
+        block->insert(i, row.key, compacted, row.fields);
+    } else {  // too far from the block's keys: a block of its own
+        auto single = std::make_shared<NameBlock>();
+        single->insert(0, row.key, compacted, row.fields);
+        const bool before = row.key < block->firstKey;
+        blocks.insert(blocks.begin() + static_cast<ptrdiff_t>(before ? b : b + 1),
+                      std::move(single));
+        return copy;
+    }
+    if (block->size() >= 2 * kBlockRows) {  // split, so that an update copies little
+        auto upper = std::make_shared<NameBlock>();
+        const size_t half = block->size() / 2;
+        for (size_t j = half; j < block->size(); ++j) {
+            FieldCodes codes;
+            for (size_t f = 0; f < kCopyFieldCount; ++f) codes[f] = block->fields[f][j];
+            upper->insert(upper->size(), block->key(j), block->name(j), codes);
+        }
+        while (block->size() > half) block->erase(block->size() - 1);
+        blocks.insert(blocks.begin() + static_cast<ptrdiff_t>(b + 1), std::move(upper));
+    }
+    blocks[b] = std::move(block);
+    return copy;
+}
+
+std::shared_ptr<const NameCopy> NameCopy::without(int64_t key) const {
+    auto copy = std::make_shared<NameCopy>(*this);
+    if (blocks_.empty()) return copy;
+    const size_t b = blockFor(key);
+    const size_t i = blocks_[b]->lowerBound(key);
+    if (i >= blocks_[b]->size() || blocks_[b]->key(i) != key) return copy;
+    auto block = std::make_shared<NameBlock>(*blocks_[b]);
+    block->erase(i);
+    if (block->size() == 0)
+        copy->blocks_.erase(copy->blocks_.begin() + static_cast<ptrdiff_t>(b));
+    else
+        copy->blocks_[b] = std::move(block);
+    return copy;
+}
+
+size_t NameCopy::rows() const {
+    size_t n = 0;
+    for (const auto& block : blocks_) n += block->size();
+    return n;
+}
+
+size_t NameCopy::memoryBytes() const {
+    size_t bytes = sizeof(NameCopy) + blocks_.capacity() * sizeof(blocks_[0]);
+    for (const auto& block : blocks_) bytes += block->memoryBytes();
+    return bytes;
+}
+
+NameProbe::NameProbe(std::optional<std::string_view> pattern,
+                     std::array<std::optional<FieldCode>, kCopyFieldCount> fields)
+    : fields_(fields) {
+    if (!pattern) return;
+    pattern_.emplace(*pattern);
+    std::string compacted;
+    for (const std::string& literal : pattern_->literals()) {
+        compact(literal, compacted);
+        if (compacted.size() > needle_.size()) needle_ = compacted;
+    }
+    wholeMatch_ = !pattern_->isContains();
+}
+
+CandidateScan::CandidateScan(std::shared_ptr<const NameCopy> copy, const NameProbe& probe,
+                             namesearch::Path path)
+    : copy_(std::move(copy)), probe_(probe), path_(path) {
+    for (const auto& f : probe_.fields_) anyField_ = anyField_ || f.has_value();
+}
+
+CandidateScan::~CandidateScan() = default;
+
+bool CandidateScan::fieldsPass(const NameBlock& block, size_t row) const {
+    for (size_t f = 0; f < kCopyFieldCount; ++f) {
+        if (!probe_.fields_[f]) continue;
+        const FieldCode code = block.fields[f][row];
+        if (code != kUnknownCode && code != *probe_.fields_[f]) return false;
+    }
+    return true;
+}
+
+bool CandidateScan::nameMatches(const NameBlock& block, size_t row) {
+    if (!probe_.wholeMatch_) return true;
+    expand(block.name(row), expanded_);
+    return probe_.pattern_->matchesFolded(expanded_);
+}
+
+void CandidateScan::scanBlock(const NameBlock& block) {
+    rows_.clear();
+    const std::string_view needle = probe_.needle_;
+    auto consider = [&](size_t row) {
+        if (fieldsPass(block, row) && nameMatches(block, row))
+            rows_.push_back(static_cast<uint32_t>(row));
+    };
+    if (needle.empty()) {
+        for (size_t row = 0; row < block.size(); ++row) consider(row);
+        return;
+    }
+    if (anyField_) {  // few rows with those fields: look at their names alone
+        passing_.clear();
+        for (size_t row = 0; row < block.size(); ++row)
+            if (fieldsPass(block, row)) passing_.push_back(static_cast<uint32_t>(row));
+        if (passing_.size() * 8 < block.size()) {
+            for (const uint32_t row : passing_)
+                if (namesearch::find(path_, block.name(row), needle, 0) != std::string_view::npos &&
+                    nameMatches(block, row))
+                    rows_.push_back(row);
+            return;
+        }
+    }
+    const std::string_view names = block.names;
+    size_t row = 0;
+    for (size_t at = 0;
+         (at = namesearch::find(path_, names, needle, at)) != std::string_view::npos;) {
+        while (block.nameEnds[row] <= at) ++row;  // a match never spans a separator
+        consider(row);
+        at = block.nameEnds[row] + 1;
+        ++row;
+        if (row >= block.size()) break;
+    }
+}
+
+bool CandidateScan::next(int64_t& key) {
+    const auto& blocks = copy_->blocks_;
+    while (at_ >= rows_.size()) {
+        if (block_ >= blocks.size()) return false;
+        scanBlock(*blocks[block_++]);
+        at_ = 0;
+    }
+    key = blocks[block_ - 1]->key(rows_[at_++]);
+    return true;
+}
+
+}  // namespace store

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+
+namespace store {
+
+struct NameIndexState;
+
+// The copy of the disk names that narrows a statement's `like` on them, kept beside
+// one catalogue connection. It only narrows: the statement's own conditions still
+// decide, so a copy that is not ready or not in step costs time, never rows.
+//
+// It is loaded on a thread of its own, over a read-only connection of its own, once
+// asked to; until it is ready, statements scan as they always did. Writes made on
+// this connection are seen through SQLite's update hook and read into the copy
+// before its next use; a write by any other connection changes the file's
+// data_version, and the copy is then loaded anew while statements scan.
+class NameIndex {
+public:
+    // Registers the candidates function and the update hook on db (the catalogue's
+    // connection, used on one thread).
+    explicit NameIndex(sqlite3* db);
+    ~NameIndex();
+    NameIndex(const NameIndex&) = delete;
+    NameIndex& operator=(const NameIndex&) = delete;
+
+    void startLoading();
+    // The SQL to prepare instead of sql (already translated) while the copy can narrow it.
+    std::optional<std::string> narrow(std::string_view sql);
+    // Waits for a load under way and takes its copy into use; false when there is none
+    // to use (never asked for, failed, or the catalogue is too large to pay).
+    bool waitUntilReady();
+    // The memory the copy in use takes, in bytes (0 without one).
+    size_t memoryBytes() const;
+
+private:
+    std::shared_ptr<NameIndexState> state_;
+};
+
+}  // namespace store
