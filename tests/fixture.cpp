@@ -136,7 +136,8 @@ std::shared_ptr<store::Database> TemporaryCatalogue::open() const {
     return store::Database::open(base());
 }
 
-FixtureCatalogue::FixtureCatalogue() : TemporaryCatalogue(fixtureRows()) {}
+FixtureCatalogue::FixtureCatalogue(std::string_view moreRows)
+    : TemporaryCatalogue(fixtureRows() + std::string(moreRows)) {}
 
 QStringList sqlRows(const fs::path& root, const std::string& sql) {
     const auto db = store::Database::open(root / std::string(store::kBaseFolder));

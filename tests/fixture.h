@@ -89,9 +89,10 @@ public:
     QString filePath(const QString& name) const { return dir.filePath(name); }
 };
 
-// The catalogue of the header comment in a fresh temporary folder.
+// The catalogue of the header comment in a fresh temporary folder, with a suite's own
+// rows (SQLite's SQL, as for makeCatalogue) added on top.
 struct FixtureCatalogue : TemporaryCatalogue {
-    FixtureCatalogue();
+    explicit FixtureCatalogue(std::string_view moreRows = {});
 };
 
 // A table file of the catalogue made anew by another program: the file removed and sql

@@ -23,33 +23,29 @@ Q_DECLARE_METATYPE(store::Date)
 
 namespace {
 
-// Debtors 1 Иванов, 2 Петров, 3 Сидоров; disks 1 Матрица (out), 2 Abbey Road, 3 Тетрис
-// (out); disk 4 was deleted while out. Loans in the order they were entered:
-//   1  disk 2  Иванов   10.01.2024 – 01.02.2024   22 days
-//   2  disk 4  Петров   05.02.2024 – (out)         56 days on 01.04.2024
-//   3  disk 1  Иванов   01.03.2024 – (out)         31 days on 01.04.2024
-//   4  disk 2  Сидоров  10.03.2024 – 12.03.2024     2 days
-//   5  disk 3  Петров   20.03.2024 – (out)         12 days on 01.04.2024
-constexpr const char* kLoanRows = R"sql(
-INSERT INTO SprKategoy(Num, Name) VALUES (1, 'Фильмы');
-INSERT INTO SprType(N, Tip) VALUES (1, 'DVD');
-INSERT INTO SprDolgnik(N, Dolgnik) VALUES (1, 'Иванов'), (2, 'Петров'), (3, 'Сидоров');
-INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES
-  (1, 'Матрица', '', 1, 1, TRUE), (2, 'Abbey Road', '', 1, 1, FALSE),
-  (3, 'Тетрис', '', 1, 1, TRUE);
+// The fixture's three loans and three more: a disk deleted while out, Abbey Road lent a
+// second time, Новогодние ПЕСНИ out. Loans in the order they were entered, days on
+// 01.04.2024:
+//   1  disk 1  Иванов Сергей  01.03.2024 – (out)        31
+//   2  disk 2  Егоров Пётр    10.01.2024 – 01.02.2024   22
+//   3  disk 6  Петров Пётр    05.03.2024 – (out)        27
+//   4  disk 9  Петров Пётр    05.02.2024 – (out)        56   (disk 9 was deleted)
+//   5  disk 2  Иванов Сергей  10.03.2024 – 12.03.2024    2
+//   6  disk 3  Петров Пётр    20.03.2024 – (out)        12
+constexpr const char* kMoreLoans = R"sql(
 INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
-  (2, 1, '2024-01-10', '2024-02-01', FALSE),
-  (4, 2, '2024-02-05', NULL, TRUE),
-  (1, 1, '2024-03-01', NULL, TRUE),
-  (2, 3, '2024-03-10', '2024-03-12', FALSE),
-  (3, 2, '2024-03-20', NULL, TRUE);
+  (9, 4, '2024-02-05', NULL, TRUE),
+  (2, 1, '2024-03-10', '2024-03-12', FALSE),
+  (3, 4, '2024-03-20', NULL, TRUE);
+UPDATE CDBase SET Dolg = TRUE WHERE N = 3;
 )sql";
 
-const QString kRow1 = "2|Abbey Road|Иванов|10.01.2024|01.02.2024|22|";
-const QString kRow2 = "4|диск удалён|Петров|05.02.2024||56|просрочен";
-const QString kRow3 = "1|Матрица|Иванов|01.03.2024||31|просрочен";
-const QString kRow4 = "2|Abbey Road|Сидоров|10.03.2024|12.03.2024|2|";
-const QString kRow5 = "3|Тетрис|Петров|20.03.2024||12|";
+const QString kRow1 = "1|Матрица|Иванов Сергей|01.03.2024||31|просрочен";
+const QString kRow2 = "2|Abbey Road|Егоров Пётр|10.01.2024|01.02.2024|22|";
+const QString kRow3 = "6|Rock'n'Roll|Петров Пётр|05.03.2024||27|";
+const QString kRow4 = "9|диск удалён|Петров Пётр|05.02.2024||56|просрочен";
+const QString kRow5 = "2|Abbey Road|Иванов Сергей|10.03.2024|12.03.2024|2|";
+const QString kRow6 = "3|Новогодние ПЕСНИ|Петров Пётр|20.03.2024||12|";
 
 const loans::Reckoning kFirstOfApril{{2024, 4, 1}, 30};
 
@@ -136,35 +132,35 @@ void Reports::historyRowsAndFilters_data() {
         return f;
     };
     QTest::newRow("every loan, newest first")
-        << loans::Filter{} << QStringList{kRow5, kRow4, kRow3, kRow2, kRow1}
-        << "Выдач: 5, на руках: 3, из них просрочено: 2, в среднем дней на руках: 24,6";
-    QTest::newRow("one disk") << filter([](auto& f) { f.disk = 2; }) << QStringList{kRow4, kRow1}
+        << loans::Filter{} << QStringList{kRow6, kRow5, kRow4, kRow3, kRow2, kRow1}
+        << "Выдач: 6, на руках: 4, из них просрочено: 2, в среднем дней на руках: 25,0";
+    QTest::newRow("one disk") << filter([](auto& f) { f.disk = 2; }) << QStringList{kRow5, kRow2}
                               << "Выдач: 2, на руках: 0, из них просрочено: 0, в среднем дней на "
                                  "руках: 12,0";
     QTest::newRow("a deleted disk keeps its loans")
-        << filter([](auto& f) { f.disk = 4; }) << QStringList{kRow2}
+        << filter([](auto& f) { f.disk = 9; }) << QStringList{kRow4}
         << "Выдач: 1, на руках: 1, из них просрочено: 1, в среднем дней на руках: 56,0";
-    QTest::newRow("one debtor") << filter([](auto& f) { f.debtor = 2; })
-                                << QStringList{kRow5, kRow2}
-                                << "Выдач: 2, на руках: 2, из них просрочено: 1, в среднем дней "
-                                   "на руках: 34,0";
+    QTest::newRow("one debtor") << filter([](auto& f) { f.debtor = 4; })
+                                << QStringList{kRow6, kRow4, kRow3}
+                                << "Выдач: 3, на руках: 3, из них просрочено: 1, в среднем дней "
+                                   "на руках: 31,7";
     QTest::newRow("open only") << filter([](auto& f) { f.openOnly = true; })
-                               << QStringList{kRow5, kRow3, kRow2}
-                               << "Выдач: 3, на руках: 3, из них просрочено: 2, в среднем дней "
-                                  "на руках: 33,0";
+                               << QStringList{kRow6, kRow4, kRow3, kRow1}
+                               << "Выдач: 4, на руках: 4, из них просрочено: 2, в среднем дней "
+                                  "на руках: 31,5";
     QTest::newRow("period, both ends included")
         << filter([](auto& f) {
                f.from = Date{2024, 2, 5};
                f.to = Date{2024, 3, 10};
            })
-        << QStringList{kRow4, kRow3, kRow2}
-        << "Выдач: 3, на руках: 2, из них просрочено: 2, в среднем дней на руках: 29,7";
+        << QStringList{kRow5, kRow4, kRow3, kRow1}
+        << "Выдач: 4, на руках: 3, из них просрочено: 2, в среднем дней на руках: 29,0";
     QTest::newRow("debtor and open together")
         << filter([](auto& f) {
                f.debtor = 1;
                f.openOnly = true;
            })
-        << QStringList{kRow3}
+        << QStringList{kRow1}
         << "Выдач: 1, на руках: 1, из них просрочено: 1, в среднем дней на руках: 31,0";
     QTest::newRow("no such disk") << filter([](auto& f) { f.disk = -1; }) << QStringList{}
                                   << "Выдач: 0, на руках: 0, из них просрочено: 0";
@@ -174,7 +170,7 @@ void Reports::historyRowsAndFilters() {
     QFETCH(loans::Filter, filter);
     QFETCH(QStringList, rows);
     QFETCH(QString, summary);
-    const fixture::TemporaryCatalogue catalogue(kLoanRows);
+    const fixture::FixtureCatalogue catalogue(kMoreLoans);
     QCOMPARE(historyRows(catalogue, filter, kFirstOfApril), rows);
     QCOMPARE(QString::fromStdString(summaryOf(catalogue, filter, kFirstOfApril)), summary);
 }
@@ -193,7 +189,7 @@ void Reports::overdueFromTheDayAfterTheLimit() {
     QFETCH(Date, today);
     QFETCH(int, limit);
     QFETCH(QString, marker);
-    const fixture::TemporaryCatalogue catalogue(kLoanRows);
+    const fixture::FixtureCatalogue catalogue(kMoreLoans);
     loans::Filter disk1;
     disk1.disk = 1;
     const QStringList rows = historyRows(catalogue, disk1, {today, limit});

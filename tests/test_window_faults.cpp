@@ -967,7 +967,7 @@ const std::vector<LastAction>& lastActions() {
         {"deleting a category refused: it is in use",
          [] {
              ui1().PageControl1->setCurrentWidget(ui1().TabSheet2);
-             QVERIFY(standOn(Form1->Query1, QStringLiteral("Категория"), QStringLiteral("Музыка")));
+             QVERIFY(standOn(Form1->Query1, QStringLiteral("Категория"), QStringLiteral("музыка")));
              ui1().ButtonDeleteKategory->click();
          }},
     };
