@@ -141,6 +141,13 @@ std::string createTableSql(const TableDef& table, std::string_view schema, std::
     return sql;
 }
 
+// Appended piece by piece: GCC 12 misreads a chain of + at -O3 (-Wrestrict).
+std::string quotedName(std::string_view name) {
+    std::string out(1, '"');
+    out.append(name).push_back('"');
+    return out;
+}
+
 std::string qualifiedName(const TableDef& table) {
     std::string name("\"");
     name.append(table.schema).append("\".\"").append(table.table).append("\"");

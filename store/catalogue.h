@@ -57,6 +57,8 @@ std::optional<std::filesystem::path> findFileNoCase(const std::filesystem::path&
 std::string createTableSql(const TableDef& table, std::string_view schema = {},
                            std::string_view name = {});
 std::string_view sqlType(FieldKind kind);
+// A name in double quotes, as SQL takes a schema, table or field name.
+std::string quotedName(std::string_view name);
 // "schema"."table" on the catalogue's connection.
 std::string qualifiedName(const TableDef& table);
 // An INSERT of one whole row into the attached table: every field in its order, bound

@@ -79,12 +79,6 @@ void checkIsSqliteFile(const fs::path& file) {
     throw Error(Error::Kind::NotCatalogue, notCatalogueFileMessage(file));
 }
 
-std::string quoted(std::string_view name) {
-    std::string out(1, '"');
-    out.append(name).push_back('"');
-    return out;
-}
-
 bool present(const fs::path& path) {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));
@@ -151,7 +145,7 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
 // A read-only file stays as it is.
 void Database::leaveWalMode() const {
     for (const auto& t : catalogueTables()) {
-        const std::string schema = quoted(t.schema);
+        const std::string schema = quotedName(t.schema);
         bool wal = false;
         try {
             Statement ask(*this, "PRAGMA " + schema + ".journal_mode");
@@ -173,7 +167,7 @@ void Database::attachAll() {
             throw Error(Error::Kind::Missing, "Не найден файл таблицы " + std::string(t.fileName) +
                                                   " в папке " + baseDir_.string() + ".");
         checkIsSqliteFile(*file);
-        Statement attach(db_.get(), this, "ATTACH DATABASE ?1 AS " + quoted(t.schema),
+        Statement attach(db_.get(), this, "ATTACH DATABASE ?1 AS " + quotedName(t.schema),
                          {file->filename().string()}, {});
         attach.bindText(1, file->string());
         attach.run();
@@ -261,8 +255,8 @@ Statement Database::prepareOn(const TableDef& t, std::string_view sql) const {
 
 void Database::writeWithoutJournal() const {
     for (const TableDef& t : catalogueTables()) {
-        execRaw("PRAGMA " + quoted(t.schema) + ".journal_mode = OFF");
-        execRaw("PRAGMA " + quoted(t.schema) + ".synchronous = OFF");
+        execRaw("PRAGMA " + quotedName(t.schema) + ".journal_mode = OFF");
+        execRaw("PRAGMA " + quotedName(t.schema) + ".synchronous = OFF");
     }
 }
 
@@ -389,9 +383,9 @@ int64_t Database::keyMark(const TableDef& t) const {
     const FieldDef* key = keyField(t);
     if (!key) return 0;
     // Raw calls: this runs while an error is being put into words and must not throw.
-    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quoted(t.schema) +
+    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
                             ".sqlite_sequence WHERE name = ?1), 0), ifnull((SELECT max(" +
-                            quoted(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
+                            quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
     sqlite3_stmt* raw = nullptr;
     sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     const StatementHandle stmt(raw);
@@ -401,7 +395,7 @@ int64_t Database::keyMark(const TableDef& t) const {
 }
 
 void Database::raiseKeyMark(const TableDef& t, int64_t top) const {
-    const std::string seq = quoted(t.schema) + ".sqlite_sequence";
+    const std::string seq = quotedName(t.schema) + ".sqlite_sequence";
     Statement update(*this, "UPDATE " + seq + " SET seq = max(seq, ?2) WHERE name = ?1");
     update.bindText(1, t.table);
     update.bindInt64(2, top);

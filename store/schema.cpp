@@ -12,12 +12,6 @@
 namespace store {
 namespace {
 
-std::string quoted(std::string_view name) {
-    std::string out(1, '"');
-    out.append(name).push_back('"');
-    return out;
-}
-
 // A field as the table file declares it.
 struct Declared {
     bool exists = false;
@@ -73,7 +67,7 @@ struct TableKind {
 
 TableKind tableKind(const Database& db, const TableDef& t) {
     Statement list =
-        db.prepareOn(t, "SELECT type, wr FROM " + quoted(t.schema) + ".pragma_table_list(?1)");
+        db.prepareOn(t, "SELECT type, wr FROM " + quotedName(t.schema) + ".pragma_table_list(?1)");
     list.bindText(1, t.table);
     if (!list.step()) return {};
     return {std::string(list.columnText(0)), list.columnInt64(1) != 0};

@@ -19,19 +19,15 @@ using store::Error;
 using store::Statement;
 using store::TableDef;
 
-std::string sqlName(std::string_view name) {
-    return "\"" + std::string(name) + "\"";
-}
-
 std::string fieldList(const TableDef& t) {
     std::string out;
-    for (const auto& f : t.fields) out += (out.empty() ? "" : ", ") + sqlName(f.name);
+    for (const auto& f : t.fields) out += (out.empty() ? "" : ", ") + store::quotedName(f.name);
     return out;
 }
 
 // Keys are kept as they are, so every one must be a whole number and none repeated.
 void refuseKeysThatCannotBeKept(const Database& db, const TableDef& t, const std::string& file) {
-    const std::string key = sqlName(store::keyField(t)->name);
+    const std::string key = store::quotedName(store::keyField(t)->name);
     const std::string from = store::qualifiedName(t);
     Statement bad(db, "SELECT quote(" + key + ") FROM " + from + " WHERE typeof(" + key +
                           ") <> 'integer' UNION ALL SELECT " + key + " FROM " + from +
@@ -51,7 +47,7 @@ int64_t keysInUse(const Database& db, const TableDef& t) {
     int64_t top = db.keyMark(t);
     for (const auto& ref : store::catalogueReferences()) {
         if (&ref.to != &t) continue;
-        const std::string field = sqlName(ref.field);
+        const std::string field = store::quotedName(ref.field);
         Statement max(db, "SELECT ifnull(max(" + field + "), 0) FROM " +
                               store::qualifiedName(ref.from) + " WHERE typeof(" + field +
                               ") = 'integer'");
@@ -77,12 +73,13 @@ fs::path backUp(const fs::path& file) {
 // The table made anew under our declaration, its rows and keys copied, in its own file.
 void rebuild(const Database& db, const TableDef& t, int64_t keyMark) {
     const std::string work = std::string(t.table) + "_korvalen_repair";
-    const std::string schema = sqlName(t.schema);
+    const std::string schema = store::quotedName(t.schema);
     db.execRaw(store::createTableSql(t, t.schema, work));
-    db.execRaw("INSERT INTO " + schema + "." + sqlName(work) + " (" + fieldList(t) + ") SELECT " +
-               fieldList(t) + " FROM " + store::qualifiedName(t));
+    db.execRaw("INSERT INTO " + schema + "." + store::quotedName(work) + " (" + fieldList(t) +
+               ") SELECT " + fieldList(t) + " FROM " + store::qualifiedName(t));
     db.execRaw("DROP TABLE " + store::qualifiedName(t));
-    db.execRaw("ALTER TABLE " + schema + "." + sqlName(work) + " RENAME TO " + sqlName(t.table));
+    db.execRaw("ALTER TABLE " + schema + "." + store::quotedName(work) + " RENAME TO " +
+               store::quotedName(t.table));
     if (keyMark > 0) db.raiseKeyMark(t, keyMark);
 }
 
