@@ -18,6 +18,7 @@
 #include "app/Unit1.h"
 #include "app/startup.h"
 #include "bench/catalogues.h"
+#include "bench/offscreen_main.h"
 #include "bench/quiet_messages.h"
 #include "bench/table_reporter.h"
 #include "reports/exporter.h"
@@ -127,25 +128,9 @@ void registerAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    setUpApplication();
-    const QTemporaryDir settings;
-    setSettingsFilePath(settings.filePath(QStringLiteral("Korvalen.ini")));
-    const QString home = QDir::currentPath();
-    try {
-        registerAll();
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
-    bench::TableReporter reporter({"history_first_screen", "history_summary", "history_no_match",
-                                   "export_loans_csv", "export_loans_html", "export_disks_csv"});
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    store::Database::resetDefault();
-    QDir::setCurrent(home);
-    return 0;
+    return bench::runOffscreen(argc, argv, registerAll, [] {
+        return std::vector<std::string>{"history_first_screen", "history_summary",
+                                        "history_no_match",     "export_loans_csv",
+                                        "export_loans_html",    "export_disks_csv"};
+    });
 }

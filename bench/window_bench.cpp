@@ -25,6 +25,7 @@
 #include "app/Unit1.h"
 #include "app/startup.h"
 #include "bench/catalogues.h"
+#include "bench/offscreen_main.h"
 #include "bench/quiet_messages.h"
 #include "bench/table_reporter.h"
 #include "store/database.h"
@@ -238,28 +239,10 @@ void registerAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    setUpApplication();
-    // Default settings, and none written.
-    const QTemporaryDir settings;
-    setSettingsFilePath(settings.filePath(QStringLiteral("Korvalen.ini")));
-    const QString home = QDir::currentPath();
-    try {
-        registerAll();
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
-    std::vector<std::string> order = {"start"};
-    for (const auto& item : keyItems()) order.push_back(item);
-    order.insert(order.end(), {"scroll_top", "scroll_middle"});
-    bench::TableReporter reporter(order);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    store::Database::resetDefault();
-    QDir::setCurrent(home);
-    return 0;
+    return bench::runOffscreen(argc, argv, registerAll, [] {
+        std::vector<std::string> order = {"start"};
+        for (const auto& item : keyItems()) order.push_back(item);
+        order.insert(order.end(), {"scroll_top", "scroll_middle"});
+        return order;
+    });
 }
