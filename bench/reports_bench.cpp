@@ -9,14 +9,11 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QLabel>
-#include <QTemporaryDir>
-#include <iostream>
 #include <memory>
 #include <ostream>
 #include <streambuf>
 
 #include "app/Unit1.h"
-#include "app/startup.h"
 #include "bench/catalogues.h"
 #include "bench/offscreen_main.h"
 #include "bench/quiet_messages.h"

@@ -17,13 +17,10 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
-#include <QTemporaryDir>
-#include <iostream>
 #include <memory>
 #include <string>
 
 #include "app/Unit1.h"
-#include "app/startup.h"
 #include "bench/catalogues.h"
 #include "bench/offscreen_main.h"
 #include "bench/quiet_messages.h"
