@@ -10,6 +10,7 @@
 #include "dialogs/about.h"
 #include "reports/reportsmenu.h"
 #include "resources/layoutqueries.h"
+#include "statements/diskfilter.h"
 #include "ui_Unit1.h"
 #include "widgets/columndrawdelegate.h"
 #include "widgets/guarded.h"
@@ -55,10 +56,7 @@ void TForm1::setUpWindow() {
 
 void TForm1::createQueries() {
     auto make = [this](const char* name) {
-        auto* q = new ListQuery(this);
-        q->setObjectName(QString::fromLatin1(name));
-        q->setLines(layoutQueryLines(QStringLiteral("Unit1"), q->objectName()));
-        return q;
+        return createLayoutListQuery(QStringLiteral("Unit1"), QString::fromLatin1(name), this);
     };
     Query1 = make("Query1");
     Query2 = make("Query2");
@@ -67,6 +65,9 @@ void TForm1::createQueries() {
     Query6 = make("Query6");
     Query7 = make("Query7");
     Query8 = make("Query8");
+    Query5->query().setReadOn(
+        diskfilter::readOnAfterKey(Query5->query().lines(), /*hasCondition=*/false),
+        std::string(diskfilter::kKeyColumn));
     std::vector<std::string> lines;
     for (const QString& l : layoutQueryLines(QStringLiteral("Unit1"), QStringLiteral("Query4")))
         lines.push_back(l.toStdString());

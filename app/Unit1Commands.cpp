@@ -27,10 +27,11 @@ void TForm1::Button1Click() {
         messages().information(QStringLiteral("Этот диск вы не отдавали!"));
         return;
     }
+    // The disk the user confirms for, whatever the list stands on once the box is gone.
+    const int64_t diskKey = Query5->key(QStringLiteral("N"));
     if (!messages().confirm(
             aboutCurrentDisk(*Query5, QStringLiteral("Подтвердите, что забираете диск"))))
         return;
-    const int64_t diskKey = Query5->key(QStringLiteral("N"));
     // The flag and the loan rows change together or not at all.
     command::asOneUnit([&] {
         command::executeByKey(Query4, statements::setLentFlag(diskKey, false),
@@ -52,6 +53,7 @@ void TForm1::Button2Click() {
         return;
     }
     if (command::refuseEmpty(*Form2->Query1, command::emptyDebtors())) return;
+    Form2->lendDisk(Query5->key(QStringLiteral("N")), Query5->text(QStringLiteral("Name")));
     Form2->ShowModal();
     Query6->reopen();
 }
@@ -67,11 +69,11 @@ void TForm1::Button3Click() {
 // Delete the current disk. Its loan rows stay: they are the lending history.
 void TForm1::Button4Click() {
     if (command::refuseEmpty(*Query5, command::emptyDiskList())) return;
+    const int64_t diskKey = Query5->key(QStringLiteral("N"));
     if (!messages().confirm(
             aboutCurrentDisk(*Query5, QStringLiteral("Вы действительно хотите удалить диск"))))
         return;
-    command::executeByKey(Query4, statements::deleteDisk(Query5->key(QStringLiteral("N"))),
-                          command::missingDisk());
+    command::executeByKey(Query4, statements::deleteDisk(diskKey), command::missingDisk());
     Query5->reopen();
 }
 

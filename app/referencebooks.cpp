@@ -120,11 +120,18 @@ void rename(TForm1& form, Book which) {
     }
     const ListQuery& list = *(form.*book.list);
     if (command::refuseEmpty(list, book.emptyBook)) return;
-    command::executeByKey(
-        form.Query4,
-        statements::renameEntry(book.book, command::quotedLiteral(name).toStdString(),
-                                currentKey(list, book)),
-        book.missing);
+    try {
+        command::executeByKey(
+            form.Query4,
+            statements::renameEntry(book.book, command::quotedLiteral(name).toStdString(),
+                                    currentKey(list, book)),
+            book.missing);
+    } catch (const store::Error& e) {
+        // The new name was meant for the entry that is gone; left in the box, a second
+        // click would give it to whichever entry the grid stands on now.
+        if (e.kind() == store::Error::Kind::NotFound) edit->clear();
+        throw;
+    }
     edit->clear();
     reopenLists(form, book, book.renameAlsoReopens);
 }

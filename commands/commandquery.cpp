@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,22 +26,32 @@ struct UnitRunning {
 };
 
 // Every list of the windows closed while work runs, then reopened on the row it stood
-// on. A list that cannot be reopened is left closed: the failure that brought us here
-// is the one the user is told.
+// on: by its key where it has one, since rows before it may have gone meanwhile, and a
+// command that acts on the current row must not find another row there. A list that
+// cannot be reopened is left closed: the failure that brought us here is the one the
+// user is told.
 void withListsClosed(const std::function<void()>& work) {
-    std::vector<std::pair<QPointer<ListQuery>, int>> reading;
+    struct Held {
+        QPointer<ListQuery> list;
+        int row;
+        std::optional<int64_t> key;
+    };
+    std::vector<Held> reading;
     for (QWidget* window : QApplication::topLevelWidgets())
         for (ListQuery* list : window->findChildren<ListQuery*>()) {
             if (!list->isOpen()) continue;
-            reading.emplace_back(list, list->currentRow());
+            reading.push_back({list, list->currentRow(), list->currentKey()});
             list->close();
         }
     work();
-    for (auto& [list, row] : reading) {
-        if (!list) continue;
+    for (Held& held : reading) {
+        if (!held.list) continue;
         try {
-            list->open();
-            if (row > 0) list->setCurrentRow(row);
+            held.list->open();
+            if (held.key)
+                held.list->standOnKey(*held.key);
+            else if (held.row > 0)
+                held.list->setCurrentRow(held.row);
         } catch (const store::Error&) {
         }
     }

@@ -1,5 +1,7 @@
 #include "dialogs/Unit2.h"
 
+#include <QLabel>
+
 #include "commands/commandquery.h"
 #include "dialogs/dialogwindow.h"
 #include "resources/layoutqueries.h"
@@ -30,13 +32,27 @@ void TForm2::FormCreate() {
     Query1->open();
 }
 
+void TForm2::lendDisk(int64_t diskKey, const QString& name) {
+    disk_ = diskKey;
+    const QString line = QStringLiteral("Диск № %1: %2").arg(QString::number(diskKey), name);
+    QLabel& label = *ui->LabelDisk;
+    label.setText(label.fontMetrics().elidedText(line, Qt::ElideRight, label.width()));
+    label.setToolTip(line);
+}
+
 void TForm2::Button1Click() {
     ListQuery& disks = mainWindow_.disks;
-    if (command::refuseEmpty(disks, command::emptyDiskList())) return;
+    if (!disk_ && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyDebtors())) return;
-    const int64_t diskKey = disks.key(QStringLiteral("N"));
+    const int64_t diskKey = disk_ ? *disk_ : disks.key(QStringLiteral("N"));
     const int64_t debtor = Query1->key(QStringLiteral("N"));
-    // The flag and the loan row change together or not at all.
+    closingIfRecordGone(*this, [&] { writeLoan(diskKey, debtor); });
+    disks.reopen();
+    done(QDialog::Accepted);
+}
+
+// The flag and the loan row change together or not at all.
+void TForm2::writeLoan(int64_t diskKey, int64_t debtor) {
     command::asOneUnit([&] {
         command::executeByKey(mainWindow_.command, statements::setLentFlag(diskKey, true),
                               command::missingDisk());
@@ -46,10 +62,14 @@ void TForm2::Button1Click() {
             q.setDate("DatN", store::Date::today());
         });
     });
-    disks.reopen();
-    done(QDialog::Accepted);
 }
 
 void TForm2::Button2Click() {
     done(QDialog::Rejected);
+}
+
+void TForm2::done(int result) {
+    disk_.reset();
+    ui->LabelDisk->clear();
+    QDialog::done(result);
 }

@@ -106,6 +106,7 @@ void TForm3::FormCreate() {
 }
 
 void TForm3::startOnDisk(int64_t diskKey) {
+    editedDisk_ = diskKey;
     store::Query keys(statements::diskCategoryAndType());
     keys.setInteger("N", diskKey);
     keys.open();
@@ -149,7 +150,7 @@ void TForm3::Button4Click() {
         return;
     }
     ListQuery& disks = mainWindow_.disks;
-    if (EditMode && command::refuseEmpty(disks, command::emptyDiskList())) return;
+    if (EditMode && !editedDisk_ && command::refuseEmpty(disks, command::emptyDiskList())) return;
     if (command::refuseEmpty(*Query1, command::emptyCategories())) return;
     if (command::refuseEmpty(*Query2, command::emptyMediaTypes())) return;
     const std::string description =
@@ -162,12 +163,15 @@ void TForm3::Button4Click() {
         q.setInteger("Kategory", category);
         q.setInteger("Tip", mediaType);
     };
-    if (EditMode)
-        command::executeByKey(mainWindow_.command,
-                              statements::editDisk(disks.key(QStringLiteral("N"))),
-                              command::missingDisk(), setFields);
-    else
+    if (EditMode) {
+        const int64_t disk = editedDisk_ ? *editedDisk_ : disks.key(QStringLiteral("N"));
+        closingIfRecordGone(*this, [&] {
+            command::executeByKey(mainWindow_.command, statements::editDisk(disk),
+                                  command::missingDisk(), setFields);
+        });
+    } else {
         command::execute(mainWindow_.command, statements::addDisk(), setFields);
+    }
     disks.reopen();
     done(QDialog::Accepted);
 }
@@ -175,6 +179,7 @@ void TForm3::Button4Click() {
 void TForm3::FormCloseQuery(bool& CanClose) {
     ui->LabeledEdit1->clear();
     ui->Memo1->clear();
+    editedDisk_.reset();
     CanClose = true;
 }
 

@@ -33,8 +33,9 @@ public:
     void Button4Click();  // "Сохранить"
     void FormCloseQuery(bool& CanClose);
 
-    // Stands the two boxes on the category and media type the disk has now, so a
-    // save that touches neither box keeps them.
+    // Edits the disk with diskKey: a save writes that disk, whatever the main window's
+    // list stands on by then; the two boxes stand on its category and media type now,
+    // so a save that touches neither box keeps them.
     void startOnDisk(int64_t diskKey);
 
     // Puts a description (UTF-8, as stored) into Memo1 for editing. One too long to lay
@@ -51,6 +52,7 @@ public:
 private:
     MainWindowQueries mainWindow_;
     std::optional<std::string> keptDescription_;  // shown in part only
+    std::optional<int64_t> editedDisk_;           // until the dialog closes
 };
 
 extern TForm3* Form3;

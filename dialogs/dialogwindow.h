@@ -21,6 +21,19 @@ public:
     void reject() override {}
 };
 
+// Runs a write of the record the dialog was opened for. Once that record is gone
+// (deleted in another program or window) no retry can succeed, and a retry must not
+// reach another record: the dialog closes, and the failure goes on to be shown.
+template <class Dialog, class Write>
+void closingIfRecordGone(Dialog& dialog, Write&& write) {
+    try {
+        write();
+    } catch (const store::Error& e) {
+        if (e.kind() == store::Error::Kind::NotFound) dialog.done(QDialog::Rejected);
+        throw;
+    }
+}
+
 // A dialog window as the program lays them out: fixed size at a fixed place on the
 // screen, a caption without title-bar buttons.
 inline void setFixedDialogWindow(QDialog& dialog, QPoint position) {

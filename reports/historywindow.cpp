@@ -15,6 +15,9 @@
 
 namespace {
 
+// How soon a summary the catalogue's writers kept out is tried again.
+constexpr int kRetryMs = 250;
+
 store::Date fromQDate(const QDate& d) {
     return {d.year(), d.month(), d.day()};
 }
@@ -161,14 +164,26 @@ void HistoryWindow::refresh() {
     // The summary scans every loan the filter lets through: it follows once the grid's
     // first screen is up, so the list never waits for it.
     ui->SummaryLabel->setText(QStringLiteral("Подсчёт..."));
-    QTimer::singleShot(0, this, [this, f, r] { guarded([&] { showSummary(f, r); }); });
+    const int current = ++refreshes_;
+    QTimer::singleShot(0, this,
+                       [this, f, r, current] { guarded([&] { showSummary(f, r, current); }); });
 }
 
-void HistoryWindow::showSummary(const loans::Filter& f, const loans::Reckoning& r) {
-    if (!Loans->isOpen()) return;  // hidden meanwhile
+// Another program that keeps the loans busy only delays the summary: it is tried again
+// a moment later, for as long as the window shows the same list.
+void HistoryWindow::showSummary(const loans::Filter& f, const loans::Reckoning& r, int refresh) {
+    if (!Loans->isOpen() || refresh != refreshes_) return;  // hidden or rebuilt meanwhile
     store::Query summary(loans::summaryLines(f));
     loans::bind(summary, f, r);
-    ui->SummaryLabel->setText(QString::fromStdString(loans::describe(loans::readSummary(summary))));
+    try {
+        ui->SummaryLabel->setText(
+            QString::fromStdString(loans::describe(loans::readSummary(summary))));
+    } catch (const store::Error& e) {
+        if (e.kind() != store::Error::Kind::Locked) throw;
+        ui->SummaryLabel->setText(QStringLiteral("Каталог занят другой программой, ждём…"));
+        QTimer::singleShot(kRetryMs, this,
+                           [this, f, r, refresh] { guarded([&] { showSummary(f, r, refresh); }); });
+    }
 }
 
 void HistoryWindow::showEvent(QShowEvent* event) {

@@ -50,10 +50,11 @@ private:
     void followMainWindow();
     void scheduleRefresh();
     void showCurrentDisk();
-    void showSummary(const loans::Filter& filter, const loans::Reckoning& reckoning);
+    void showSummary(const loans::Filter& filter, const loans::Reckoning& reckoning, int refresh);
     std::optional<int64_t> currentDisk() const;
 
     TForm1& main_;
     std::optional<store::Date> today_;
     bool refreshPending_ = false;
+    int refreshes_ = 0;  // a summary waiting for the catalogue gives up once another began
 };

@@ -12,6 +12,8 @@
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/query.h"
+#include "store/readmoment.h"
 #include "tools/catalogue_reports.h"
 #include "widgets/messages.h"
 
@@ -50,7 +52,7 @@ private:
 class Progress {
 public:
     Progress(QWidget* parent, const QString& title, const QString& text)
-        : dialog_(text, QStringLiteral("Отмена"), 0, kSteps, parent) {
+        : dialog_(text, QStringLiteral("Отмена"), 0, kSteps, parent), text_(text) {
         dialog_.setWindowTitle(title);
         dialog_.setWindowModality(Qt::ApplicationModal);
         dialog_.setMinimumDuration(300);
@@ -64,10 +66,24 @@ public:
         QCoreApplication::processEvents();
         return !dialog_.wasCanceled();
     }
+    // While another program keeps the catalogue busy: says so, and waits on until the
+    // user cancels.
+    store::WaitWhileBusy waitForCatalogue() {
+        return [this](double waited) {
+            dialog_.setLabelText(QStringLiteral("Каталог занят другой программой, ждём…"));
+            if (waited * 1000 >= dialog_.minimumDuration()) dialog_.show();
+            QCoreApplication::processEvents();
+            return !dialog_.wasCanceled();
+        };
+    }
+    // The work's own words again, once the catalogue let it in.
+    void working() { dialog_.setLabelText(text_); }
+    bool cancelled() const { return dialog_.wasCanceled(); }
 
 private:
     static constexpr int kSteps = 1000;
     QProgressDialog dialog_;
+    QString text_;
 };
 
 QString fromStd(const std::string& text) {
@@ -106,6 +122,9 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
     std::ostream out(&buffer);
     long long rows = 0;
     try {
+        // The row count and the rows of one moment, whoever else writes meanwhile.
+        const store::ReadMoment moment(*source.databaseForRun(), progress.waitForCatalogue());
+        progress.working();
         rows = exportRows(source, table, formatOf(path), out, [&](int64_t done, int64_t total) {
             return progress.report(done, total);
         });
@@ -113,6 +132,10 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
         file.cancelWriting();
         return false;
     } catch (const store::Error& e) {
+        if (progress.cancelled()) {
+            file.cancelWriting();
+            return false;
+        }
         return failed(file.error() != QFileDevice::NoError ? file.errorString()
                                                            : fromStd(e.what()));
     }
@@ -145,7 +168,11 @@ bool backupTo(QWidget* parent, const QString& folder) {
         const auto source = store::Database::defaultDatabase()->baseDir().parent_path();
         const auto problems = tools::backupCatalogue(
             source, dest,
-            [&](long long done, long long total) { return progress.report(done, total); });
+            [&](long long done, long long total) {
+                progress.working();
+                return progress.report(done, total);
+            },
+            progress.waitForCatalogue());
         if (!problems.empty()) {
             QStringList lines;
             for (const auto& p : problems) lines << fromStd(p);
@@ -156,7 +183,7 @@ bool backupTo(QWidget* parent, const QString& folder) {
             return false;
         }
     } catch (const store::Error& e) {
-        if (std::string_view(e.what()) != store::copyStoppedMessage())
+        if (std::string_view(e.what()) != store::copyStoppedMessage() && !progress.cancelled())
             messages().error(fromStd(e.what()) + QStringLiteral("\nКопия не записана."));
         return false;
     }

@@ -23,11 +23,18 @@ void initResources() {
         {QStringLiteral("Liberation Serif"), QStringLiteral("Nimbus Roman")});
 }
 
-QStringList layoutQueryLines(const QString& window, const QString& query) {
+namespace {
+
+QJsonObject layoutQueries(const QString& window) {
     QFile file(QStringLiteral(":/layouts/%1.queries.json").arg(window));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    const QJsonArray lines =
-        QJsonDocument::fromJson(file.readAll()).object().value(query).toArray();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+}  // namespace
+
+QStringList layoutQueryLines(const QString& window, const QString& query) {
+    const QJsonArray lines = layoutQueries(window).value(query).toArray();
     QStringList out;
     for (const auto& line : lines) out << line.toString();
     return out;
@@ -56,5 +63,7 @@ ListQuery* createLayoutListQuery(const QString& window, const QString& query, QO
     auto* list = new ListQuery(owner);
     list->setObjectName(query);
     list->setLines(layoutQueryLines(window, query));
+    list->setKeyField(
+        layoutQueries(window).value(QStringLiteral("keys")).toObject().value(query).toString());
     return list;
 }

@@ -11,7 +11,8 @@ class QWidget;
 // layout (resources/<window>.queries.json), blanks at the line ends included.
 QStringList layoutQueryLines(const QString& window, const QString& query);
 
-// A list query of a window, named query and with its statement as laid out; closed.
+// A list query of a window, named query, with its statement and key field as laid out
+// (the "keys" of the same file); closed.
 ListQuery* createLayoutListQuery(const QString& window, const QString& query, QObject* owner);
 
 // Registers the layouts and pictures compiled into the program, and the stand-ins

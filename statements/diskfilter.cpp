@@ -135,9 +135,16 @@ Statement build(Availability availability, const Switches& switches,
     std::string condition(v.condition[column]);
     if (switches.name)
         condition += quoteFragment(nameFragment) + "%" + "'" + std::string(v.closing[column]);
-    if (!condition.empty()) s.lines.push_back(std::move(condition));
+    const bool hasCondition = !condition.empty();
+    if (hasCondition) s.lines.push_back(std::move(condition));
     s.parameters = v.parameters;
+    s.readOn = readOnAfterKey(s.lines, hasCondition);
     return s;
+}
+
+std::vector<std::string> readOnAfterKey(std::vector<std::string> lines, bool hasCondition) {
+    lines.emplace_back(hasCondition ? "and (Cdbase.N > :After)" : "Where Cdbase.N > :After");
+    return lines;
 }
 
 std::string_view parameterName(Key key) {

@@ -24,7 +24,17 @@ enum class Key { MediaType, Category };
 struct Statement {
     std::vector<std::string> lines;
     std::vector<Key> parameters;  // in binding order
+    // The same rows past the disk key :After: the list comes in key order, so a list
+    // that let go of its statement reads on past its last disk with this one.
+    std::vector<std::string> readOn;
 };
+
+// The result column that holds the disk key.
+inline constexpr std::string_view kKeyColumn = "N";
+
+// A disk list statement's lines (select, joins, and a condition line where
+// hasCondition) limited to disk keys above :After.
+std::vector<std::string> readOnAfterKey(std::vector<std::string> lines, bool hasCondition);
 
 // The variant number 1..8 of the switches.
 int variant(const Switches& switches);

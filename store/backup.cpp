@@ -10,6 +10,7 @@
 #include "store/connection.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/readmoment.h"
 #include "store/statement.h"
 
 namespace store {
@@ -21,31 +22,6 @@ struct BackupFinisher {
     void operator()(sqlite3_backup* b) const { sqlite3_backup_finish(b); }
 };
 using BackupHandle = std::unique_ptr<sqlite3_backup, BackupFinisher>;
-
-// Holds a read transaction over all five files for as long as it lives: every file is
-// read once inside it, so each holds its shared lock and no writer can commit to any of
-// them until the copy is done.
-class ReadMoment {
-public:
-    explicit ReadMoment(const Database& db) : db_(db) {
-        db_.execRaw("BEGIN");
-        try {
-            for (const TableDef& t : catalogueTables())
-                db_.execRaw("SELECT 1 FROM \"" + std::string(t.schema) + "\".\"" +
-                            std::string(t.table) + "\" LIMIT 1");
-        } catch (...) {
-            end();
-            throw;
-        }
-    }
-    ~ReadMoment() { end(); }
-    ReadMoment(const ReadMoment&) = delete;
-    ReadMoment& operator=(const ReadMoment&) = delete;
-
-private:
-    void end() const { sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr); }
-    const Database& db_;
-};
 
 long long pageCount(const Database& db, const TableDef& t) {
     Statement count(db, "PRAGMA \"" + std::string(t.schema) + "\".page_count");
@@ -150,7 +126,8 @@ const char* copyStoppedMessage() {
     return "Копирование остановлено: копия не записана.";
 }
 
-void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgress& progress) {
+void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgress& progress,
+                   const WaitWhileBusy& wait) {
     std::error_code ec;
     if (fs::exists(destBase, ec))
         throw Error(Error::Kind::Other, "Папка " + destBase.string() +
@@ -160,7 +137,7 @@ void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgr
                     "Не найдена папка " + destBase.parent_path().string() + " для копии каталога.");
     PartFolder part(destBase);
     {
-        const ReadMoment moment(db);
+        const ReadMoment moment(db, wait);
         long long total = 0;
         for (const TableDef& t : catalogueTables()) total += pageCount(db, t);
         Copier copier(db, progress, total);

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "store/readmoment.h"
+
 namespace store {
 
 class Database;
@@ -14,12 +16,12 @@ using CopyProgress = std::function<bool(long long done, long long total)>;
 // Copies the five table files of the catalogue that db holds into the folder destBase,
 // which must not exist yet, all as of one moment: one read transaction holds every file
 // while SQLite's online backup copies them one by one, so a loan can never be copied
-// without its disk. The copy is written into a temporary folder beside destBase and
-// renamed only once complete: a failed or stopped copy leaves nothing behind. Only reads
-// the catalogue. Throws store::Error (Kind::Other with the words "остановлено" when
-// progress said stop).
+// without its disk. Getting that moment waits for writers as wait allows. The copy is
+// written into a temporary folder beside destBase and renamed only once complete: a
+// failed or stopped copy leaves nothing behind. Only reads the catalogue. Throws store::Error
+// (Kind::Other with the words "остановлено" when progress said stop).
 void copyCatalogue(const Database& db, const std::filesystem::path& destBase,
-                   const CopyProgress& progress = {});
+                   const CopyProgress& progress = {}, const WaitWhileBusy& wait = {});
 
 // The message that a stopped copy throws.
 const char* copyStoppedMessage();

@@ -130,7 +130,7 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
     db->db_.reset(raw);
     if (rc != SQLITE_OK) throw db->errorFor(rc, {mainFile->filename().string()}, {});
     sqlite3_extended_result_codes(raw, 1);
-    sqlite3_busy_timeout(raw, 2000);
+    sqlite3_busy_timeout(raw, kLockWaitMs);
     if (registerTextFunctions(raw) != SQLITE_OK)
         throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
     // The main file is read before any other is attached: attaching reads its schema,

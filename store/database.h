@@ -42,6 +42,8 @@ public:
     const std::filesystem::path& baseDir() const { return baseDir_; }
     // The raw connection, for the store's own classes and the benchmarks' floor.
     sqlite3* handle() const { return db_.get(); }
+    // How long a statement waits for a lock another connection holds before it fails.
+    static constexpr int kLockWaitMs = 2000;
 
     // A statement of the program's dialect, translated and prepared; its errors name
     // the table files it touches and quote it as written.

@@ -77,6 +77,7 @@ std::string Query::statement() const {
 }
 
 void Query::textChanged() {
+    readOn_.reset();
     params_.clear();
     paramsFound_ = false;  // found on first use, not once per added line
 }
@@ -150,12 +151,23 @@ Statement Query::prepareBound() {
     return prepareBound(statement());
 }
 
-Statement Query::prepareBound(const std::string& sql) {
+void Query::setReadOn(std::vector<std::string> lines, std::string keyColumn) {
+    std::string sql;
+    for (size_t i = 0; i < lines.size(); ++i) (i ? sql += '\n' : sql) += lines[i];
+    readOn_ = ReadOn{std::move(sql), std::move(keyColumn)};
+    keyColumn_ = open_ ? columnIndex(readOn_->keyColumn) : -1;
+}
+
+Statement Query::prepareBound(const std::string& sql, std::optional<After> after) {
     Statement s = databaseForRun()->prepare(sql);
     for (int i = 1, count = s.parameterCount(); i <= count; ++i) {
         const std::string_view name = s.parameterName(i);
         if (name.empty() || name[0] != ':')
             throw Error(Error::Kind::Statement, "Безымянный параметр в запросе:\n" + sql);
+        if (after && equalsNoCase(name.substr(1), "After")) {
+            s.bindInt64(i, after->key);
+            continue;
+        }
         const Param& prm = param(name.substr(1));
         if (!prm.set)
             throw Error(Error::Kind::Statement, "Не задано значение параметра " +
@@ -196,6 +208,10 @@ void Query::execSql() {
 void Query::close() {
     stmt_.reset();
     released_ = false;
+    keyColumn_ = -1;
+    keysRising_ = true;
+    lastKey_ = 0;
+    heldAhead_.clear();
     open_ = false;
     columns_.clear();
     cells_.clear();
@@ -210,20 +226,60 @@ void Query::release() {
     released_ = true;
 }
 
-// The statement run again, past the rows held. Rows another program added or removed
-// meanwhile shift what is read on, as they would for any list read in parts; the rows
-// held stay as they were read. A failure (a table locked by a writer) leaves the
-// query released, to try again on the next read.
+// Reading on after a release. Counting the rows held and stepping past as many would
+// skip or repeat rows that another program removed or added meanwhile; so where the
+// rows come by rising key, the read-on statement starts after the last key held, and
+// otherwise the statement runs again and passes over each row held once, by content.
+// A failure (a table locked by a writer) leaves the query released, to try again on
+// the next read.
 bool Query::resume() {
-    Statement s = prepareBound();
-    for (int row = 0; row < rowCount_; ++row)
-        if (!s.step()) {
-            released_ = false;  // fewer rows now than held: nothing further
-            return false;
-        }
-    stmt_.emplace(std::move(s));
+    if (readOn_ && keyColumn_ >= 0 && keysRising_ && rowCount_ > 0) {
+        stmt_.emplace(prepareBound(readOn_->sql, After{lastKey_}));
+    } else {
+        stmt_.emplace(prepareBound());
+        heldAhead_.clear();
+        heldAhead_.reserve(static_cast<size_t>(rowCount_));
+        for (int row = 0; row < rowCount_; ++row) heldAhead_.emplace(rowHash(row), row);
+    }
     released_ = false;
     return true;
+}
+
+size_t Query::rowHash(int row) const {
+    size_t h = 0;
+    for (int c = 0; c < columnCount(); ++c) {
+        const Cell& x = cell(row, c);
+        size_t v = static_cast<size_t>(x.type);
+        if (x.type == Value::Type::Integer) v ^= std::hash<int64_t>{}(x.integer);
+        if (x.type == Value::Type::Float) v ^= std::hash<double>{}(x.number);
+        if (x.type == Value::Type::Text) v ^= std::hash<std::string_view>{}(storedText(row, c));
+        h = h * 1000003u ^ v;
+    }
+    return h;
+}
+
+bool Query::sameRow(int a, int b) const {
+    for (int c = 0; c < columnCount(); ++c) {
+        const Cell& x = cell(a, c);
+        const Cell& y = cell(b, c);
+        if (x.type != y.type) return false;
+        if (x.type == Value::Type::Integer && x.integer != y.integer) return false;
+        if (x.type == Value::Type::Float && !(x.number == y.number)) return false;
+        if (x.type == Value::Type::Text && storedText(a, c) != storedText(b, c)) return false;
+    }
+    return true;
+}
+
+// True when the row just appended (not yet counted) is one of the rows held that a run
+// again reads once more: it is taken off the rows ahead and must not be shown twice.
+bool Query::passOverHeldRow() {
+    const auto [from, to] = heldAhead_.equal_range(rowHash(rowCount_));
+    for (auto it = from; it != to; ++it)
+        if (sameRow(it->second, rowCount_)) {
+            heldAhead_.erase(it);
+            return true;
+        }
+    return false;
 }
 
 void Query::readColumns() {
@@ -237,22 +293,37 @@ void Query::readColumns() {
     }
     auto names = uniqueColumnNames(raw);
     for (int i = 0; i < n; ++i) columns_[i].name = std::move(names[i]);
+    keyColumn_ = readOn_ ? columnIndex(readOn_->keyColumn) : -1;
 }
 
 bool Query::fetchRow() {
-    if (!stmt_ && !(released_ && resume())) return false;
-    Statement& s = *stmt_;
-    bool row = false;
-    try {
-        row = s.step();
-    } catch (const Error&) {
-        stmt_.reset();
-        throw;
+    for (;;) {
+        if (!stmt_ && !(released_ && resume())) return false;
+        bool row = false;
+        try {
+            row = stmt_->step();
+        } catch (const Error&) {
+            stmt_.reset();
+            throw;
+        }
+        if (!row) {
+            stmt_.reset();  // all read: let go of the statement and its read lock
+            heldAhead_.clear();
+            return false;
+        }
+        appendRow(*stmt_);
+        if (!heldAhead_.empty() && passOverHeldRow()) {
+            dropLastRow();
+            continue;
+        }
+        noteKeyOrder();
+        ++rowCount_;
+        return true;
     }
-    if (!row) {
-        stmt_.reset();  // all read: let go of the statement and its read lock
-        return false;
-    }
+}
+
+// The row the statement stands on, after the rows counted; not counted yet.
+void Query::appendRow(const Statement& s) {
     for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
         Cell& c = cells_.emplace_back();
         switch (s.columnType(i)) {
@@ -276,8 +347,25 @@ bool Query::fetchRow() {
             }
         }
     }
-    ++rowCount_;
-    return true;
+}
+
+void Query::dropLastRow() {
+    const size_t first = static_cast<size_t>(rowCount_) * columns_.size();
+    for (size_t i = first; i < cells_.size(); ++i)
+        if (cells_[i].type == Value::Type::Text) {
+            texts_.resize(static_cast<size_t>(cells_[i].integer));
+            break;
+        }
+    cells_.resize(first);
+}
+
+void Query::noteKeyOrder() {
+    if (keyColumn_ < 0 || !keysRising_) return;
+    const Cell& c = cell(rowCount_, keyColumn_);
+    if (c.type != Value::Type::Integer || (rowCount_ > 0 && c.integer <= lastKey_))
+        keysRising_ = false;
+    else
+        lastKey_ = c.integer;
 }
 
 int Query::fetchMore(int count) {

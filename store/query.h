@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/database.h"
@@ -65,9 +66,16 @@ public:
     void close();
     // Lets go of the statement, and with it of SQLite's read lock on the tables, keeping
     // the rows read, the columns and the current row: a statement stepped only part way
-    // blocks every writer of those files, in any process. Reading on runs the statement
-    // again and steps past the rows already held.
+    // blocks every writer of those files, in any process. Reading on shows exactly the
+    // rows a fresh run would show beyond those held, whatever was written meanwhile: by
+    // the read-on statement below where there is one, otherwise by running the statement
+    // again and passing over the rows held, each once.
     void release();
+    // A statement of the same rows in the same rising order of keyColumn, limited to keys
+    // above the parameter :After: reading on after a release then starts past the last
+    // key held at once. Used only while the rows read do come in rising key order.
+    // Changing the statement text drops it.
+    void setReadOn(std::vector<std::string> lines, std::string keyColumn);
     bool holdsStatement() const { return stmt_.has_value(); }
     void reopen() {
         close();
@@ -76,6 +84,8 @@ public:
     bool isOpen() const { return open_; }
     int rowsAffected() const { return rowsAffected_; }
     std::shared_ptr<Database> database() const { return db_; }
+    // The database the next run uses: the query's own, else the process's default.
+    std::shared_ptr<Database> databaseForRun();
 
     // Moving through rows. eof() is true past the last row and for an empty result.
     void first();
@@ -133,15 +143,30 @@ private:
     std::vector<Param>& params() const;
     Param& param(std::string_view name);
     Param& setParam(std::string_view name, ParamKind kind, std::string text, double number);
+    struct ReadOn {
+        std::string sql;
+        std::string keyColumn;
+    };
+    // The last key held, bound as :After of the read-on statement.
+    struct After {
+        int64_t key;
+    };
+
     Statement prepareBound();
-    Statement prepareBound(const std::string& sql);  // sql names the same parameters
+    // sql names the same parameters, and :After where after is given.
+    Statement prepareBound(const std::string& sql, std::optional<After> after = {});
     friend class RowReader;
     void readColumns();
     bool fetchRow();
+    void appendRow(const Statement& s);
+    void dropLastRow();
+    void noteKeyOrder();
     bool resume();
+    size_t rowHash(int row) const;
+    bool sameRow(int a, int b) const;
+    bool passOverHeldRow();
     const Cell& cell(int row, int column) const;
     Value valueAt(int row, int column) const;
-    std::shared_ptr<Database> databaseForRun();
 
     std::vector<std::string> lines_;
     mutable std::vector<Param> params_;
@@ -152,6 +177,12 @@ private:
     bool open_ = false;
     std::optional<Statement> stmt_;  // until every row is read or it is released
     bool released_ = false;          // rows are left to read once it runs again
+    std::optional<ReadOn> readOn_;
+    int keyColumn_ = -1;      // of readOn_ in the result
+    bool keysRising_ = true;  // every row read so far came after the one before
+    int64_t lastKey_ = 0;
+    // Rows held that a run again has yet to pass over, by their hash.
+    std::unordered_multimap<size_t, int> heldAhead_;
     std::vector<Column> columns_;
     std::vector<Cell> cells_;  // row after row
     std::string texts_;

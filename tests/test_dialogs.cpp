@@ -116,13 +116,15 @@ private slots:
 };
 
 void DialogsTest::lendDialogIsLaidOut() {
-    checkWindow(*Form2, "Отдать диск", {185, 124, 260, 105});
+    // 20 pixels taller than first laid out, for the line that names the disk.
+    checkWindow(*Form2, "Отдать диск", {185, 124, 260, 125});
     checkControls(*Form2,
                   {
                       {"Label1", {8, 8, 237, 13}, "Выберите из справочника, кому отдаёте диск:"},
                       {"DBLookupComboBox1", {8, 32, 249, 21}, {}},
                       {"BitBtn1", {8, 64, 75, 25}, "Отдать"},
                       {"BitBtn2", {176, 64, 75, 25}, "Отмена"},
+                      {"LabelDisk", {8, 98, 249, 17}, {}},
                   });
     QCOMPARE(tabOrder(Form2->ui->DBLookupComboBox1),
              QStringList({"DBLookupComboBox1", "BitBtn1", "BitBtn2"}));

@@ -255,9 +255,10 @@ void Reports::htmlEscapesText() {
             page.find("charset=\"utf-8\"") != std::string::npos);
 }
 
-// Copies taken while another process lends and takes back as fast as it can: each one
-// passes the catalogue's check (a loan copied without its disk's flag, or the other way
-// round, would not). The copies go through korvalen-base, as a user would make them.
+// Copies and exports taken while another process lends and takes back as fast as it can:
+// each waits its turn and gets in (none gives up because the catalogue is busy), and each
+// copy passes the catalogue's check (a loan copied without its disk's flag, or the other
+// way round, would not). They go through korvalen-base, as a user would make them.
 void Reports::backupIsOneMomentWhileAnotherProcessLends() {
     const QTemporaryDir tmp(QDir("/dev/shm").exists() ? "/dev/shm/backup-XXXXXX"
                                                       : QDir::tempPath() + "/backup-XXXXXX");
@@ -272,13 +273,18 @@ void Reports::backupIsOneMomentWhileAnotherProcessLends() {
         return fixture::sqlRows(dir, "SELECT count(*) FROM Dolg").front();
     };
     const QString loansBefore = loansNow();
+    const QString catalogue = QString::fromStdString(dir.string());
     for (int copy = 0; copy < 20; ++copy) {
         const QString dest = tmp.filePath(QString("copy%1").arg(copy));
-        QProcess backup;
-        backup.start(KORVALEN_BASE_EXE, {"backup", QString::fromStdString(dir.string()), dest});
-        QVERIFY(backup.waitForFinished(60000));
-        QVERIFY2(backup.exitCode() == 0,
-                 qPrintable(backup.readAllStandardOutput() + backup.readAllStandardError()));
+        for (const QStringList& arguments : {QStringList{"backup", catalogue, dest},
+                                             QStringList{"export", catalogue, "--what", "loans",
+                                                         "--format", "csv", dest + ".csv"}}) {
+            QProcess tool;
+            tool.start(KORVALEN_BASE_EXE, arguments);
+            QVERIFY(tool.waitForFinished(90000));
+            QVERIFY2(tool.exitCode() == 0,
+                     qPrintable(tool.readAllStandardOutput() + tool.readAllStandardError()));
+        }
     }
     QVERIFY2(lender.state() == QProcess::Running, qPrintable(lender.readAllStandardError()));
     lender.kill();

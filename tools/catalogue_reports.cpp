@@ -10,6 +10,7 @@
 #include "store/database.h"
 #include "store/error.h"
 #include "store/query.h"
+#include "store/readmoment.h"
 #include "tools/catalogue_tools.h"
 
 namespace tools {
@@ -41,16 +42,19 @@ private:
 }  // namespace
 
 long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format format,
-                          std::ostream& out, const reports::ExportProgress& progress) {
-    store::Query query(exportLines(what),
-                       store::Database::open(dir / std::string(store::kBaseFolder)));
+                          std::ostream& out, const reports::ExportProgress& progress,
+                          const store::WaitWhileBusy& wait) {
+    const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
+    store::Query query(exportLines(what), db);
     loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
     const auto& table = what == ExportWhat::Loans ? reports::loanExport() : reports::diskExport();
+    const store::ReadMoment moment(*db, wait);
     return reports::exportRows(query, table, format, out, progress);
 }
 
 long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
-                                const fs::path& file, const reports::ExportProgress& progress) {
+                                const fs::path& file, const reports::ExportProgress& progress,
+                                const store::WaitWhileBusy& wait) {
     std::error_code ec;
     // A device or pipe (/dev/null, a fifo) is written as it is: there is no file to
     // leave half-written, and renaming over it would replace it.
@@ -59,7 +63,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
         if (!out)
             throw store::Error(store::Error::Kind::ReadOnly,
                                "Не удалось открыть " + file.string() + " для записи.");
-        return exportCatalogue(dir, what, format, out, progress);
+        return exportCatalogue(dir, what, format, out, progress, wait);
     }
     const fs::path part = file.string() + ".part-" + std::to_string(::getpid());
     Leftover leftover(part);
@@ -70,7 +74,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(
                 store::Error::Kind::ReadOnly,
                 "Не удалось создать файл " + file.string() + ": папка недоступна для записи.");
-        rows = exportCatalogue(dir, what, format, out, progress);
+        rows = exportCatalogue(dir, what, format, out, progress, wait);
         out.close();
         if (!out)
             throw store::Error(store::Error::Kind::Io, "Не удалось записать файл " + file.string() +
@@ -85,7 +89,8 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
 }
 
 std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& dest,
-                                         const store::CopyProgress& progress) {
+                                         const store::CopyProgress& progress,
+                                         const store::WaitWhileBusy& wait) {
     const auto source = store::Database::open(dir / std::string(store::kBaseFolder));
     std::error_code ec;
     const bool madeDest = !fs::exists(dest, ec);
@@ -93,7 +98,7 @@ std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& de
         throw store::Error(store::Error::Kind::ReadOnly,
                            "Не удалось создать папку " + dest.string() + ": " + ec.message() + ".");
     Leftover leftover(madeDest ? dest : fs::path());
-    store::copyCatalogue(*source, dest / std::string(store::kBaseFolder), progress);
+    store::copyCatalogue(*source, dest / std::string(store::kBaseFolder), progress, wait);
     leftover.keep();
     return checkCatalogue(dest);
 }

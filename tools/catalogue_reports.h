@@ -13,17 +13,19 @@ namespace tools {
 enum class ExportWhat { Disks, Loans };
 
 // Writes the whole disk list or the whole loan history of dir/base to out (overdue
-// counted from today at the default limit). Returns the rows written; throws
-// store::Error.
+// counted from today at the default limit), all as of one moment, which waits for
+// writers as wait allows. Returns the rows written; throws store::Error.
 long long exportCatalogue(const std::filesystem::path& dir, ExportWhat what, reports::Format format,
-                          std::ostream& out, const reports::ExportProgress& progress = {});
+                          std::ostream& out, const reports::ExportProgress& progress = {},
+                          const store::WaitWhileBusy& wait = {});
 
 // Writes the export into file through a temporary file beside it, renamed only when
 // complete: a failed export leaves no file under that name. A device or pipe is
 // written directly.
 long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat what,
                                 reports::Format format, const std::filesystem::path& file,
-                                const reports::ExportProgress& progress = {});
+                                const reports::ExportProgress& progress = {},
+                                const store::WaitWhileBusy& wait = {});
 
 // Copies dir/base into dest/base (dest is made when missing; an existing dest/base is
 // never overwritten) as of one moment, then checks the copy as checkCatalogue does and
@@ -31,6 +33,7 @@ long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat wha
 // copy cannot be made; nothing is left behind then.
 std::vector<std::string> backupCatalogue(const std::filesystem::path& dir,
                                          const std::filesystem::path& dest,
-                                         const store::CopyProgress& progress = {});
+                                         const store::CopyProgress& progress = {},
+                                         const store::WaitWhileBusy& wait = {});
 
 }  // namespace tools

@@ -7,6 +7,7 @@
 
 #include "store/catalogue.h"
 #include "store/error.h"
+#include "store/readmoment.h"
 #include "tools/catalogue_import.h"
 #include "tools/catalogue_repair.h"
 #include "tools/catalogue_reports.h"
@@ -24,8 +25,11 @@ int usage() {
            "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
            "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n"
            "  korvalen-base export ПАПКА --what disks|loans --format csv|html [ФАЙЛ]\n"
+           "                                [--wait СЕКУНД]\n"
            "      список дисков или история выдачи в CSV или HTML (без ФАЙЛ: в вывод)\n"
-           "  korvalen-base backup ПАПКА КУДА        копия каталога в КУДА/base и её проверка\n";
+           "  korvalen-base backup ПАПКА КУДА [--wait СЕКУНД]\n"
+           "      копия каталога в КУДА/base и её проверка\n"
+           "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n";
     return 2;
 }
 
@@ -68,14 +72,34 @@ int import(int argc, char** argv) {
     }
 }
 
-// korvalen-base export DIR --what disks|loans --format csv|html [OUT]
+// How long export and backup wait for a catalogue that another program keeps writing.
+constexpr double kDefaultWaitSeconds = 30;
+
+// The seconds of "--wait SECONDS"; none for anything else.
+std::optional<double> waitSeconds(const char* text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(seconds >= 0) || seconds > 86400) return std::nullopt;
+    return seconds;
+}
+
+store::WaitWhileBusy waitingUpTo(double seconds) {
+    return [seconds](double waited) { return waited < seconds; };
+}
+
+// korvalen-base export DIR --what disks|loans --format csv|html [OUT] [--wait SECONDS]
 int exportTable(int argc, char** argv) {
     std::optional<tools::ExportWhat> what;
     std::optional<reports::Format> format;
     std::optional<std::string> out;
+    double wait = kDefaultWaitSeconds;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--what" && i + 1 < argc) {
+        if (arg == "--wait" && i + 1 < argc) {
+            const auto seconds = waitSeconds(argv[++i]);
+            if (!seconds) return usage();
+            wait = *seconds;
+        } else if (arg == "--what" && i + 1 < argc) {
             const std::string v = argv[++i];
             if (v == "disks") what = tools::ExportWhat::Disks;
             if (v == "loans") what = tools::ExportWhat::Loans;
@@ -94,10 +118,11 @@ int exportTable(int argc, char** argv) {
     if (!what || !format) return usage();
     try {
         if (!out) {
-            tools::exportCatalogue(argv[2], *what, *format, std::cout);
+            tools::exportCatalogue(argv[2], *what, *format, std::cout, {}, waitingUpTo(wait));
             return std::cout ? 0 : 1;
         }
-        const long long rows = tools::exportCatalogueToFile(argv[2], *what, *format, *out);
+        const long long rows =
+            tools::exportCatalogueToFile(argv[2], *what, *format, *out, {}, waitingUpTo(wait));
         std::cerr << "Записано строк: " << rows << " в " << *out << "\n";
         return 0;
     } catch (const store::Error& e) {
@@ -106,10 +131,20 @@ int exportTable(int argc, char** argv) {
     }
 }
 
-// korvalen-base backup DIR DEST
-int backup(const std::string& dir, const std::string& dest) {
+// korvalen-base backup DIR DEST [--wait SECONDS]
+int backup(int argc, char** argv) {
+    double wait = kDefaultWaitSeconds;
+    if (argc == 6 && std::strcmp(argv[4], "--wait") == 0) {
+        const auto seconds = waitSeconds(argv[5]);
+        if (!seconds) return usage();
+        wait = *seconds;
+    } else if (argc != 4) {
+        return usage();
+    }
+    const std::string dir = argv[2];
+    const std::string dest = argv[3];
     try {
-        const auto problems = tools::backupCatalogue(dir, dest);
+        const auto problems = tools::backupCatalogue(dir, dest, {}, waitingUpTo(wait));
         if (problems.empty()) {
             std::cout << "Копия каталога записана в " << dest << "/base и проверена: в порядке.\n";
             return 0;
@@ -129,7 +164,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return usage();
     if (std::strcmp(argv[1], "import") == 0) return import(argc, argv);
     if (std::strcmp(argv[1], "export") == 0) return exportTable(argc, argv);
-    if (std::strcmp(argv[1], "backup") == 0) return argc == 4 ? backup(argv[2], argv[3]) : usage();
+    if (std::strcmp(argv[1], "backup") == 0) return backup(argc, argv);
     const std::string command = argv[1];
     const std::string dir = argv[2];
     try {

@@ -125,6 +125,25 @@ int ListQuery::findRow(const QString& field, const QString& value) {
     return -1;
 }
 
+std::optional<int64_t> ListQuery::currentKey() const {
+    if (keyField_.isEmpty() || !isOpen() || currentRow() < 0) return std::nullopt;
+    const int column = query_.columnIndex(keyField_.toStdString());
+    if (column < 0) return std::nullopt;
+    return query_.fieldAt(currentRow(), column).asKey();
+}
+
+bool ListQuery::standOnKey(int64_t key) {
+    const int column = isOpen() ? query_.columnIndex(keyField_.toStdString()) : -1;
+    if (column < 0) return false;
+    const int before = query_.fetchedRows();
+    int found = -1;
+    for (int row = 0; found < 0 && (row < query_.fetchedRows() || query_.fetchMore(1) > 0); ++row)
+        if (query_.fieldAt(row, column).asKey() == key) found = row;
+    readDone();
+    if (query_.fetchedRows() != before) emit rowsFetched();
+    return found >= 0 && setCurrentRow(found);
+}
+
 QString ListQuery::text(const QString& field) const {
     return QString::fromStdString(query_.field(field.toStdString()).asString());
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "store/query.h"
 
@@ -24,6 +25,16 @@ public:
     store::Query& query() { return query_; }
     const store::Query& query() const { return query_; }
     void setLines(const QStringList& lines);
+
+    // The field that names a row for good (its key), where the list has one: a list read
+    // anew after a command stands on the row it stood on by this key, not by position.
+    void setKeyField(QString field) { keyField_ = std::move(field); }
+    const QString& keyField() const { return keyField_; }
+    // The current row's key; none without a key field or a current row.
+    std::optional<int64_t> currentKey() const;
+    // Makes the first row holding key current, reading on as far as needed; false if
+    // there is none.
+    bool standOnKey(int64_t key);
 
     // Reference lists are small: they read all their rows at once.
     void setFetchAll(bool all) { fetchAll_ = all; }
@@ -71,5 +82,6 @@ private:
     void readDone();
 
     store::Query query_;
+    QString keyField_;
     bool fetchAll_ = false;
 };
