@@ -7,11 +7,21 @@
 namespace loans {
 namespace {
 
-// Days out: to the day it came back, or to today while it is out.
-constexpr const char* kDays =
-    "CAST(julianday(coalesce(Dolg.DatK, :Today)) - julianday(Dolg.DatN) AS INTEGER)";
-constexpr const char* kIsOverdue =
-    "(Dolg.Dolg = True) and (julianday(:Today) - julianday(Dolg.DatN) > :Limit)";
+// Dates the program never writes, as another program could leave them: back before it
+// went out, or a day not yet come (a day's grace for the clocks' time zones).
+constexpr const char* kDatesWrong =
+    "coalesce(Dolg.DatK < Dolg.DatN or Dolg.DatN > date(:Today, '+1 day') or "
+    "Dolg.DatK > date(:Today, '+1 day'), False)";
+// Days out: to the day it came back, or to today while it is out; none where the dates
+// are wrong, so they count into no average.
+const std::string kDays = std::string("CASE WHEN ") + kDatesWrong +
+                          " THEN NULL ELSE CAST(julianday(coalesce(Dolg.DatK, :Today)) - "
+                          "julianday(Dolg.DatN) AS INTEGER) END";
+const std::string kIsOverdue =
+    std::string(
+        "(Dolg.Dolg = True) and (julianday(:Today) - julianday(Dolg.DatN) > :Limit) and "
+        "not ") +
+    kDatesWrong;
 constexpr const char* kDiskName =
     "CASE WHEN Cdbase.N IS NULL THEN 'диск удалён' ELSE Cdbase.Name END as DiskName";
 constexpr const char* kLoanFrom = "FROM \"base\\Dolg.DB\" Dolg";
@@ -22,7 +32,8 @@ constexpr const char* kJoins[] = {
 };
 
 std::string overdueColumn() {
-    return std::string("CASE WHEN ") + kIsOverdue + " THEN 'просрочен' ELSE '' END as Overdue";
+    return std::string("CASE WHEN ") + kDatesWrong + " THEN 'даты неверны' WHEN " + kIsOverdue +
+           " THEN 'просрочен' ELSE '' END as Overdue";
 }
 
 void addWhere(std::vector<std::string>& lines, const Filter& f) {

@@ -62,10 +62,15 @@ std::unique_ptr<TableWriter> makeWriter(Format format, std::ostream& out, std::s
     return std::make_unique<CsvWriter>(out);
 }
 
-std::string csvField(std::string_view text) {
-    const bool quote = text.find_first_of("\",\r\n") != std::string_view::npos ||
+std::string csvField(std::string_view cell) {
+    // A spreadsheet reads a cell that begins so as a formula, which a crafted name could
+    // use to compute or send away what the sheet holds; the apostrophe keeps it text.
+    const bool formulaLike =
+        !cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos;
+    const std::string text = formulaLike ? "'" + std::string(cell) : std::string(cell);
+    const bool quote = text.find_first_of("\",\r\n") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-    if (!quote) return std::string(text);
+    if (!quote) return text;
     std::string out = "\"";
     for (char c : text) {
         if (c == '"') out += '"';

@@ -24,9 +24,11 @@ public:
 // title heads the HTML page; CSV has no room for it.
 std::unique_ptr<TableWriter> makeWriter(Format format, std::ostream& out, std::string title);
 
-// One CSV field: quoted, with its quotes doubled, when it holds a quote, a comma, a
-// line break or blanks at its ends; otherwise as it is.
-std::string csvField(std::string_view text);
+// One CSV field: a text that begins with =, +, -, @, a tab or a carriage return with an
+// apostrophe before it, so a spreadsheet takes it for text, not a formula; then quoted,
+// with its quotes doubled, when it holds a quote, a comma, a line break or blanks at its
+// ends; otherwise as it is.
+std::string csvField(std::string_view cell);
 
 // Text with &, <, >, " and ' written as HTML entities.
 std::string htmlEscaped(std::string_view text);

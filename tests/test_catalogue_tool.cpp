@@ -143,6 +143,17 @@ private slots:
         QTest::newRow("return date 30 February")
             << "UPDATE Dolg SET DatK = '2024-02-30' WHERE NomCD = 2"
             << QStringList{"Дата возврата — не дата: выдача диска № 2 (запись 2): «2024-02-30»"};
+        QTest::newRow("loan back before it went out")
+            << "UPDATE Dolg SET DatK = '2023-11-22' WHERE NomCD = 2"
+            << QStringList{
+                   "Диск возвращён раньше, чем выдан: выдача диска № 2 (запись 2), "
+                   "должнику № 3 «Егоров Пётр»: выдан 2024-01-10, возвращён 2023-11-22"};
+        QTest::newRow("loan dated 9999-12-31")
+            << "UPDATE Dolg SET DatN = '9999-12-31' WHERE NomCD = 6"
+            << QStringList{
+                   "Выдача датирована днём, который ещё не наступил: выдача диска № 6 "
+                   "(запись 3), должнику № 4 «Петров Пётр»: выдан 9999-12-31, "
+                   "возвращён —"};
         QTest::newRow("loan names its disk by text")
             << "UPDATE Dolg SET NomCD = 'abc' WHERE NomCD = 2"
             << QStringList{"Поле NomCD таблицы Dolg.DB хранит не номер: запись 2: «abc»"};

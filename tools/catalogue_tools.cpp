@@ -470,6 +470,27 @@ std::vector<std::string> contentProblems(const Database& db) {
                         " WHERE " + field + " IS NOT NULL AND date(" + field +
                         ", '+0 days') IS NOT " + field,
                     std::string(what) + " — не дата: выдача диска "));
+    // Loans the program never dates so: back before it went out, or on a day not yet come
+    // (a day's grace for the clocks' time zones), named by disk and debtor.
+    const std::string loanOfDebtor =
+        "'№ ' || ifnull(l.NomCD,'') || ' (запись ' || l.rowid || '), должнику № ' || "
+        "ifnull(l.Dolgnik,'') || ' «' || ifnull((SELECT d.Dolgnik FROM " +
+        tableName(Table::Debtors) + " d WHERE d.N = l.Dolgnik),'') || '»: выдан ' || " +
+        "ifnull(l.DatN,'') || ', возвращён ' || ifnull(l.DatK,'—')";
+    // Dates that are no dates are reported above, not compared.
+    const auto dated = [](const std::string& field) {
+        return "date(l." + field + ", '+0 days') = l." + field;
+    };
+    const std::string tomorrow = "date('now', 'localtime', '+1 day')";
+    add(collect(db,
+                "SELECT " + loanOfDebtor + " FROM " + loans + " l WHERE " + dated("DatN") +
+                    " AND " + dated("DatK") + " AND l.DatK < l.DatN",
+                "Диск возвращён раньше, чем выдан: выдача диска "));
+    add(collect(db,
+                "SELECT " + loanOfDebtor + " FROM " + loans + " l WHERE (" + dated("DatN") +
+                    " AND l.DatN > " + tomorrow + ") OR (" + dated("DatK") + " AND l.DatK > " +
+                    tomorrow + ")",
+                "Выдача датирована днём, который ещё не наступил: выдача диска "));
     for (const auto& ref : store::catalogueReferences()) {
         const std::string field(ref.field);
         add(collect(
