@@ -6,7 +6,9 @@
 //
 // The catalogue folder is the one named on the first line of
 // $XDG_CONFIG_HOME/korvalen/folder (~/.config/korvalen/folder), when that file exists,
-// and otherwise $XDG_DATA_HOME/korvalen (~/.local/share/korvalen).
+// and otherwise $XDG_DATA_HOME/korvalen (~/.local/share/korvalen). A named folder that
+// is missing (a drive not mounted) is never made anew in silence: the user's catalogue
+// may be there once the drive is back.
 #include <unistd.h>
 
 #include <QApplication>
@@ -34,21 +36,28 @@ QString choiceFile() {
            QStringLiteral("/korvalen/folder");
 }
 
-// The folder the user chose, if any: "~/" at its start means the home folder.
+// The folder the user chose, if any, exactly as written on the file's first line (names
+// may begin or end in blanks); "~/" at its start means the home folder.
 std::optional<QString> chosenFolder() {
     const QFileInfo info(choiceFile());
     if (!info.isFile() || info.size() > 64 * 1024) return std::nullopt;
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QString line = QString::fromUtf8(file.readLine()).trimmed();
-    if (line.startsWith(QStringLiteral("~/"))) line = QDir::home().filePath(line.mid(2));
-    if (line.isEmpty()) return std::nullopt;
-    return QDir::cleanPath(QDir::home().absoluteFilePath(line));
+    QByteArray line = file.readLine();
+    if (line.endsWith('\n')) line.chop(1);
+    QString name = QString::fromUtf8(line);
+    if (name.startsWith(QStringLiteral("~/"))) name = QDir::home().filePath(name.mid(2));
+    if (name.isEmpty()) return std::nullopt;
+    return QDir::home().absoluteFilePath(name);
 }
 
-QString catalogueFolder() {
-    return chosenFolder().value_or(xdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) +
-                                   QStringLiteral("/korvalen"));
+QString defaultFolder() {
+    return xdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/korvalen");
+}
+
+// A name the folder file can hold: one line.
+bool fitsOneLine(const QString& folder) {
+    return !folder.contains(QLatin1Char('\n')) && !folder.contains(QLatin1Char('\r'));
 }
 
 bool rememberFolder(const QString& folder) {
@@ -68,23 +77,55 @@ QString besideMe(const QString& name) {
     return QDir(QFileInfo(me.canonicalFilePath()).path()).filePath(name);
 }
 
-// Runs korvalen-base create or demo on folder; the tool's words when it fails.
+// Runs korvalen-base create or demo on folder; the tool's words when it fails. A
+// catalogue that another launch made there meanwhile (the tool makes one at a time and
+// then refuses) is as good as one made here.
 std::optional<QString> makeCatalogue(const QString& verb, const QString& folder) {
     QDir().mkpath(folder);
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels);
     tool.start(besideMe(QStringLiteral("korvalen-base")), {verb, folder});
-    if (!tool.waitForFinished(-1) || tool.exitStatus() != QProcess::NormalExit ||
-        tool.exitCode() != 0) {
+    if ((!tool.waitForFinished(-1) || tool.exitStatus() != QProcess::NormalExit ||
+         tool.exitCode() != 0) &&
+        !hasCatalogue(folder)) {
         const QString said = QString::fromUtf8(tool.readAll()).trimmed();
         return said.isEmpty() ? tool.errorString() : said;
     }
     return std::nullopt;
 }
 
+void tellNotMade(const QString& folder, const QString& why) {
+    QMessageBox::critical(nullptr, QStringLiteral("Korvalen"),
+                          QStringLiteral("Не удалось создать каталог в папке %1:\n%2")
+                              .arg(QDir::toNativeSeparators(folder), why));
+}
+
 void say(const QString& text) {
     std::printf("korvalen-launcher: %s\n", qUtf8Printable(text));
     std::fflush(stdout);
+}
+
+// Another folder, chosen in the file dialog and remembered; none when the user gave up
+// or the name cannot be remembered.
+std::optional<QString> pickFolder(const QString& from) {
+    const QString picked =
+        QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Папка каталога Korvalen"), from);
+    if (picked.isEmpty()) return std::nullopt;
+    if (!fitsOneLine(picked)) {
+        QMessageBox::warning(nullptr, QStringLiteral("Korvalen"),
+                             QStringLiteral("В имени папки\n%1\nесть перевод строки: такую папку "
+                                            "Korvalen запомнить не может. Выберите другую или "
+                                            "переименуйте эту.")
+                                 .arg(QDir::toNativeSeparators(picked)));
+        return std::nullopt;
+    }
+    if (!rememberFolder(picked)) {
+        QMessageBox::warning(nullptr, QStringLiteral("Korvalen"),
+                             QStringLiteral("Не удалось запомнить папку в файле %1.")
+                                 .arg(QDir::toNativeSeparators(choiceFile())));
+        return std::nullopt;
+    }
+    return picked;
 }
 
 enum class FirstStart { Empty, Demo, OtherFolder, Cancel };
@@ -111,23 +152,18 @@ FirstStart askFirstStart(const QString& folder) {
 
 // The first launch with a screen: the user picks what to make, or another folder. The
 // folder to start in, or nothing when the user gave up or the catalogue could not be made.
-std::optional<QString> firstStartWithDialog(int& argc, char** argv, QString folder) {
-    QApplication app(argc, argv);
+std::optional<QString> firstStartWithDialog(QString folder) {
     while (!hasCatalogue(folder)) {
         const FirstStart choice = askFirstStart(folder);
         if (choice == FirstStart::Cancel) return std::nullopt;
         if (choice == FirstStart::OtherFolder) {
-            const QString picked = QFileDialog::getExistingDirectory(
-                nullptr, QStringLiteral("Папка каталога Korvalen"), folder);
-            if (!picked.isEmpty() && rememberFolder(picked)) folder = picked;
+            if (const auto picked = pickFolder(folder)) folder = *picked;
             continue;
         }
         const QString verb =
             choice == FirstStart::Demo ? QStringLiteral("demo") : QStringLiteral("create");
         if (const auto failure = makeCatalogue(verb, folder)) {
-            QMessageBox::critical(nullptr, QStringLiteral("Korvalen"),
-                                  QStringLiteral("Не удалось создать каталог в папке %1:\n%2")
-                                      .arg(QDir::toNativeSeparators(folder), *failure));
+            tellNotMade(folder, *failure);
             return std::nullopt;
         }
         say(QStringLiteral("каталог создан в папке ") + folder);
@@ -145,6 +181,52 @@ std::optional<QString> firstStartQuietly(const QString& folder) {
     return folder;
 }
 
+enum class Missing { LookAgain, OtherFolder, MakeEmpty, Cancel };
+
+Missing askMissing(const QString& folder) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvalen"),
+                    QStringLiteral("Папка каталога не найдена:\n%1\n\nЕсли она на диске, "
+                                   "который сейчас не подключён, подключите его и поищите снова. "
+                                   "Можно выбрать другую папку или создать в этой пустой каталог.")
+                        .arg(QDir::toNativeSeparators(folder)));
+    QPushButton* again = box.addButton(QStringLiteral("Искать снова"), QMessageBox::AcceptRole);
+    QPushButton* other = box.addButton(QStringLiteral("Другая папка…"), QMessageBox::ActionRole);
+    QPushButton* empty =
+        box.addButton(QStringLiteral("Создать пустой каталог здесь"), QMessageBox::ActionRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    box.setDefaultButton(again);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == again) return Missing::LookAgain;
+    if (box.clickedButton() == other) return Missing::OtherFolder;
+    if (box.clickedButton() == empty) return Missing::MakeEmpty;
+    return Missing::Cancel;
+}
+
+// The folder the user named is missing: they look for it again, choose another or make
+// an empty catalogue there. The folder to go on with, or nothing.
+std::optional<QString> missingWithDialog(QString folder) {
+    while (!QFileInfo(folder).isDir()) {
+        switch (askMissing(folder)) {
+            case Missing::LookAgain:
+                break;
+            case Missing::OtherFolder:
+                if (const auto picked = pickFolder(folder)) folder = *picked;
+                break;
+            case Missing::MakeEmpty:
+                if (const auto failure = makeCatalogue(QStringLiteral("create"), folder)) {
+                    tellNotMade(folder, *failure);
+                    return std::nullopt;
+                }
+                say(QStringLiteral("создан пустой каталог в папке ") + folder);
+                break;
+            case Missing::Cancel:
+                return std::nullopt;
+        }
+    }
+    return folder;
+}
+
 bool hasScreen() {
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
@@ -152,10 +234,32 @@ bool hasScreen() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<QString> folder = catalogueFolder();
-    if (!hasCatalogue(*folder))
-        folder =
-            hasScreen() ? firstStartWithDialog(argc, argv, *folder) : firstStartQuietly(*folder);
+    const std::optional<QString> chosen = chosenFolder();
+    std::optional<QString> folder = chosen.value_or(defaultFolder());
+    // Dialogs only where there is a screen, and only when there is something to ask.
+    std::optional<QApplication> app;
+    const auto dialogs = [&] {
+        if (!app) app.emplace(argc, argv);
+    };
+    if (chosen && !QFileInfo(*chosen).isDir()) {
+        if (!hasScreen()) {
+            say(QStringLiteral("папка каталога ") + *chosen +
+                QStringLiteral(" не найдена (она названа в ") + choiceFile() +
+                QStringLiteral(
+                    "). Подключите диск, на котором она лежит, или назовите в этом файле "
+                    "другую папку."));
+            return 1;
+        }
+        dialogs();
+        folder = missingWithDialog(*chosen);
+        if (!folder) return 1;
+    }
+    if (!hasCatalogue(*folder) && hasScreen()) {
+        dialogs();
+        folder = firstStartWithDialog(*folder);
+    } else if (!hasCatalogue(*folder)) {
+        folder = firstStartQuietly(*folder);
+    }
     if (!folder) return 1;
     if (::chdir(QFile::encodeName(*folder).constData()) != 0) {
         say(QStringLiteral("нет доступа к папке ") + *folder);

@@ -1,8 +1,12 @@
 #include "store/catalogue.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "store/connection.h"
@@ -175,10 +179,38 @@ void refuseTooLongPath(const std::filesystem::path& file) {
                         file.string());
 }
 
+namespace {
+
+// An exclusive lock on a folder for as long as the object lives (none where the folder
+// cannot be opened: making the catalogue then fails with its own message).
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& dir)
+        : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
 void createCatalogue(const std::filesystem::path& dir) {
     namespace fs = std::filesystem;
     const fs::path base = dir / std::string(kBaseFolder);
     std::error_code ec;
+    fs::create_directories(dir, ec);
+    // One maker at a time in a folder: a second, started meanwhile, finds the first one's
+    // catalogue made and refuses, instead of both writing the same files and both failing.
+    const FolderLock lock(dir);
     if (fs::exists(base, ec))
         throw Error(Error::Kind::Other, "Каталог уже существует: " + base.string() +
                                             ". Существующий каталог не перезаписывается.");

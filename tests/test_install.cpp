@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -14,18 +15,22 @@ struct Run {
     QString output;
 };
 
-Run run(const QString& program, const QStringList& arguments,
-        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess p;
-    p.setProcessEnvironment(environment);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
+Run finished(QProcess& p) {
     if (!p.waitForFinished(120000)) {
         p.kill();
         p.waitForFinished();
     }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAll())};
+}
+
+Run run(const QString& program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(environment);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    return finished(p);
 }
 
 QByteArray readAll(const QString& path) {
@@ -50,6 +55,11 @@ class TestInstall : public QObject {
     // With a screen, the preloaded library answers the launcher's question as a user
     // who closes it would.
     Run launch(const QString& home, bool screen = false) const {
+        QProcess p;
+        startLaunch(p, home, screen);
+        return finished(p);
+    }
+    void startLaunch(QProcess& p, const QString& home, bool screen = false) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
             env.remove(QString::fromLatin1(name));
@@ -61,13 +71,27 @@ class TestInstall : public QObject {
         // The sanitizer runtime wants to be the first library loaded; the preloaded one is.
         env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
                                                        QStringLiteral(":verify_asan_link_order=0"));
-        return run(installed(QStringLiteral("bin/korvalen-launcher")), {}, env);
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(installed(QStringLiteral("bin/korvalen-launcher")));
+    }
+    // A home whose folder file names folder, as written.
+    QString homeNaming(const QString& name, const QByteArray& folder) const {
+        const QString home = dir.filePath(name);
+        QDir().mkpath(home + QStringLiteral("/.config/korvalen"));
+        QFile choice(home + QStringLiteral("/.config/korvalen/folder"));
+        if (choice.open(QIODevice::WriteOnly)) choice.write(folder + '\n');
+        return home;
     }
 
 private slots:
     void initTestCase();
     void installedTree();
     void launcherMakesTheCatalogueOnceAndStartsThere();
+    void launcherKeepsTheFolderNameAsWritten_data();
+    void launcherKeepsTheFolderNameAsWritten();
+    void missingFolderIsNeverMadeInSilence();
+    void twoAtOnceMakeOneCatalogue();
 };
 
 void TestInstall::initTestCase() {
@@ -136,6 +160,7 @@ void TestInstall::launcherMakesTheCatalogueOnceAndStartsThere() {
     QCOMPARE(readAll(settings), defaults);
 
     const QString chosen = dir.filePath(QStringLiteral("мои диски"));
+    QVERIFY(QDir().mkpath(chosen));
     QVERIFY(QDir().mkpath(home + QStringLiteral("/.config/korvalen")));
     QFile choice(home + QStringLiteral("/.config/korvalen/folder"));
     QVERIFY(choice.open(QIODevice::WriteOnly));
@@ -144,6 +169,74 @@ void TestInstall::launcherMakesTheCatalogueOnceAndStartsThere() {
     const Run elsewhere = launch(home);
     QVERIFY2(elsewhere.exitCode == 0, qPrintable(elsewhere.output));
     QVERIFY(QFileInfo::exists(chosen + QStringLiteral("/base/CDBase.DB")));
+}
+
+// A folder's name reaches the launcher exactly as written: blanks at either end are part
+// of it. Trimmed, it named another folder, where the launcher made a new, empty catalogue.
+void TestInstall::launcherKeepsTheFolderNameAsWritten_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("trailing blank") << "диски ";
+    QTest::newRow("leading blank") << " диски";
+}
+
+void TestInstall::launcherKeepsTheFolderNameAsWritten() {
+    QFETCH(QString, name);
+    const QString folder = dir.filePath(QStringLiteral("blanks/") + name);
+    QVERIFY(QDir().mkpath(folder));
+    const Run started = launch(homeNaming(QStringLiteral("home-blanks"), folder.toUtf8()));
+    QVERIFY2(started.exitCode == 0, qPrintable(started.output));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/base/CDBase.DB")));
+    QCOMPARE(
+        QDir(dir.filePath(QStringLiteral("blanks"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+        QStringList{name});
+    QVERIFY(QDir(folder).removeRecursively());
+}
+
+// A named folder that is missing (a drive not mounted) is not made anew, with a screen or
+// without: the user's catalogue may be there once the drive is back.
+void TestInstall::missingFolderIsNeverMadeInSilence() {
+    const QString folder = dir.filePath(QStringLiteral("unmounted/диски"));
+    const QString home = homeNaming(QStringLiteral("home-missing"), folder.toUtf8());
+    const Run quiet = launch(home);
+    QCOMPARE(quiet.exitCode, 1);
+    QVERIFY2(quiet.output.contains("папка каталога " + folder + " не найдена"),
+             qPrintable(quiet.output));
+    const Run asked = launch(home, true);
+    QCOMPARE(asked.exitCode, 1);  // the question closed unanswered
+    QVERIFY2(asked.output.contains("box: Папка каталога не найдена:\n" + folder),
+             qPrintable(asked.output));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("unmounted"))));
+}
+
+// Two first launches, and two korvalen-base create, at once: one catalogue is made and
+// both launches start in it. Both used to fail now and then (a lock or an I/O error
+// between two makers of the same files), or the second launch gave up.
+void TestInstall::twoAtOnceMakeOneCatalogue() {
+    const QString tool = installed(QStringLiteral("bin/korvalen-base"));
+    for (int round = 0; round < 20; ++round) {
+        const QString folder = dir.filePath(QStringLiteral("together/%1").arg(round));
+        QProcess creates[2];
+        for (QProcess& create : creates) {
+            create.setProcessChannelMode(QProcess::MergedChannels);
+            create.start(tool, {QStringLiteral("create"), folder});
+        }
+        QList<int> exits;
+        for (QProcess& create : creates) exits << finished(create).exitCode;
+        std::sort(exits.begin(), exits.end());
+        QCOMPARE(exits, QList<int>({0, 1}));
+        QCOMPARE(run(tool, {QStringLiteral("check"), folder}).exitCode, 0);
+
+        const QString home =
+            homeNaming(QStringLiteral("home-together-%1").arg(round),
+                       dir.filePath(QStringLiteral("launched/%1").arg(round)).toUtf8());
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("launched/%1").arg(round))));
+        QProcess launches[2];
+        for (QProcess& launcher : launches) startLaunch(launcher, home);
+        for (QProcess& launcher : launches) {
+            const Run started = finished(launcher);
+            QVERIFY2(started.exitCode == 0, qPrintable(started.output));
+        }
+    }
 }
 
 QTEST_MAIN(TestInstall)
