@@ -136,11 +136,12 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
         if (rebuilt.contains(t)) {
             const int64_t keyMark = keyMarks[t];
             rebuild(*db, *t, keyMark);
-            line += (line.empty() ? "" : " ") + ("Таблица " + file.string()) +
-                    " перестроена, записи и их номера сохранены" +
-                    (keyMark > 0 ? ", новые номера начнутся после " + std::to_string(keyMark)
-                                 : std::string()) +
-                    ".";
+            // Appended piece by piece: GCC 12 misreads a chain of + at -O3 (-Wrestrict).
+            if (!line.empty()) line += " ";
+            line.append("Таблица ").append(file.string());
+            line += " перестроена, записи и их номера сохранены";
+            if (keyMark > 0) line += ", новые номера начнутся после " + std::to_string(keyMark);
+            line += ".";
         }
         done.push_back(line + " Прежний файл сохранён как " + copy.string() + ".");
     }
