@@ -9,6 +9,7 @@
 #include <array>
 #include <streambuf>
 
+#include "app/Unit1.h"
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
@@ -108,6 +109,14 @@ const QString kHtmlFilter = QStringLiteral("Страница HTML (*.html *.htm)
 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path) {
+    try {
+        const auto db = source.database() ? source.database() : store::Database::defaultDatabase();
+        store::refuseExportOver(db->baseDir(), path.toStdString(),
+                                settingsFilePath().toStdString());
+    } catch (const store::Error& e) {
+        messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."));
+        return false;
+    }
     QSaveFile file(path);
     auto failed = [&](const QString& why) {
         file.cancelWriting();

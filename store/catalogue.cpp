@@ -201,7 +201,79 @@ private:
     int fd_;
 };
 
+// Absolute, . and .. resolved, and the links along the part that exists followed.
+std::filesystem::path resolved(const std::filesystem::path& p) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(p, ec);
+    auto out = std::filesystem::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal() : out;
+}
+
+bool sameExisting(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// The table's file as found in base/; its own name when none or two are there.
+std::filesystem::path tableFileIn(const std::filesystem::path& baseDir, const TableDef& t) {
+    try {
+        if (auto found = findFileNoCase(baseDir, t.fileName)) return *found;
+    } catch (const Error&) {
+    }
+    return baseDir / std::string(t.fileName);
+}
+
+// Whether a and b are one file: by device and inode when both are there, else by folder
+// and name without regard to letter case.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    const auto ra = resolved(a), rb = resolved(b);
+    if (std::filesystem::exists(ra, ec) && std::filesystem::exists(rb, ec))
+        return sameExisting(ra, rb);
+    // A file not yet there would become a second spelling of the same name.
+    const bool sameFolder =
+        sameExisting(ra.parent_path(), rb.parent_path()) || ra.parent_path() == rb.parent_path();
+    return sameFolder && equalsNoCase(ra.filename().string(), rb.filename().string());
+}
+
 }  // namespace
+
+CataloguePart insideCatalogue(const std::filesystem::path& baseDir,
+                              const std::filesystem::path& target) {
+    for (const auto& t : kTables)
+        if (sameFile(target, tableFileIn(baseDir, t))) return CataloguePart::TableFile;
+    // Anything whose path passes through the folder, by whatever name or mount it is reached.
+    for (auto at = resolved(target);; at = at.parent_path()) {
+        if (sameExisting(at, baseDir)) return CataloguePart::Folder;
+        if (at == at.parent_path()) return CataloguePart::None;
+    }
+}
+
+void refuseExportOver(const std::filesystem::path& baseDir, const std::filesystem::path& target,
+                      const std::filesystem::path& settingsFile) {
+    const std::string elsewhere = "; сохраните список в другое место.";
+    switch (insideCatalogue(baseDir, target)) {
+        case CataloguePart::TableFile:
+            throw Error(Error::Kind::Other,
+                        "Файл " + target.string() + " — таблица каталога" + elsewhere);
+        case CataloguePart::Folder:
+            throw Error(Error::Kind::Other, "Файл " + target.string() + " лежит в папке каталога " +
+                                                baseDir.string() + elsewhere);
+        case CataloguePart::None:
+            break;
+    }
+    if (!settingsFile.empty() && sameFile(target, settingsFile))
+        throw Error(Error::Kind::Other,
+                    "Файл " + target.string() + " — файл настроек Korvalen" + elsewhere);
+}
+
+void refuseBackupInto(const std::filesystem::path& baseDir, const std::filesystem::path& destBase) {
+    if (insideCatalogue(baseDir, destBase) != CataloguePart::None)
+        throw Error(Error::Kind::Other, "Копию каталога нельзя записать в " + destBase.string() +
+                                            ": это внутри папки самого каталога " +
+                                            baseDir.string() +
+                                            ". Выберите для копии другую папку.");
+}
 
 void createCatalogue(const std::filesystem::path& dir) {
     namespace fs = std::filesystem;

@@ -71,6 +71,23 @@ inline constexpr size_t kLongestTablePath = 504;
 // Throws a clear message for a table file whose path SQLite cannot open.
 void refuseTooLongPath(const std::filesystem::path& file);
 
+// Where a path that an export or a backup is about to write lies against the catalogue
+// in baseDir: on one of its table files, or on its folder base or anything inside it.
+// Existing files and folders are compared by device and inode (a link or another
+// spelling of the path is the same file), a file not yet there by its folder and its
+// name without regard to letter case (dolg.db beside Dolg.DB).
+enum class CataloguePart { None, TableFile, Folder };
+CataloguePart insideCatalogue(const std::filesystem::path& baseDir,
+                              const std::filesystem::path& target);
+
+// Throws a message naming target when an export would write over the catalogue in
+// baseDir or over settingsFile (the program's settings, when known).
+void refuseExportOver(const std::filesystem::path& baseDir, const std::filesystem::path& target,
+                      const std::filesystem::path& settingsFile = {});
+// Throws a message naming the folder when a backup's copy destBase would lie inside the
+// catalogue in baseDir.
+void refuseBackupInto(const std::filesystem::path& baseDir, const std::filesystem::path& destBase);
+
 // Makes dir/base with the five empty tables. Refuses when dir/base already exists.
 void createCatalogue(const std::filesystem::path& dir);
 

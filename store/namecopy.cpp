@@ -11,7 +11,13 @@ namespace {
 // rows asked for.
 constexpr size_t kBlockRows = 1024;
 constexpr char kSeparator = '\xFF';  // no folded text holds it
-constexpr int64_t kOffsetRange = int64_t(1) << 32;
+constexpr uint64_t kOffsetRange = uint64_t(1) << 32;
+
+// How far key lies above base, for any two keys SQLite can store (-2^63 to 2^63-1): in
+// uint64_t, where the difference cannot overflow as it would in int64_t.
+uint64_t distance(int64_t base, int64_t key) {
+    return static_cast<uint64_t>(key) - static_cast<uint64_t>(base);
+}
 
 // The copy writes the folded names with each small Cyrillic letter (а to я, ѐ to џ:
 // what every Cyrillic capital folds to) as one byte, 0x80 to 0xAF, instead of two;
@@ -83,7 +89,8 @@ struct NameBlock {
 
     size_t size() const { return nameEnds.size(); }
     int64_t key(size_t i) const {
-        return firstKey + static_cast<int64_t>(keyOffsets.empty() ? i : keyOffsets[i]);
+        const uint64_t offset = keyOffsets.empty() ? i : keyOffsets[i];
+        return static_cast<int64_t>(static_cast<uint64_t>(firstKey) + offset);
     }
     size_t nameStart(size_t i) const { return i == 0 ? 0 : nameEnds[i - 1] + 1; }
     std::string_view name(size_t i) const {
@@ -104,7 +111,7 @@ struct NameBlock {
     bool fits(int64_t k) const {
         const int64_t low = std::min(k, size() ? firstKey : k);
         const int64_t high = std::max(k, size() ? key(size() - 1) : k);
-        return high - low < kOffsetRange;
+        return distance(low, high) < kOffsetRange;
     }
     void spellOutKeys() {
         if (!keyOffsets.empty() || size() == 0) return;
@@ -114,14 +121,15 @@ struct NameBlock {
     // Inserts at row i (keys stay in order); the key must fit the block.
     void insert(size_t i, int64_t k, std::string_view name, const FieldCodes& codes) {
         if (size() == 0) firstKey = k;
-        const bool dense = keyOffsets.empty() && i == size() && k == firstKey + int64_t(size());
+        const bool dense = keyOffsets.empty() && i == size() && distance(firstKey, k) == size();
         if (!dense) {
             spellOutKeys();
             if (k < firstKey) {
-                for (uint32_t& offset : keyOffsets) offset += static_cast<uint32_t>(firstKey - k);
+                for (uint32_t& offset : keyOffsets)
+                    offset += static_cast<uint32_t>(distance(k, firstKey));
                 firstKey = k;
             }
-            keyOffsets.insert(keyOffsets.begin() + i, static_cast<uint32_t>(k - firstKey));
+            keyOffsets.insert(keyOffsets.begin() + i, static_cast<uint32_t>(distance(firstKey, k)));
         }
         for (size_t f = 0; f < kCopyFieldCount; ++f)
             fields[f].insert(fields[f].begin() + i, codes[f]);

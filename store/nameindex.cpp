@@ -85,13 +85,15 @@ LoadResult loadCopy(const std::string& file, const std::atomic<bool>& stop) {
     const std::string key(keyField());
     const StatementHandle read = prepared(
         raw, "SELECT " + diskColumns() + " FROM \"" + std::string(diskTable().table) + "\" WHERE " +
-                 key + " > ?1 ORDER BY " + key + " LIMIT " + std::to_string(kLoadChunk));
+                 key + " >= ?1 ORDER BY " + key + " LIMIT " + std::to_string(kLoadChunk));
     if (!read) return {};
     NameCopy::Builder builder;
-    int64_t last = std::numeric_limits<int64_t>::min();
+    // From the lowest key on, -2^63 included; the chunk after the key 2^63-1 is none.
+    int64_t from = std::numeric_limits<int64_t>::min();
     for (;;) {
-        sqlite3_bind_int64(read.get(), 1, last);
+        sqlite3_bind_int64(read.get(), 1, from);
         int rows = 0, step;
+        int64_t last = from;
         while ((step = sqlite3_step(read.get())) == SQLITE_ROW) {
             last = sqlite3_column_int64(read.get(), 0);
             builder.add(rowOf(read.get(), last, 1));
@@ -101,7 +103,8 @@ LoadResult loadCopy(const std::string& file, const std::atomic<bool>& stop) {
         if (step != SQLITE_DONE || stop) return {};
         if (builder.rows() > kMaxRows || builder.nameBytes() > kMaxNameBytes)
             return {nullptr, true};
-        if (rows < kLoadChunk) break;
+        if (rows < kLoadChunk || last == std::numeric_limits<int64_t>::max()) break;
+        from = last + 1;
     }
     return {builder.finish(), false};
 }

@@ -73,7 +73,50 @@ TableKind tableKind(const Database& db, const TableDef& t) {
     return {std::string(list.columnText(0)), list.columnInt64(1) != 0};
 }
 
+// Everything in the file but the table and what SQLite keeps beside it on its own (the
+// keys given, sqlite_sequence; statistics, sqlite_stat1). A trigger runs on the program's
+// writes and may change or delete any row; a view, an index or another table is nothing
+// the program made either. An index SQLite made for a constraint of the table's own
+// declaration is mended by a rebuild: one for a PRIMARY KEY comes with a key reported
+// above, one for a UNIQUE (which ON CONFLICT REPLACE deletes a row on an edit) is named here.
+std::vector<SchemaProblem> extraObjects(const Database& db, const TableDef& t,
+                                        const std::string& file) {
+    const std::string schema = quotedName(t.schema);
+    Statement list = db.prepareOn(
+        t, "SELECT s.type, s.name, s.tbl_name, ifnull(i.origin, '') FROM " + schema +
+               ".sqlite_schema AS s LEFT JOIN " + schema +
+               ".pragma_index_list(s.tbl_name) AS i ON i.name = s.name ORDER BY s.rowid");
+    std::vector<SchemaProblem> problems;
+    while (list.step()) {
+        const std::string type(list.columnText(0)), name(list.columnText(1));
+        const std::string_view origin = list.columnText(3);
+        if (type == "table" && (name == t.table || name.starts_with("sqlite_"))) continue;
+        const std::string where = "В файле " + file + " есть лишний объект: ";
+        if (type == "index" && origin == "pk") continue;
+        if (type == "index" && origin == "u") {
+            problems.push_back({where + "ограничение UNIQUE в объявлении таблицы " +
+                                    std::string(list.columnText(2)) + " (индекс " + name + ").",
+                                true, &t});
+            continue;
+        }
+        const ExtraObject extra{type, name};
+        problems.push_back(
+            {where + describe(extra) + " (Korvalen таких не создаёт).", true, &t, extra});
+    }
+    return problems;
+}
+
 }  // namespace
+
+std::string describe(const ExtraObject& object) {
+    const std::string& type = object.type;
+    const std::string kind = type == "trigger" ? "триггер"
+                             : type == "view"  ? "представление (VIEW)"
+                             : type == "index" ? "индекс"
+                             : type == "table" ? "таблица"
+                                               : "объект типа " + type;
+    return kind + " " + object.name;
+}
 
 std::string repairAdvice() {
     return " Перестройте таблицу командой: korvalen-base repair ПАПКА (записи и их номера "
@@ -126,6 +169,8 @@ std::vector<SchemaProblem> tableProblems(const Database& db, const TableDef& t,
                                     ".",
                                 true, &t});
     }
+    const auto extra = extraObjects(db, t, file);
+    problems.insert(problems.end(), extra.begin(), extra.end());
     // A table that lacks a field cannot be rebuilt: nothing could fill the field.
     for (auto& p : problems) {
         p.repairable = missing.empty();

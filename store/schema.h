@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,19 +9,33 @@ namespace store {
 class Database;
 struct TableDef;
 
+// A schema object of a table file that the program never makes: a trigger, a view, an
+// index, another table. Named as sqlite_schema names it.
+struct ExtraObject {
+    std::string type;  // "trigger", "view", "index" or "table"
+    std::string name;
+};
+
+// "триггер t", as the messages name it.
+std::string describe(const ExtraObject& object);
+
 // Something in how a table file declares its table that the program cannot live with.
 struct SchemaProblem {
     std::string message;
-    // True when rebuilding the table under our declaration, rows and keys kept, mends it
-    // (korvalen-base repair); false when the file holds no table the rows could come from.
+    // True when korvalen-base repair mends it: by dropping the extra object, or else by
+    // rebuilding the table under our declaration, rows and keys kept; false when the file
+    // holds no table the rows could come from.
     bool repairable = false;
     const TableDef* table = nullptr;
+    std::optional<ExtraObject> extra = {};
 };
 
 // What is wrong with one table as db sees it attached: the table must be a real table with
 // row keys, every field there with its declared type, the key SQLite's own row key with
 // AUTOINCREMENT, and every field's collation one the store knows. file names the file in
-// the messages. Opening a catalogue refuses the first problem; check lists them all.
+// the messages. The file must hold nothing else the program does not make (SQLite's own
+// sqlite_sequence apart): a trigger would run on the program's writes. Opening a catalogue
+// refuses the first problem; check lists them all.
 std::vector<SchemaProblem> tableProblems(const Database& db, const TableDef& table,
                                          const std::string& file);
 

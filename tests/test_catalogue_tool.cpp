@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "store/catalogue.h"
+#include "store/connection.h"
 #include "store/error.h"
 #include "tests/catalogue_writes.h"
 #include "tests/fixture.h"
@@ -236,6 +237,12 @@ private slots:
                    "INSERT INTO CDBase VALUES (1, 'Матрица', '', 1, 2, 1), (7, 'Новый', '', 1, "
                    "1, 0)"))
             << "1|Матрица|1,7|Новый|0" << -1 << "8";
+        QTest::newRow("disk names UNIQUE, replacing on conflict")
+            << "CDBase.DB"
+            << QString::fromStdString(
+                   fixture::tableWith("CDBase", "Name", "TEXT UNIQUE ON CONFLICT REPLACE",
+                                      "INSERT INTO CDBase VALUES (1, 'Матрица', '', 1, 2, 1)"))
+            << "1|Матрица|1" << -1 << "7";
         // Disk 5 names category 99, which no longer exists: 99 is not given again.
         QTest::newRow("category names declared INTEGER")
             << "SprKategoy.db"
@@ -278,6 +285,75 @@ private slots:
         else
             writes::addEntry(db, Book(book), "Ещё один");
         QCOMPARE(QString::number(db->lastInsertKey()), nextKey);
+    }
+
+    // What the program never makes in a table file: check names every object, repair drops
+    // them all (the file copied first), and the program's write that a trigger turned
+    // against the table keeps every row.
+    void repairRemovesWhatTheProgramNeverMakes_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("objects");    // SQLite's SQL run on that file alone
+        QTest::addColumn<QStringList>("named");  // as check and repair name them, in order
+        QTest::addColumn<int>("book");           // the write after repair: -1 a lend, else a Book
+        QTest::addColumn<QString>("rows");       // how many rows the file's table holds then
+        const auto trigger = [](const char* table, const char* event) {
+            return QString(
+                       "CREATE TRIGGER t AFTER %2 ON %1 BEGIN DELETE FROM %1 WHERE rowid <> "
+                       "NEW.rowid; END;")
+                .arg(table, event);
+        };
+        // One lend used to delete every other disk.
+        QTest::newRow("trigger in CDBase.DB, a lend")
+            << "CDBase.DB"
+            << "CREATE TRIGGER t AFTER UPDATE OF Dolg ON CDBase BEGIN DELETE FROM CDBase WHERE "
+               "N <> NEW.N; END"
+            << QStringList{"триггер t"} << -1 << "8";
+        QTest::newRow("trigger in Dolg.DB, a lend")
+            << "Dolg.DB" << trigger("Dolg", "INSERT") << QStringList{"триггер t"} << -1 << "4";
+        QTest::newRow("trigger in SprKategoy.db")
+            << "SprKategoy.db" << trigger("SprKategoy", "INSERT") << QStringList{"триггер t"}
+            << int(Book::Categories) << "7";
+        QTest::newRow("trigger in SprType.db")
+            << "SprType.db" << trigger("SprType", "INSERT") << QStringList{"триггер t"}
+            << int(Book::MediaTypes) << "4";
+        QTest::newRow("trigger, view, index and table in SprDolgnik.db")
+            << "SprDolgnik.db"
+            << trigger("SprDolgnik", "INSERT") +
+                   "CREATE VIEW v AS SELECT Dolgnik FROM SprDolgnik; CREATE INDEX i ON "
+                   "SprDolgnik(N); CREATE TABLE notes(x)"
+            << QStringList{"триггер t", "представление (VIEW) v", "индекс i", "таблица notes"}
+            << int(Book::Debtors) << "5";
+    }
+
+    void repairRemovesWhatTheProgramNeverMakes() {
+        QFETCH(QString, file);
+        QFETCH(QString, objects);
+        QFETCH(QStringList, named);
+        QFETCH(int, book);
+        QFETCH(QString, rows);
+        FixtureCatalogue f;
+        QVERIFY(store::Connection(f.base() / file.toStdString()).exec(objects.toStdString()));
+        const std::string before = FolderSnapshot(f.base()).files.at(file.toStdString());
+        const QStringList problems = problemsOf(f.root());
+        QCOMPARE(problems.size(), named.size());
+        for (int i = 0; i < named.size(); ++i)
+            QVERIFY2(problems[i].contains("есть лишний объект: " + named[i]),
+                     qPrintable(problems[i]));
+
+        const ToolRun repair = runTool({"repair", rootArg(f.dir)});
+        QCOMPARE(repair.exitCode, 0);
+        QVERIFY2(repair.out.contains("удалено то, чего Korvalen не создаёт: " + named.join(", ") +
+                                     ".") &&
+                     repair.out.contains("в порядке"),
+                 qPrintable(repair.out + repair.err));
+        QCOMPARE(FolderSnapshot(f.base()).files.at(file.toStdString() + ".before-repair"), before);
+        const auto db = f.open();
+        if (book < 0)
+            writes::lendDisk(db, 2, 1, store::Date::today());
+        else
+            writes::addEntry(db, Book(book), "Ещё один");
+        const std::string table(store::tableForFile(file.toStdString())->table);
+        QCOMPARE(sqlRows(f.root(), "SELECT count(*) FROM " + table), QStringList{rows});
     }
 
     // What a rebuild cannot mend is refused, with nothing changed.

@@ -123,6 +123,8 @@ private slots:
     void backupIsOneMomentWhileAnotherProcessLends();
     void failedOrStoppedCopiesLeaveNothing_data();
     void failedOrStoppedCopiesLeaveNothing();
+    void neverWritesOverTheCatalogue_data();
+    void neverWritesOverTheCatalogue();
 };
 
 void Reports::historyRowsAndFilters_data() {
@@ -406,6 +408,63 @@ void Reports::failedOrStoppedCopiesLeaveNothing() {
     }
     QCOMPARE(entries(target), QStringList());
     QVERIFY(fixture::FolderSnapshot(source / "base") == before);
+}
+
+// korvalen-base asked to export onto the catalogue or to back it up into itself: it used
+// to write the CSV over CDBase.DB and exit 0. Refused with the target named, every file
+// of base/ byte for byte as before and nothing added there.
+void Reports::neverWritesOverTheCatalogue_data() {
+    QTest::addColumn<QString>("command");  // export or backup
+    QTest::addColumn<QString>("target");   // the file or folder given, under the catalogue's root
+    QTest::addColumn<QString>("named");    // what the message names, under the root
+    QTest::addColumn<QString>("says");
+    const QString table = "— таблица каталога; сохраните список в другое место.";
+    QTest::newRow("export over CDBase.DB") << "export"
+                                           << "base/CDBase.DB"
+                                           << "base/CDBase.DB" << table;
+    QTest::newRow("export over Dolg.DB spelt in other letters") << "export"
+                                                                << "base/DOLG.db"
+                                                                << "base/DOLG.db" << table;
+    QTest::newRow("export through a link to SprType.db") << "export"
+                                                         << "types.csv"
+                                                         << "types.csv" << table;
+    QTest::newRow("export to a new file in base") << "export"
+                                                  << "base/disks.csv"
+                                                  << "base/disks.csv"
+                                                  << "лежит в папке каталога";
+    QTest::newRow("backup into base") << "backup"
+                                      << "base"
+                                      << "base/base"
+                                      << "внутри папки самого каталога";
+    QTest::newRow("backup into a new folder in base") << "backup"
+                                                      << "base/copies"
+                                                      << "base/copies/base"
+                                                      << "внутри папки самого каталога";
+}
+
+void Reports::neverWritesOverTheCatalogue() {
+    QFETCH(QString, command);
+    QFETCH(QString, target);
+    QFETCH(QString, named);
+    QFETCH(QString, says);
+    const fixture::FixtureCatalogue catalogue;
+    fs::create_symlink(catalogue.base() / "SprType.db", catalogue.root() / "types.csv");
+    const fixture::FolderSnapshot before(catalogue.base());
+    const QStringList entriesBefore = entries(catalogue.base());
+    QStringList arguments = {command, catalogue.path(), catalogue.filePath(target)};
+    if (command == "export")
+        arguments << "--what"
+                  << "disks"
+                  << "--format"
+                  << "csv";
+    QProcess tool;
+    tool.start(KORVALEN_BASE_EXE, arguments);
+    QVERIFY(tool.waitForFinished(60000));
+    const QString error = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY2(error.contains(catalogue.filePath(named)) && error.contains(says), qPrintable(error));
+    QVERIFY(fixture::FolderSnapshot(catalogue.base()) == before);
+    QCOMPARE(entries(catalogue.base()), entriesBefore);
 }
 
 QTEST_GUILESS_MAIN(Reports)

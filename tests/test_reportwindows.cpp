@@ -66,6 +66,8 @@ private slots:
     void overdueLimitHasASectionOfItsOwn();
     void whoHasWhatGroupsByDebtorAndSavesPdf();
     void savingToAReadOnlyFolderLeavesNothing();
+    void savingOverTheCatalogueIsRefused_data();
+    void savingOverTheCatalogueIsRefused();
 
 private:
     QTemporaryDir settings_;
@@ -161,6 +163,37 @@ void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
     QVERIFY2(errors[1].contains("Копия не записана"), qPrintable(errors[1]));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+// "Сохранить список дисков..." onto a table of the catalogue, or onto the settings file
+// that the window itself writes on closing: refused after the dialog's "Заменить?", the
+// file byte for byte as before.
+void ReportWindows::savingOverTheCatalogueIsRefused_data() {
+    QTest::addColumn<bool>("settings");  // the settings file, else CDBase.DB
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a table file") << false << "— таблица каталога";
+    QTest::newRow("the settings file") << true << "— файл настроек Korvalen";
+}
+
+void ReportWindows::savingOverTheCatalogueIsRefused() {
+    QFETCH(bool, settings);
+    QFETCH(QString, says);
+    CommandsFixture f;
+    const QString path = settings ? settingsFilePath() : QDir::current().filePath("base/CDBase.DB");
+    if (settings) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[param]\npage=2\n") > 0);
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    QVERIFY(
+        !reports::exportToPath(&f.form1(), f.form1().Query5->query(), reports::diskExport(), path));
+    QCOMPARE(f.boxes.errors(), QStringList("Файл " + path + " " + says +
+                                           "; сохраните список в другое место.\nФайл не записан."));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
 }
 
 QTEST_MAIN(ReportWindows)

@@ -45,6 +45,14 @@ std::function<void(const fs::path&)> declared(std::string file, std::string sql)
     return [=](const fs::path& base) { fixture::redeclare(base / file, sql); };
 }
 
+// A table file of ours with something added by another program: sql run on it alone.
+std::function<void(const fs::path&)> added(std::string file, std::string sql) {
+    return [=](const fs::path& base) {
+        if (!store::Connection(base / file).exec(sql))
+            throw std::runtime_error("could not run " + sql + " on " + file);
+    };
+}
+
 std::vector<StartFault> startFaults() {
     std::vector<StartFault> faults = {
         {"no base folder", [](const fs::path& base) { fs::remove_all(base); }, Error::Kind::Missing,
@@ -144,6 +152,25 @@ std::vector<StartFault> startFaults() {
          "SQLite открывает файлы по пути не длиннее 504 байт", 495},
     };
     faults.insert(faults.end(), hostile.begin(), hostile.end());
+    // A trigger runs on the program's own writes: this one made one lend delete every
+    // other disk, and one of its kind in any file can do as much to that file's rows.
+    for (const auto& table : store::catalogueTables()) {
+        const std::string file(table.fileName), name(table.table);
+        faults.push_back(
+            {"a trigger in " + file,
+             added(file, "CREATE TRIGGER t AFTER UPDATE ON " + name + " BEGIN DELETE FROM " + name +
+                             " WHERE rowid <> NEW.rowid; END"),
+             Error::Kind::NotCatalogue, file,
+             "есть лишний объект: триггер t (Korvalen таких не создаёт). Перестройте "
+             "таблицу командой: korvalen-base repair"});
+    }
+    // A UNIQUE ... ON CONFLICT REPLACE deletes the other row when an edit repeats a name.
+    faults.push_back({"disk names UNIQUE, replacing on conflict",
+                      declared("CDBase.DB", fixture::tableWith("CDBase", "Name",
+                                                               "TEXT UNIQUE ON CONFLICT REPLACE")),
+                      Error::Kind::NotCatalogue, "CDBase.DB",
+                      "есть лишний объект: ограничение UNIQUE в объявлении таблицы CDBase "
+                      "(индекс sqlite_autoindex_CDBase_1)."});
     // A damaged page: the file still starts like SQLite's, its first page is garbage.
     for (const char* file : {"CDBase.DB", "Dolg.DB"}) {
         faults.push_back({std::string("damaged first page of ") + file,

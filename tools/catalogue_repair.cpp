@@ -1,6 +1,7 @@
 #include "tools/catalogue_repair.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -83,24 +84,39 @@ void rebuild(const Database& db, const TableDef& t, int64_t keyMark) {
     if (keyMark > 0) db.raiseKeyMark(t, keyMark);
 }
 
+// Dropped before any rebuild, so that no trigger runs on the copied rows and no view
+// stands in the way of the renamed table. Dropping a table takes its indexes and
+// triggers with it: what comes after it may be gone already.
+void drop(const Database& db, const TableDef& t, const store::ExtraObject& object) {
+    std::string type = object.type;
+    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    db.execRaw("DROP " + type + " IF EXISTS " + store::quotedName(t.schema) + "." +
+               store::quotedName(object.name));
+}
+
 }  // namespace
 
 std::vector<std::string> repairCatalogue(const fs::path& dir) {
     std::vector<store::SchemaProblem> problems;
     const auto db = Database::openForCheck(dir / std::string(store::kBaseFolder), problems);
-    std::set<const TableDef*> tables;
+    std::set<const TableDef*> tables, rebuilt;
+    std::map<const TableDef*, std::vector<store::ExtraObject>> extras;
     for (const auto& p : problems) {
         if (!p.repairable)
             throw Error(Error::Kind::NotCatalogue,
                         "Этого repair не исправит, ничего не изменено: " + p.message);
         tables.insert(p.table);
+        if (p.extra)
+            extras[p.table].push_back(*p.extra);
+        else
+            rebuilt.insert(p.table);
     }
     if (tables.empty()) return {};
     db->leaveWalMode();
     // Writers of any file wait from here to the end, so the copies match what is rebuilt.
     Database::Transaction unit(*db);
     std::map<const TableDef*, int64_t> keyMarks;
-    for (const TableDef* t : tables) {
+    for (const TableDef* t : rebuilt) {
         if (!store::keyField(*t)) continue;
         refuseKeysThatCannotBeKept(*db, *t, db->tableFile(*t).string());
         keyMarks[t] = keysInUse(*db, *t);
@@ -109,12 +125,25 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
     for (const TableDef* t : tables) {
         const fs::path file = db->tableFile(*t);
         const fs::path copy = backUp(file);
-        const int64_t keyMark = keyMarks[t];
-        rebuild(*db, *t, keyMark);
-        done.push_back("Таблица " + file.string() + " перестроена, записи и их номера сохранены" +
-                       (keyMark > 0 ? ", новые номера начнутся после " + std::to_string(keyMark)
-                                    : std::string()) +
-                       ". Прежний файл сохранён как " + copy.string() + ".");
+        std::string line;
+        if (!extras[t].empty()) {
+            line = "Из файла " + file.string() + " удалено то, чего Korvalen не создаёт: ";
+            for (const auto& object : extras[t]) {
+                drop(*db, *t, object);
+                line += store::describe(object) + (&object == &extras[t].back() ? "." : ", ");
+            }
+        }
+        if (rebuilt.contains(t)) {
+            const int64_t keyMark = keyMarks[t];
+            rebuild(*db, *t, keyMark);
+            // Appended piece by piece: GCC 12 misreads a chain of + at -O3 (-Wrestrict).
+            if (!line.empty()) line += " ";
+            line.append("Таблица ").append(file.string());
+            line += " перестроена, записи и их номера сохранены";
+            if (keyMark > 0) line += ", новые номера начнутся после " + std::to_string(keyMark);
+            line += ".";
+        }
+        done.push_back(line + " Прежний файл сохранён как " + copy.string() + ".");
     }
     unit.commit();
     return done;

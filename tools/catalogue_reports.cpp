@@ -55,6 +55,7 @@ long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format 
 long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
                                 const fs::path& file, const reports::ExportProgress& progress,
                                 const store::WaitWhileBusy& wait) {
+    store::refuseExportOver(dir / std::string(store::kBaseFolder), file);
     std::error_code ec;
     // A device or pipe (/dev/null, a fifo) is written as it is: there is no file to
     // leave half-written, and renaming over it would replace it.
@@ -92,6 +93,7 @@ std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& de
                                          const store::CopyProgress& progress,
                                          const store::WaitWhileBusy& wait) {
     const auto source = store::Database::open(dir / std::string(store::kBaseFolder));
+    store::refuseBackupInto(source->baseDir(), dest / std::string(store::kBaseFolder));
     std::error_code ec;
     const bool madeDest = !fs::exists(dest, ec);
     if (madeDest && !fs::create_directories(dest, ec))

@@ -21,16 +21,16 @@ long long exportCatalogue(const std::filesystem::path& dir, ExportWhat what, rep
 
 // Writes the export into file through a temporary file beside it, renamed only when
 // complete: a failed export leaves no file under that name. A device or pipe is
-// written directly.
+// written directly. A file of the catalogue, or any file in its folder, is refused.
 long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat what,
                                 reports::Format format, const std::filesystem::path& file,
                                 const reports::ExportProgress& progress = {},
                                 const store::WaitWhileBusy& wait = {});
 
 // Copies dir/base into dest/base (dest is made when missing; an existing dest/base is
-// never overwritten) as of one moment, then checks the copy as checkCatalogue does and
-// returns what the check found (empty: the copy is sound). Throws store::Error when the
-// copy cannot be made; nothing is left behind then.
+// never overwritten, nor a dest/base inside the catalogue's own folder) as of one moment, then
+// checks the copy as checkCatalogue does and returns what the check found (empty: the copy is
+// sound). Throws store::Error when the copy cannot be made; nothing is left behind then.
 std::vector<std::string> backupCatalogue(const std::filesystem::path& dir,
                                          const std::filesystem::path& dest,
                                          const store::CopyProgress& progress = {},
