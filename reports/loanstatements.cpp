@@ -8,10 +8,11 @@ namespace loans {
 namespace {
 
 // Dates the program never writes, as another program could leave them: back before it
-// went out, or a day not yet come (a day's grace for the clocks' time zones).
+// went out, or a day not yet come by the clock (a day's grace for time zones), whatever
+// day the days out are reckoned to.
 constexpr const char* kDatesWrong =
-    "coalesce(Dolg.DatK < Dolg.DatN or Dolg.DatN > date(:Today, '+1 day') or "
-    "Dolg.DatK > date(:Today, '+1 day'), False)";
+    "coalesce(Dolg.DatK < Dolg.DatN or Dolg.DatN > date('now', 'localtime', '+1 day') or "
+    "Dolg.DatK > date('now', 'localtime', '+1 day'), False)";
 // Days out: to the day it came back, or to today while it is out; none where the dates
 // are wrong, so they count into no average.
 const std::string kDays = std::string("CASE WHEN ") + kDatesWrong +
