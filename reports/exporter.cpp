@@ -7,7 +7,7 @@
 namespace reports {
 namespace {
 
-constexpr int64_t kProgressEvery = 1000;
+constexpr int64_t kCheckEvery = 1000;
 
 void checkWritten(const std::ostream& out) {
     if (!out.good())
@@ -73,14 +73,14 @@ int64_t exportRows(store::Query& query, const ExportTable& table, Format format,
             if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
         }
         writer->row(cells, mark >= 0 && !rows.text(mark).empty());
-        if (++written % kProgressEvery == 0) {
-            checkWritten(out);
-            if (progress && !progress(written, total)) throw ExportStopped();
-        }
+        ++written;
+        // Asked at every row, before the stream's state: a stop may have put it in error.
+        if (progress && !progress(written, total)) throw ExportStopped();
+        if (written % kCheckEvery == 0) checkWritten(out);
     }
     writer->end(written);
+    if (progress && !progress(written, std::max(total, written))) throw ExportStopped();
     checkWritten(out);
-    if (progress) progress(written, std::max(total, written));
     return written;
 }
 

@@ -35,7 +35,7 @@ const ExportTable& diskExport();
 // The loan history's columns (loans::historyLines).
 const ExportTable& loanExport();
 
-// Told how many rows of how many are written; false stops the export.
+// Told how many rows of how many are written, after every row; false stops the export.
 using ExportProgress = std::function<bool(int64_t done, int64_t total)>;
 
 // Thrown when progress said stop.

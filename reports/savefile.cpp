@@ -2,29 +2,39 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QProgressDialog>
-#include <QSaveFile>
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <optional>
 #include <streambuf>
+#include <vector>
 
 #include "app/Unit1.h"
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/partfile.h"
 #include "store/query.h"
 #include "store/readmoment.h"
+#include "store/systemerror.h"
 #include "tools/catalogue_reports.h"
 #include "widgets/messages.h"
 
 namespace reports {
 namespace {
 
-// An output stream's buffer over a Qt device: a failed write puts the stream in error.
+// An output stream's buffer over a Qt device: a failed write puts the stream in error, and
+// so does goOn saying stop, asked after every megabyte (one row may hold hundreds).
 class DeviceBuffer final : public std::streambuf {
 public:
-    explicit DeviceBuffer(QIODevice& device) : device_(device) { reset(); }
+    DeviceBuffer(QIODevice& device, std::function<bool()> goOn)
+        : device_(device), goOn_(std::move(goOn)) {
+        reset();
+    }
 
 protected:
     int overflow(int c) override {
@@ -43,9 +53,17 @@ private:
         const qint64 size = pptr() - pbase();
         const bool written = size == 0 || device_.write(pbase(), size) == size;
         reset();
+        sinceAsked_ += size;
+        if (sinceAsked_ >= kAskEvery) {
+            sinceAsked_ = 0;
+            if (goOn_ && !goOn_()) return false;
+        }
         return written;
     }
+    static constexpr qint64 kAskEvery = 1 << 20;
     QIODevice& device_;
+    std::function<bool()> goOn_;
+    qint64 sinceAsked_ = 0;
     std::array<char, 1 << 16> buffer_;
 };
 
@@ -61,9 +79,17 @@ public:
         dialog_.setAutoClose(false);
         dialog_.setValue(0);
     }
+    // Asked at every row: the dialog is brought up to date, and a press of "Отмена"
+    // seen, a few times a second.
     bool report(long long done, long long total) {
+        if (done < total && shown_.isValid() && shown_.elapsed() < kShowEveryMs)
+            return !dialog_.wasCanceled();
+        shown_.start();
         const long long step = total > 0 ? std::min<long long>(done * kSteps / total, kSteps) : 0;
         dialog_.setValue(static_cast<int>(step));
+        return stillWanted();
+    }
+    bool stillWanted() {
         QCoreApplication::processEvents();
         return !dialog_.wasCanceled();
     }
@@ -83,8 +109,10 @@ public:
 
 private:
     static constexpr int kSteps = 1000;
+    static constexpr int kShowEveryMs = 50;
     QProgressDialog dialog_;
     QString text_;
+    QElapsedTimer shown_;
 };
 
 QString fromStd(const std::string& text) {
@@ -109,25 +137,33 @@ const QString kHtmlFilter = QStringLiteral("Страница HTML (*.html *.htm)
 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path) {
+    // A link is written through, as cp does: the link stays and names the new file.
+    const std::filesystem::path target = store::throughLinks(path.toStdString());
+    std::vector<std::filesystem::path> leftovers;
+    std::optional<store::PartPath> part;
     try {
         const auto db = source.database() ? source.database() : store::Database::defaultDatabase();
         store::refuseExportOver(db->baseDir(), path.toStdString(),
                                 settingsFilePath().toStdString());
+        leftovers = store::removeKilledParts(target);
+        part.emplace(target, store::PartPath::Kind::File);
     } catch (const store::Error& e) {
         messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."));
         return false;
     }
-    QSaveFile file(path);
-    auto failed = [&](const QString& why) {
-        file.cancelWriting();
+    const auto failed = [&](const QString& why) {
         messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
                              .arg(nativePath(path), why));
         return false;
     };
-    if (!file.open(QIODevice::WriteOnly)) return failed(file.errorString());
+    QFile file(QString::fromStdString(part->path().string()));
+    const auto fileError = [&] {
+        return fromStd(store::systemErrorText(file.errorString().toStdString()));
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
     Progress progress(parent, QStringLiteral("Сохранение"),
                       QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
-    DeviceBuffer buffer(file);
+    DeviceBuffer buffer(file, [&] { return progress.stillWanted(); });
     std::ostream out(&buffer);
     long long rows = 0;
     try {
@@ -138,19 +174,23 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
             return progress.report(done, total);
         });
     } catch (const ExportStopped&) {
-        file.cancelWriting();
-        return false;
+        return false;  // the part goes with it
     } catch (const store::Error& e) {
-        if (progress.cancelled()) {
-            file.cancelWriting();
-            return false;
-        }
-        return failed(file.error() != QFileDevice::NoError ? file.errorString()
-                                                           : fromStd(e.what()));
+        if (progress.cancelled()) return false;
+        return failed(file.error() != QFileDevice::NoError ? fileError() : fromStd(e.what()));
     }
-    if (!file.commit()) return failed(file.errorString());
-    messages().information(
-        QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path)));
+    file.close();
+    if (file.error() != QFileDevice::NoError) return failed(fileError());
+    try {
+        part->handOver();
+    } catch (const store::Error& e) {
+        return failed(fromStd(e.what()));
+    }
+    QString said = QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path));
+    for (const auto& leftover : leftovers)
+        said += QStringLiteral("\nУдалён остаток прерванной записи: %1.")
+                    .arg(nativePath(QString::fromStdString(leftover.string())));
+    messages().information(said);
     return true;
 }
 

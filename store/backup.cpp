@@ -10,8 +10,10 @@
 #include "store/connection.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/partfile.h"
 #include "store/readmoment.h"
 #include "store/statement.h"
+#include "store/systemerror.h"
 
 namespace store {
 namespace {
@@ -28,21 +30,27 @@ long long pageCount(const Database& db, const TableDef& t) {
     return count.step() ? count.columnInt64(0) : 0;
 }
 
-Error writeError(int code, const fs::path& file, std::string_view why) {
+// dest: the copy's connection, whose last system error names the cause (none: unknown).
+Error writeError(int code, sqlite3* dest, const fs::path& file, std::string_view why) {
     const std::string where = "Не удалось записать копию " + file.string() + ": ";
+    const int systemErrno = dest ? sqlite3_system_errno(dest) : 0;
     switch (code & 0xff) {
         case SQLITE_FULL:
             return Error(Error::Kind::DiskFull, where + "на диске не хватает места.");
         case SQLITE_CANTOPEN:
         case SQLITE_READONLY:
         case SQLITE_PERM:
-            return Error(Error::Kind::ReadOnly, where + "папка недоступна для записи.");
+            return Error(
+                Error::Kind::ReadOnly,
+                where + (systemErrno ? systemErrorText(systemErrno) : "нет прав на запись") + ".");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             return Error(Error::Kind::Locked,
                          where + "каталог занят другой программой. Повторите попытку позже.");
         default:
-            return Error(Error::Kind::Io, where + std::string(why) + ".");
+            return Error(
+                Error::Kind::Io,
+                where + (systemErrno ? systemErrorText(systemErrno) : std::string(why)) + ".");
     }
 }
 
@@ -56,9 +64,9 @@ public:
         int rc = sqlite3_open_v2(target.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
         ConnectionHandle dest(raw);
-        if (rc != SQLITE_OK) throw writeError(rc, target, dest ? sqlite3_errmsg(raw) : "");
+        if (rc != SQLITE_OK) throw writeError(rc, raw, target, dest ? sqlite3_errmsg(raw) : "");
         BackupHandle backup(sqlite3_backup_init(raw, "main", db_.handle(), t.schema.data()));
-        if (!backup) throw writeError(sqlite3_errcode(raw), target, sqlite3_errmsg(raw));
+        if (!backup) throw writeError(sqlite3_errcode(raw), raw, target, sqlite3_errmsg(raw));
         const long long before = done_;
         do {
             rc = sqlite3_backup_step(backup.get(), kPagesPerStep);
@@ -68,10 +76,10 @@ public:
                 throw Error(Error::Kind::Other, copyStoppedMessage());
         } while (rc == SQLITE_OK);
         const int finished = sqlite3_backup_finish(backup.release());
-        if (rc != SQLITE_DONE) throw writeError(rc, target, sqlite3_errstr(rc));
-        if (finished != SQLITE_OK) throw writeError(finished, target, sqlite3_errmsg(raw));
+        if (rc != SQLITE_DONE) throw writeError(rc, raw, target, sqlite3_errstr(rc));
+        if (finished != SQLITE_OK) throw writeError(finished, raw, target, sqlite3_errmsg(raw));
         if (sqlite3_close(dest.release()) != SQLITE_OK)
-            throw writeError(SQLITE_IOERR, target, "файл не закрылся");
+            throw writeError(SQLITE_IOERR, nullptr, target, "файл не закрылся");
     }
 
 private:
@@ -80,44 +88,6 @@ private:
     const CopyProgress& progress_;
     long long total_;
     long long done_ = 0;
-};
-
-// A folder beside destBase for the copy in progress, removed unless handed over.
-class PartFolder {
-public:
-    explicit PartFolder(const fs::path& destBase) : path_(partPath(destBase)) {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-        if (!fs::create_directory(path_, ec))
-            throw Error(Error::Kind::ReadOnly, "Не удалось создать папку копии в " +
-                                                   destBase.parent_path().string() + ": " +
-                                                   ec.message() + ".");
-    }
-    ~PartFolder() {
-        std::error_code ec;
-        if (!kept_) fs::remove_all(path_, ec);
-    }
-    PartFolder(const PartFolder&) = delete;
-    PartFolder& operator=(const PartFolder&) = delete;
-    const fs::path& path() const { return path_; }
-    void handOver(const fs::path& to) {
-        std::error_code ec;
-        fs::rename(path_, to, ec);
-        if (ec)
-            throw Error(Error::Kind::Io,
-                        "Не удалось переименовать копию в " + to.string() + ": " + ec.message());
-        kept_ = true;
-    }
-
-private:
-    static fs::path partPath(const fs::path& destBase) {
-        std::string name(".");
-        name.append(destBase.filename().string()).append(".part-");
-        name.append(std::to_string(::getpid()));
-        return destBase.parent_path() / name;
-    }
-    fs::path path_;
-    bool kept_ = false;
 };
 
 }  // namespace
@@ -135,7 +105,8 @@ void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgr
     if (!fs::is_directory(destBase.parent_path(), ec))
         throw Error(Error::Kind::Missing,
                     "Не найдена папка " + destBase.parent_path().string() + " для копии каталога.");
-    PartFolder part(destBase);
+    removeKilledParts(destBase);
+    PartPath part(destBase, PartPath::Kind::Folder);
     {
         const ReadMoment moment(db, wait);
         long long total = 0;
@@ -147,7 +118,7 @@ void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgr
             copier.copy(t, part.path() / name);
         }
     }
-    part.handOver(destBase);
+    part.handOver();
 }
 
 }  // namespace store

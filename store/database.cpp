@@ -384,7 +384,7 @@ int64_t Database::keyMark(const TableDef& t) const {
     if (!key) return 0;
     // Raw calls: this runs while an error is being put into words and must not throw.
     const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
-                            ".sqlite_sequence WHERE name = ?1), 0), ifnull((SELECT max(" +
+                            ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
                             quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
     sqlite3_stmt* raw = nullptr;
     sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);

@@ -8,8 +8,10 @@
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/partfile.h"
 #include "store/schema.h"
 #include "store/statement.h"
+#include "store/systemerror.h"
 
 namespace tools {
 namespace {
@@ -57,17 +59,31 @@ int64_t keysInUse(const Database& db, const TableDef& t) {
     return top;
 }
 
-// A copy of the file beside it, under a name no table file has.
+fs::path firstCopyName(const fs::path& file) {
+    return file.string() + ".before-repair";
+}
+
+// A copy of the file beside it, under a name no file has yet: written whole under a
+// temporary name first, so a repair killed meanwhile leaves no part of a copy under a
+// copy's name.
 fs::path backUp(const fs::path& file) {
-    fs::path copy = file.string() + ".before-repair";
+    fs::path copy = firstCopyName(file);
     for (int n = 2; fs::exists(fs::symlink_status(copy)); ++n)
         copy = file.string() + ".before-repair-" + std::to_string(n);
-    std::error_code ec;
-    fs::copy_file(file, copy, ec);
-    if (ec)
-        throw Error(Error::Kind::Io, "Не удалось сохранить копию " + file.string() + " в " +
-                                         copy.string() + ": " + ec.message() +
-                                         ". Ничего не изменено.");
+    const auto failed = [&](const std::string& why) {
+        return Error(Error::Kind::Io, "Не удалось сохранить копию " + file.string() + " в " +
+                                          copy.string() + ": " + why + ". Ничего не изменено.");
+    };
+    try {
+        store::PartPath part(firstCopyName(file), store::PartPath::Kind::File);
+        std::error_code ec;
+        fs::copy_file(file, part.path(), fs::copy_options::overwrite_existing, ec);
+        if (ec) throw failed(store::systemErrorText(ec));
+        part.handOver(copy);
+    } catch (const Error& e) {
+        if (e.kind() == Error::Kind::Io) throw;
+        throw failed(e.what());
+    }
     return copy;
 }
 
@@ -111,7 +127,11 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
         else
             rebuilt.insert(p.table);
     }
-    if (tables.empty()) return {};
+    std::vector<std::string> done;
+    for (const TableDef& t : store::catalogueTables())
+        for (const auto& leftover : store::removeKilledParts(firstCopyName(db->tableFile(t))))
+            done.push_back("Удалён остаток прерванной перестройки: " + leftover.string() + ".");
+    if (tables.empty()) return done;
     db->leaveWalMode();
     // Writers of any file wait from here to the end, so the copies match what is rebuilt.
     Database::Transaction unit(*db);
@@ -121,7 +141,6 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
         refuseKeysThatCannotBeKept(*db, *t, db->tableFile(*t).string());
         keyMarks[t] = keysInUse(*db, *t);
     }
-    std::vector<std::string> done;
     for (const TableDef* t : tables) {
         const fs::path file = db->tableFile(*t);
         const fs::path copy = backUp(file);
@@ -140,7 +159,9 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
             if (!line.empty()) line += " ";
             line.append("Таблица ").append(file.string());
             line += " перестроена, записи и их номера сохранены";
-            if (keyMark > 0) line += ", новые номера начнутся после " + std::to_string(keyMark);
+            // As the rebuilt table will count on: the mark it holds now, not the one asked for.
+            const int64_t next = db->keyMark(*t);
+            if (next > 0) line += ", новые номера начнутся после " + std::to_string(next);
             line += ".";
         }
         done.push_back(line + " Прежний файл сохранён как " + copy.string() + ".");

@@ -1,7 +1,6 @@
 #include "tools/catalogue_reports.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <fstream>
 
 #include "reports/loanstatements.h"
@@ -9,8 +8,10 @@
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/partfile.h"
 #include "store/query.h"
 #include "store/readmoment.h"
+#include "store/systemerror.h"
 #include "tools/catalogue_tools.h"
 
 namespace tools {
@@ -56,36 +57,37 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
                                 const fs::path& file, const reports::ExportProgress& progress,
                                 const store::WaitWhileBusy& wait) {
     store::refuseExportOver(dir / std::string(store::kBaseFolder), file);
+    // A link is written through, as cp does: the link stays and names the new file.
+    const fs::path target = store::throughLinks(file);
     std::error_code ec;
     // A device or pipe (/dev/null, a fifo) is written as it is: there is no file to
     // leave half-written, and renaming over it would replace it.
-    if (fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
-        std::ofstream out(file, std::ios::binary);
+    if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) {
+        std::ofstream out(target, std::ios::binary);
         if (!out)
             throw store::Error(store::Error::Kind::ReadOnly,
-                               "Не удалось открыть " + file.string() + " для записи.");
+                               "Не удалось открыть " + file.string() +
+                                   " для записи: " + store::systemErrorText(errno) + ".");
         return exportCatalogue(dir, what, format, out, progress, wait);
     }
-    const fs::path part = file.string() + ".part-" + std::to_string(::getpid());
-    Leftover leftover(part);
+    store::removeKilledParts(target);
+    store::PartPath part(target, store::PartPath::Kind::File);
     long long rows = 0;
     {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        std::ofstream out(part.path(), std::ios::binary | std::ios::trunc);
         if (!out)
-            throw store::Error(
-                store::Error::Kind::ReadOnly,
-                "Не удалось создать файл " + file.string() + ": папка недоступна для записи.");
+            throw store::Error(store::Error::Kind::ReadOnly,
+                               "Не удалось создать файл " + file.string() + ": " +
+                                   store::systemErrorText(errno) + ".");
         rows = exportCatalogue(dir, what, format, out, progress, wait);
+        errno = 0;
         out.close();
         if (!out)
-            throw store::Error(store::Error::Kind::Io, "Не удалось записать файл " + file.string() +
-                                                           ": нет места на диске.");
+            throw store::Error(store::Error::Kind::Io,
+                               "Не удалось записать файл " + file.string() + ": " +
+                                   store::systemErrorText(errno ? errno : ENOSPC) + ".");
     }
-    fs::rename(part, file, ec);
-    if (ec)
-        throw store::Error(store::Error::Kind::Io,
-                           "Не удалось записать файл " + file.string() + ": " + ec.message() + ".");
-    leftover.keep();
+    part.handOver();
     return rows;
 }
 
@@ -97,8 +99,9 @@ std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& de
     std::error_code ec;
     const bool madeDest = !fs::exists(dest, ec);
     if (madeDest && !fs::create_directories(dest, ec))
-        throw store::Error(store::Error::Kind::ReadOnly,
-                           "Не удалось создать папку " + dest.string() + ": " + ec.message() + ".");
+        throw store::Error(
+            store::Error::Kind::ReadOnly,
+            "Не удалось создать папку " + dest.string() + ": " + store::systemErrorText(ec) + ".");
     Leftover leftover(madeDest ? dest : fs::path());
     store::copyCatalogue(*source, dest / std::string(store::kBaseFolder), progress, wait);
     leftover.keep();

@@ -1,12 +1,15 @@
 // korvalen-base: makes, fills and checks Korvalen catalogue folders.
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/catalogue.h"
 #include "store/error.h"
+#include "store/partfile.h"
 #include "store/readmoment.h"
 #include "tools/catalogue_import.h"
 #include "tools/catalogue_repair.h"
@@ -73,6 +76,12 @@ int import(int argc, char** argv) {
     }
 }
 
+// Names what a killed earlier run left and this one removed.
+void tellRemoved(const std::vector<std::filesystem::path>& leftovers, const char* ofWhat) {
+    for (const auto& leftover : leftovers)
+        std::cerr << "Удалён остаток прерванной " << ofWhat << ": " << leftover.string() << "\n";
+}
+
 // How long export and backup wait for a catalogue that another program keeps writing.
 constexpr double kDefaultWaitSeconds = 30;
 
@@ -122,6 +131,7 @@ int exportTable(int argc, char** argv) {
             tools::exportCatalogue(argv[2], *what, *format, std::cout, {}, waitingUpTo(wait));
             return std::cout ? 0 : 1;
         }
+        tellRemoved(store::removeKilledParts(store::throughLinks(*out)), "выгрузки");
         const long long rows =
             tools::exportCatalogueToFile(argv[2], *what, *format, *out, {}, waitingUpTo(wait));
         std::cerr << "Записано строк: " << rows << " в " << *out << "\n";
@@ -145,6 +155,9 @@ int backup(int argc, char** argv) {
     const std::string dir = argv[2];
     const std::string dest = argv[3];
     try {
+        tellRemoved(
+            store::removeKilledParts(std::filesystem::path(dest) / std::string(store::kBaseFolder)),
+            "копии");
         const auto problems = tools::backupCatalogue(dir, dest, {}, waitingUpTo(wait));
         if (problems.empty()) {
             std::cout << "Копия каталога записана в " << dest << "/base и проверена: в порядке.\n";
