@@ -1,8 +1,13 @@
 // The settings file of the main window: the open page and the filter switches.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 
 #include "app/Unit1.h"
 #include "app/inifile.h"
@@ -13,6 +18,12 @@ namespace {
 
 const QString kSection = QStringLiteral("param");
 QString settingsPathOverride;
+
+// Whether this process may make files in folder, as the kernel decides for its writes: a
+// read-only mount counts, and so does root's override when a test has dropped it.
+bool userMayWrite(const QString& folder) {
+    return faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+}
 
 QRadioButton* availabilityButton(Ui::TForm1& ui, int nal) {
     switch (nal) {
@@ -29,20 +40,34 @@ QRadioButton* availabilityButton(Ui::TForm1& ui, int nal) {
 
 }  // namespace
 
+QString settingsFilePathFor(const QString& programFolder, const QString& configFolder) {
+    const QString name = QStringLiteral("Korvalen.ini");
+    if (userMayWrite(programFolder)) return QDir(programFolder).filePath(name);
+    return QDir(configFolder).filePath(QStringLiteral("korvalen/") + name);
+}
+
 QString settingsFilePath() {
     if (!settingsPathOverride.isEmpty()) return settingsPathOverride;
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Korvalen.ini"));
+    return settingsFilePathFor(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 void setSettingsFilePath(const QString& path) {
     settingsPathOverride = path;
 }
 
+// ~/.config/korvalen may not be there yet on a new account (the executable's folder is
+// there anyway); a path a test sets is taken as it is.
+IniFile settingsFile() {
+    return IniFile(settingsFilePath(), settingsPathOverride.isEmpty());
+}
+
 // Restores through the controls themselves, so every switch that changes runs its
 // click handler and rebuilds the disk list: availability first, then the boxes. A file
 // that cannot be read counts as none: every switch keeps its default, without a word.
 void TForm1::restoreSettings() {
-    IniFile ini(settingsFilePath());
+    IniFile ini = settingsFile();
     ini.load();
     const int page = ini.integer(kSection, QStringLiteral("page"), 1);
     const int nal = ini.integer(kSection, QStringLiteral("nal"), 1);
@@ -64,7 +89,7 @@ void TForm1::restoreSettings() {
 // window closes all the same. One that cannot be read is left alone rather than
 // replaced by five keys.
 void TForm1::saveSettings() {
-    IniFile ini(settingsFilePath());
+    IniFile ini = settingsFile();
     bool saved = ini.load();
     if (saved) {
         const int nal = ui->RadioButton1->isChecked() ? 1 : ui->RadioButton2->isChecked() ? 2 : 3;

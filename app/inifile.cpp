@@ -1,5 +1,7 @@
 #include "app/inifile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include "widgets/regularfile.h"
@@ -66,6 +68,12 @@ bool IniFile::load() {
 
 bool IniFile::save() {
     error_.clear();
+    const QString folder = QFileInfo(path_).path();
+    if (makeFolder_ && !QDir().mkpath(folder)) {
+        error_ =
+            QStringLiteral("не удалось создать папку %1").arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
     QSaveFile file(path_);
     // A file that may be written in a folder that may not (no room for the temporary
     // file beside it) is written in place.

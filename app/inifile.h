@@ -13,7 +13,9 @@ class IniFile {
 public:
     static constexpr qint64 kMaxBytes = 1024 * 1024;
 
-    explicit IniFile(QString path) : path_(std::move(path)) {}
+    // makeFolder: save() first makes the file's folder, and those above it, when missing.
+    explicit IniFile(QString path, bool makeFolder = false)
+        : path_(std::move(path)), makeFolder_(makeFolder) {}
 
     const QString& path() const { return path_; }
 
@@ -47,6 +49,7 @@ private:
     void insertLine(qsizetype at, QByteArray text);
 
     QString path_;
+    bool makeFolder_ = false;
     QString error_;
     QList<Line> lines_;
     QByteArray newline_ = "\n";

@@ -18,14 +18,14 @@ int unsavedDays = -1;  // a limit set in this run that the file refused
 
 int overdueDays() {
     if (unsavedDays >= 0) return unsavedDays;
-    IniFile ini(settingsFilePath());
+    IniFile ini = settingsFile();
     ini.load();  // an unreadable file reads as defaults here; the main window says so
     const int days = ini.integer(kSection, kOverdueDays, loans::kDefaultOverdueDays);
     return days >= 0 ? days : loans::kDefaultOverdueDays;
 }
 
 void saveOverdueDays(int days) {
-    IniFile ini(settingsFilePath());
+    IniFile ini = settingsFile();
     bool saved = ini.load();
     if (saved) {
         ini.setInteger(kSection, kOverdueDays, days);

@@ -390,6 +390,28 @@ private slots:
         QVERIFY(FolderSnapshot(f.base()) == before);
     }
 
+    void helpAndVersion_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("--help: every verb")
+            << "--help"
+            << QStringList{"korvalen-base create", "korvalen-base demo",   "korvalen-base check",
+                           "korvalen-base repair", "korvalen-base import", "korvalen-base export",
+                           "korvalen-base backup"};
+        QTest::newRow("--version: the release's")
+            << "--version" << QStringList{QStringLiteral("korvalen-base " KORVALEN_VERSION "\n")};
+    }
+
+    // Asked for, they go to standard output and end in success (`korvalen-base --help | less`).
+    void helpAndVersion() {
+        QFETCH(QString, option);
+        QFETCH(QStringList, said);
+        const ToolRun run = runTool({option});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QString());
+        for (const QString& text : said) QVERIFY2(run.out.contains(text), qPrintable(text));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("nothing") << QStringList{};

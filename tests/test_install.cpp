@@ -119,8 +119,16 @@ void TestInstall::installedTree() {
     QVERIFY(readAll(entry).contains(
         "\nExec=\"" + QFile::encodeName(installed("bin/korvalen-launcher")) + "\"\n"));
     if (QStringLiteral(DESKTOP_FILE_VALIDATE).endsWith("NOTFOUND") ||
-        QStringLiteral(APPSTREAMCLI).endsWith("NOTFOUND"))
-        QSKIP("desktop-file-validate or appstreamcli is not installed (scripts/deps test)");
+        QStringLiteral(APPSTREAMCLI).endsWith("NOTFOUND") ||
+        QStringLiteral(GROFF).endsWith("NOTFOUND"))
+        QSKIP("desktop-file-validate, appstreamcli or groff is not installed (scripts/deps test)");
+    // As man renders them, with every warning groff has.
+    for (const char* name : {"korvalen", "korvalen-base"}) {
+        const QString page = installed(QStringLiteral("share/man/man1/%1.1").arg(name));
+        const Run render = run(QStringLiteral(GROFF), {"-man", "-ww", "-z", page});
+        QVERIFY2(render.exitCode == 0 && render.output.isEmpty(),
+                 qPrintable(page + ": " + render.output));
+    }
     const Run entryCheck = run(QStringLiteral(DESKTOP_FILE_VALIDATE), {entry});
     QVERIFY2(entryCheck.exitCode == 0 && entryCheck.output.isEmpty(),
              qPrintable(entryCheck.output));

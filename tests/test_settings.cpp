@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <optional>
 
 #include "app/Unit1.h"
 #include "app/inifile.h"
@@ -60,6 +61,8 @@ private slots:
     void integersAreStrict();
     void unwritableFileIsReported();
     void fileInReadOnlyFolderIsWrittenInPlace();
+    void settingsFollowTheUserWhereTheProgramFolderIsNotTheirs_data();
+    void settingsFollowTheUserWhereTheProgramFolderIsNotTheirs();
 
     void firstStartUsesTheLayoutAndCloseWritesDefaults();
     void settingsRoundTrip();
@@ -181,6 +184,37 @@ void TestSettings::fileInReadOnlyFolderIsWrittenInPlace() {
     ini.setInteger(kParam, QStringLiteral("page"), 2);
     QVERIFY2(ini.save(), qPrintable(ini.errorString()));
     QCOMPARE(readAll(path), QByteArray("[keep]\nme=1\n[param]\npage=2\n"));
+}
+
+void TestSettings::settingsFollowTheUserWhereTheProgramFolderIsNotTheirs_data() {
+    QTest::addColumn<QString>("programFolder");
+    QTest::addColumn<bool>("beside");
+    QTest::newRow("writable: a build, ~/.local/bin") << "writable" << true;
+    QTest::newRow("no right to write: a system install") << "read-only" << false;
+    QTest::newRow("a read-only mount") << "read-only mount" << false;
+}
+
+// Where the program's folder is not the user's to write, the file is the user's own, and
+// its folder (~/.config/korvalen) is made on saving.
+void TestSettings::settingsFollowTheUserWhereTheProgramFolderIsNotTheirs() {
+    QFETCH(QString, programFolder);
+    QFETCH(bool, beside);
+    const QString program = env_->fixture.filePath(QStringLiteral("bin"));
+    const QString config = env_->fixture.filePath(QStringLiteral("home/.config"));
+    QVERIFY(QDir().mkdir(program));
+    std::optional<faults::ReadOnlyMount> mount;
+    if (programFolder == "read-only")
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+    if (programFolder == "read-only mount" && !mount.emplace(program.toStdString()).mounted())
+        QSKIP("this process may not mount a file system of its own here");
+    faults::WithoutRootOverride asAUser;
+    const QString path = settingsFilePathFor(program, config);
+    QCOMPARE(path, beside ? program + QStringLiteral("/Korvalen.ini")
+                          : config + QStringLiteral("/korvalen/Korvalen.ini"));
+    IniFile ini(path, true);
+    ini.setInteger(kParam, QStringLiteral("page"), 2);
+    QVERIFY2(ini.save(), qPrintable(ini.errorString()));
+    QCOMPARE(readAll(path), QByteArray("[param]\npage=2\n"));
 }
 
 void TestSettings::firstStartUsesTheLayoutAndCloseWritesDefaults() {

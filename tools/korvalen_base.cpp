@@ -18,9 +18,9 @@
 
 namespace {
 
-int usage() {
-    std::cerr
-        << "Использование:\n"
+// To standard error, with exit code 2, for wrong arguments; to standard output for --help.
+int usage(std::ostream& out = std::cerr) {
+    out << "Использование:\n"
            "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
            "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
            "  korvalen-base check ПАПКА               проверка каталога\n"
@@ -33,7 +33,8 @@ int usage() {
            "      список дисков или история выдачи в CSV или HTML (без ФАЙЛ: в вывод)\n"
            "  korvalen-base backup ПАПКА КУДА [--wait СЕКУНД]\n"
            "      копия каталога в КУДА/base и её проверка\n"
-           "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n";
+           "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n"
+           "  korvalen-base --help | --version\n";
     return 2;
 }
 
@@ -175,6 +176,14 @@ int backup(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        usage(std::cout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "korvalen-base " KORVALEN_VERSION "\n";
+        return 0;
+    }
     if (argc < 3) return usage();
     if (std::strcmp(argv[1], "import") == 0) return import(argc, argv);
     if (std::strcmp(argv[1], "export") == 0) return exportTable(argc, argv);
