@@ -67,7 +67,8 @@ std::string csvField(std::string_view cell) {
     // use to compute or send away what the sheet holds; the apostrophe keeps it text.
     const bool formulaLike =
         !cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos;
-    const std::string text = formulaLike ? "'" + std::string(cell) : std::string(cell);
+    std::string text(formulaLike ? "'" : "");
+    text.append(cell);
     const bool quote = text.find_first_of("\",\r\n") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote) return text;

@@ -11,6 +11,7 @@
 
 #include "store/connection.h"
 #include "store/error.h"
+#include "store/systemerror.h"
 #include "store/text.h"
 
 namespace store {
@@ -291,7 +292,7 @@ void createCatalogue(const std::filesystem::path& dir) {
     fs::create_directories(base, ec);
     if (ec)
         throw Error(Error::Kind::Io,
-                    "Не удалось создать папку " + base.string() + ": " + ec.message());
+                    "Не удалось создать папку " + base.string() + ": " + systemErrorText(ec));
     for (const auto& t : kTables) {
         const fs::path file = base / std::string(t.fileName);
         sqlite3* raw = nullptr;

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 // ".NAME.part-" and the writer's process number: hidden, and told apart from any file a
 // user would make.
 std::string partPrefix(const fs::path& finished) {
-    return "." + finished.filename().string() + ".part-";
+    std::string prefix(".");  // appended piece by piece: GCC 12 misreads "." + ... at -O3
+    prefix.append(finished.filename().string()).append(".part-");
+    return prefix;
 }
 
 bool lockedByNobody(int fd) {

@@ -19,6 +19,7 @@
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
+#include "store/systemerror.h"
 #include "store/value.h"
 #include "tools/catalogue_tools.h"
 #include "tools/paradox_import.h"
@@ -332,7 +333,7 @@ bool flush(const fs::path& path) {
 void flushOrFail(const fs::path& path) {
     if (!flush(path))
         throw Error(Error::Kind::Io, "Не удалось записать " + path.string() +
-                                         " на диск: " + std::strerror(errno) + ".");
+                                         " на диск: " + store::systemErrorText(errno) + ".");
 }
 
 void writeCatalogue(const fs::path& dir, const std::vector<LoadedTable>& tables,
@@ -373,7 +374,7 @@ void moveIntoPlace(const fs::path& from, const fs::path& to) {
     }
     if (err == EEXIST || err == ENOTEMPTY) throw existingCatalogue(to);
     throw Error(Error::Kind::Io, "Не удалось поместить новый каталог в " + to.string() + ": " +
-                                     std::strerror(err) + ".");
+                                     store::systemErrorText(err) + ".");
 }
 
 // Pads to a width in characters, not bytes: the captions are Russian.
@@ -404,14 +405,14 @@ ImportWorkFolder::ImportWorkFolder(const fs::path& newDir) {
     std::string pattern = (newDir / (std::string(kWorkPrefix) + "XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
-                                         ": " + std::strerror(errno) + ".");
+                                         ": " + store::systemErrorText(errno) + ".");
     path_ = pattern;
     lock_ = ::open((path_ / kLockFile).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         release();
         throw Error(Error::Kind::Io, "Не удалось создать временную папку в " + newDir.string() +
-                                         ": " + std::strerror(err) + ".");
+                                         ": " + store::systemErrorText(err) + ".");
     }
 }
 
@@ -460,8 +461,8 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir,
     const bool newDirMade = !fs::exists(newDir, ec);
     fs::create_directories(newDir, ec);
     if (ec)
-        throw Error(Error::Kind::Io,
-                    "Не удалось создать папку " + newDir.string() + ": " + ec.message() + ".");
+        throw Error(Error::Kind::Io, "Не удалось создать папку " + newDir.string() + ": " +
+                                         store::systemErrorText(ec) + ".");
     try {
         removeStaleImportFolders(newDir);
         const ImportWorkFolder work(newDir);

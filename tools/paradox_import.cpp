@@ -16,6 +16,7 @@ extern "C" {  // pxlib's header declares C functions without saying so
 
 #include "store/catalogue.h"
 #include "store/error.h"
+#include "store/systemerror.h"
 
 namespace tools::paradox {
 namespace {
@@ -58,8 +59,8 @@ uint64_t sizeOf(const fs::path& file) {
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
     if (ec)
-        throw Error(Error::Kind::Io,
-                    "Не удалось прочитать файл " + file.string() + ": " + ec.message() + ".");
+        throw Error(Error::Kind::Io, "Не удалось прочитать файл " + file.string() + ": " +
+                                         store::systemErrorText(ec) + ".");
     return size;
 }
 
