@@ -204,7 +204,8 @@ bool WhoHasWhatWindow::saveAsPdf(const QString& path) {
     }
     if (!written)
         messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+                             .arg(QDir::toNativeSeparators(path), file.errorString()),
+                         this);
     return written;
 }
 

@@ -101,6 +101,7 @@ private slots:
     void historyFollowsTheMainWindow();
     void overdueLimitHasASectionOfItsOwn();
     void whoHasWhatGroupsByDebtorAndSavesPdf();
+    void savingSaysSoInFrontOfTheWindow();
     void savingToAReadOnlyFolderLeavesNothing();
     void savingOverTheCatalogueIsRefused_data();
     void savingOverTheCatalogueIsRefused();
@@ -209,6 +210,23 @@ void ReportWindows::whoHasWhatGroupsByDebtorAndSavesPdf() {
     }
     for (int i = 0; i < 60; ++i) QVERIFY(words.contains(QStringLiteral("Сборник%1").arg(100 + i)));
     for (int i = 0; i < 8; ++i) QVERIFY(words.contains(QStringLiteral("Должник%1").arg(10 + i)));
+}
+
+// The disk list saved and the catalogue copied: each says so in a box over the main
+// window, the progress dialog gone by then.
+void ReportWindows::savingSaysSoInFrontOfTheWindow() {
+    CommandsFixture f;
+    const QTemporaryDir tmp;
+    QVERIFY(reports::exportToPath(&f.form1(), f.form1().Query5->query(), reports::diskExport(),
+                                  tmp.filePath("disks.csv")));
+    QVERIFY(reports::backupTo(&f.form1(), tmp.path()));
+    const QStringList said = f.boxes.informations();
+    QCOMPARE(said.size(), 2);
+    QVERIFY2(
+        said[0].startsWith("Записано строк: ") && said[1].startsWith("Копия каталога записана"),
+        qPrintable(said.join('|')));
+    QCOMPARE(f.boxes.parents, QList<QWidget*>({&f.form1(), &f.form1()}));
+    QCOMPARE(f.boxes.underProgress, 0);
 }
 
 // Saving the disk list or a backup into a folder that cannot be written: a clear
