@@ -2,6 +2,7 @@
 // window, keeps its overdue limit in a section of its own, and the who-has-what document
 // and the windows' saving fail or succeed as a user would expect.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
@@ -191,7 +192,13 @@ void ReportWindows::whoHasWhatGroupsByDebtorAndSavesPdf() {
         "WHERE i < 8;"
         "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 59) "
         "INSERT INTO dolg_db.Dolg SELECT 100 + i, 10 + i % 8, '2024-03-01', NULL, 1 FROM k;");
-    QVERIFY(who.saveAsPdf(pdf));
+    const QFont testFont = QApplication::font();
+    QFont screenFont = testFont;  // the program's, set in pixels
+    screenFont.setPixelSize(11);
+    QApplication::setFont(screenFont);
+    const bool saved = who.saveAsPdf(pdf);
+    QApplication::setFont(testFont);
+    QVERIFY(saved);
     if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
         QSKIP("pdftotext (poppler-utils) is not installed to read the PDF back");
     const QList<PdfPage> pages = pdfPages(pdf);
