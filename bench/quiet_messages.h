@@ -17,12 +17,12 @@ public:
     QuietMessages(const QuietMessages&) = delete;
     QuietMessages& operator=(const QuietMessages&) = delete;
 
-    void information(const QString& text) override { say(text); }
-    bool confirm(const QString& text) override {
+    void information(const QString& text, QWidget*) override { say(text); }
+    bool confirm(const QString& text, QWidget*) override {
         say(text);
         return false;
     }
-    void error(const QString& text) override { say(text); }
+    void error(const QString& text, QWidget*) override { say(text); }
 
     bool anySaid() const { return said_; }
     const QString& lastSaid() const { return last_; }

@@ -148,12 +148,16 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
         leftovers = store::removeKilledParts(target);
         part.emplace(target, store::PartPath::Kind::File);
     } catch (const store::Error& e) {
-        messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."));
+        messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."), parent);
         return false;
     }
+    // Gone before any box, which it would otherwise stand over at its last value.
+    std::optional<Progress> progress;
     const auto failed = [&](const QString& why) {
+        progress.reset();
         messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
-                             .arg(nativePath(path), why));
+                             .arg(nativePath(path), why),
+                         parent);
         return false;
     };
     QFile file(QString::fromStdString(part->path().string()));
@@ -161,22 +165,22 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
         return fromStd(store::systemErrorText(file.errorString().toStdString()));
     };
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
-    Progress progress(parent, QStringLiteral("Сохранение"),
-                      QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
-    DeviceBuffer buffer(file, [&] { return progress.stillWanted(); });
+    progress.emplace(parent, QStringLiteral("Сохранение"),
+                     QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
+    DeviceBuffer buffer(file, [&] { return progress->stillWanted(); });
     std::ostream out(&buffer);
     long long rows = 0;
     try {
         // The row count and the rows of one moment, whoever else writes meanwhile.
-        const store::ReadMoment moment(*source.databaseForRun(), progress.waitForCatalogue());
-        progress.working();
+        const store::ReadMoment moment(*source.databaseForRun(), progress->waitForCatalogue());
+        progress->working();
         rows = exportRows(source, table, formatOf(path), out, [&](int64_t done, int64_t total) {
-            return progress.report(done, total);
+            return progress->report(done, total);
         });
     } catch (const ExportStopped&) {
         return false;  // the part goes with it
     } catch (const store::Error& e) {
-        if (progress.cancelled()) return false;
+        if (progress->cancelled()) return false;
         return failed(file.error() != QFileDevice::NoError ? fileError() : fromStd(e.what()));
     }
     file.close();
@@ -186,11 +190,12 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
     } catch (const store::Error& e) {
         return failed(fromStd(e.what()));
     }
+    progress.reset();
     QString said = QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path));
     for (const auto& leftover : leftovers)
         said += QStringLiteral("\nУдалён остаток прерванной записи: %1.")
                     .arg(nativePath(QString::fromStdString(leftover.string())));
-    messages().information(said);
+    messages().information(said, parent);
     return true;
 }
 
@@ -210,37 +215,44 @@ void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& 
 bool backupTo(QWidget* parent, const QString& folder) {
     const std::filesystem::path dest = folder.toStdString();
     const std::filesystem::path copy = dest / std::string(store::kBaseFolder);
-    Progress progress(parent, QStringLiteral("Резервная копия"),
-                      QStringLiteral("Копирование каталога в %1...")
-                          .arg(nativePath(QString::fromStdString(copy.string()))));
+    // Gone before any box, which it would otherwise stand over at its last value.
+    std::optional<Progress> progress;
+    progress.emplace(parent, QStringLiteral("Резервная копия"),
+                     QStringLiteral("Копирование каталога в %1...")
+                         .arg(nativePath(QString::fromStdString(copy.string()))));
     try {
         const auto source = store::Database::defaultDatabase()->baseDir().parent_path();
         const auto problems = tools::backupCatalogue(
             source, dest,
             [&](long long done, long long total) {
-                progress.working();
-                return progress.report(done, total);
+                progress->working();
+                return progress->report(done, total);
             },
-            progress.waitForCatalogue());
+            progress->waitForCatalogue());
+        progress.reset();
         if (!problems.empty()) {
             QStringList lines;
             for (const auto& p : problems) lines << fromStd(p);
             messages().error(
                 QStringLiteral("Копия каталога записана в %1, но проверка нашла ошибки:\n%2")
                     .arg(nativePath(QString::fromStdString(copy.string())),
-                         lines.join(QLatin1Char('\n'))));
+                         lines.join(QLatin1Char('\n'))),
+                parent);
             return false;
         }
     } catch (const store::Error& e) {
-        if (std::string_view(e.what()) != store::copyStoppedMessage() && !progress.cancelled())
-            messages().error(fromStd(e.what()) + QStringLiteral("\nКопия не записана."));
+        const bool cancelled = progress && progress->cancelled();
+        progress.reset();
+        if (std::string_view(e.what()) != store::copyStoppedMessage() && !cancelled)
+            messages().error(fromStd(e.what()) + QStringLiteral("\nКопия не записана."), parent);
         return false;
     }
     messages().information(
         QStringLiteral("Копия каталога записана в %1 и проверена.\n"
                        "Чтобы работать с копией, запустите Korvalen в папке %2 "
                        "или скопируйте папку base на место прежней.")
-            .arg(nativePath(QString::fromStdString(copy.string())), nativePath(folder)));
+            .arg(nativePath(QString::fromStdString(copy.string())), nativePath(folder)),
+        parent);
     return true;
 }
 

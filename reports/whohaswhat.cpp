@@ -8,6 +8,8 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include "app/Unit1.h"
@@ -24,6 +26,12 @@ namespace {
 
 QString escaped(const std::string& text) {
     return QString::fromStdString(reports::htmlEscaped(text));
+}
+
+// A4 portrait until the user picks otherwise in the print or preview dialog.
+void usualPage(QPagedPaintDevice& device) {
+    device.setPageSize(QPageSize(QPageSize::A4));
+    device.setPageOrientation(QPageLayout::Portrait);
 }
 
 }  // namespace
@@ -92,7 +100,7 @@ QString WhoHasWhatWindow::documentHtml() {
               out = rows.columnIndex("DatN"), days = rows.columnIndex("Days"),
               overdue = rows.columnIndex("Overdue");
     QString html =
-        QStringLiteral("<h1>Кто что взял</h1><p>На %1. Просрочен — на руках дольше %2 дн.</p>")
+        QStringLiteral("<h1>Кто что взял на %1</h1><p>Просрочен — на руках дольше %2 дн.</p>")
             .arg(QString::fromStdString(r.today.display()))
             .arg(r.overdueDays);
     std::optional<int64_t> group;
@@ -103,11 +111,13 @@ QString WhoHasWhatWindow::documentHtml() {
         if (!group || *group != rows.integer(debtorKey)) {
             closeGroup();
             group = rows.integer(debtorKey);
+            // Columns as wide as their content; the header row again on every page.
             html += QStringLiteral(
                         "<h2>%1</h2><table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" "
-                        "width=\"100%\">"
-                        "<tr><th>№ диска</th><th>Наименование диска</th><th>Выдан</th>"
-                        "<th>Дней</th><th>Просрочка</th></tr>")
+                        "style=\"border-collapse: collapse; border-style: solid; "
+                        "border-color: #000000;\">"
+                        "<thead><tr><th>№ диска</th><th>Наименование диска</th><th>Выдан</th>"
+                        "<th>Дней</th><th>Просрочка</th></tr></thead>")
                         .arg(escaped(rows.text(debtor)));
         }
         const bool late = !rows.text(overdue).empty();
@@ -126,12 +136,35 @@ QString WhoHasWhatWindow::documentHtml() {
 
 void WhoHasWhatWindow::printOn(QPagedPaintDevice& device) {
     QTextDocument document;
+    // Sizes in points: the screen's font is set in pixels, which a 1200-dpi page shrinks
+    // to specks.
+    QFont font = document.defaultFont();
+    font.setPointSizeF(10.5);
+    document.setDefaultFont(font);
+    document.setDefaultStyleSheet(QStringLiteral("th { background-color: #e8e8e8; }"));
     document.setHtml(documentHtml());
+    // Headings by the same measure: the HTML's own sizes scale the body's twofold.
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const int level = block.blockFormat().headingLevel();
+        if (level != 1 && level != 2) continue;
+        QTextCursor cursor(block);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        QTextCharFormat format = cursor.charFormat();
+        format.clearProperty(QTextFormat::FontSizeAdjustment);
+        format.setFontPointSize(level == 1 ? 15 : 12);
+        cursor.setCharFormat(format);
+        QTextBlockFormat space;  // a debtor's heading apart from the table above it
+        space.setTopMargin(level == 2 ? 10 : 0);
+        cursor.mergeBlockFormat(space);
+    }
+    // Unpaginated, print() lays the document out on the device's page and numbers the
+    // pages.
     document.print(&device);
 }
 
 void WhoHasWhatWindow::preview() {
     QPrinter printer(QPrinter::HighResolution);
+    usualPage(printer);
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("Кто что взял: предварительный просмотр"));
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
@@ -141,6 +174,7 @@ void WhoHasWhatWindow::preview() {
 
 void WhoHasWhatWindow::print() {
     QPrinter printer(QPrinter::HighResolution);
+    usualPage(printer);
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("Печать: кто что взял"));
     if (dialog.exec() == QDialog::Accepted) printOn(printer);
@@ -163,14 +197,15 @@ bool WhoHasWhatWindow::saveAsPdf(const QString& path) {
         {
             QPdfWriter writer(&file);
             writer.setTitle(QStringLiteral("Кто что взял"));
-            writer.setPageSize(QPageSize(QPageSize::A4));
+            usualPage(writer);
             printOn(writer);
         }
         written = file.commit();
     }
     if (!written)
         messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+                             .arg(QDir::toNativeSeparators(path), file.errorString()),
+                         this);
     return written;
 }
 

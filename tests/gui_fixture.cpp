@@ -1,5 +1,8 @@
 #include "tests/gui_fixture.h"
 
+#include <QApplication>
+#include <QProgressDialog>
+
 #include "app/Unit1.h"
 
 RecordingMessages::RecordingMessages() {
@@ -10,17 +13,24 @@ RecordingMessages::~RecordingMessages() {
     setMessages(nullptr);
 }
 
-void RecordingMessages::information(const QString& text) {
-    shown << "information: " + text;
+void RecordingMessages::record(const QString& kind, const QString& text, QWidget* parent) {
+    shown << kind + ": " + text;
+    parents << parent;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<const QProgressDialog*>(w)) ++underProgress;
 }
 
-bool RecordingMessages::confirm(const QString& text) {
-    shown << "confirm: " + text;
+void RecordingMessages::information(const QString& text, QWidget* parent) {
+    record(QStringLiteral("information"), text, parent);
+}
+
+bool RecordingMessages::confirm(const QString& text, QWidget* parent) {
+    record(QStringLiteral("confirm"), text, parent);
     return answers.isEmpty() ? true : answers.takeFirst();
 }
 
-void RecordingMessages::error(const QString& text) {
-    shown << "error: " + text;
+void RecordingMessages::error(const QString& text, QWidget* parent) {
+    record(QStringLiteral("error"), text, parent);
 }
 
 QStringList RecordingMessages::ofKind(const QString& kind) const {

@@ -19,17 +19,21 @@ public:
     RecordingMessages(const RecordingMessages&) = delete;
     RecordingMessages& operator=(const RecordingMessages&) = delete;
 
-    void information(const QString& text) override;
-    bool confirm(const QString& text) override;
-    void error(const QString& text) override;
+    void information(const QString& text, QWidget* parent) override;
+    bool confirm(const QString& text, QWidget* parent) override;
+    void error(const QString& text, QWidget* parent) override;
 
     QStringList errors() const;        // the texts of the error boxes, in order
     QStringList informations() const;  // the texts of the information boxes, in order
 
-    QStringList shown;    // "information: ...", "confirm: ...", "error: ...", in order
-    QList<bool> answers;  // answers to the next questions; Yes when none is left
+    QStringList shown;        // "information: ...", "confirm: ...", "error: ...", in order
+    QList<bool> answers;      // answers to the next questions; Yes when none is left
+    QList<QWidget*> parents;  // the window each box was shown for, in order
+    // Boxes shown while a progress dialog was still about, which would stand over them.
+    int underProgress = 0;
 
 private:
+    void record(const QString& kind, const QString& text, QWidget* parent);
     QStringList ofKind(const QString& kind) const;
 };
 

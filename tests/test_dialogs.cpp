@@ -330,7 +330,7 @@ void DialogsTest::controlsAreNamedForScreenReaders_data() {
 }
 
 // What a screen reader hears: the control's name (not the entry a box shows), its role,
-// and for a lookup box the entry as its value.
+// and for a lookup box the entry as its value and its list to choose from.
 void DialogsTest::controlsAreNamedForScreenReaders() {
     QFETCH(int, window);
     QFETCH(QString, name);
@@ -346,6 +346,26 @@ void DialogsTest::controlsAreNamedForScreenReaders() {
     if (auto* box = qobject_cast<QComboBox*>(control)) {
         QVERIFY(!box->currentText().isEmpty());
         QCOMPARE(accessible->text(QAccessible::Value), box->currentText());
+        // Its list read entry by entry, and an entry picked there chosen: "Press" opens
+        // the list, the entry's own action selects it, "Press" again takes it.
+        QCOMPARE(accessible->childCount(), 1);
+        QAccessibleInterface* list = accessible->child(0);
+        QVERIFY(list && box->count() > 1);
+        QCOMPARE(list->childCount(), box->count());
+        for (int i = 0; i < box->count(); ++i)
+            QCOMPARE(list->child(i)->text(QAccessible::Name), box->itemText(i));
+        const auto pick = [&](int row) {
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            list->child(row)->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        };
+        const int was = box->currentIndex(), other = (was + 1) % box->count();
+        pick(other);
+        QCOMPARE(box->currentIndex(), other);
+        QCOMPARE(accessible->text(QAccessible::Value), box->itemText(other));
+        pick(was);
+        QCOMPARE(box->currentIndex(), was);
     }
 }
 

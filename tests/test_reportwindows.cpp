@@ -2,12 +2,16 @@
 // window, keeps its overdue limit in a section of its own, and the who-has-what document
 // and the windows' saving fail or succeed as a user would expect.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include "app/Unit1.h"
 #include "reports/exporter.h"
@@ -38,6 +42,39 @@ QStringList gridRows(const HistoryWindow& window) {
     return rows;
 }
 
+// A page of a PDF as pdftotext reads it: its height and its words with their boxes, in
+// points.
+struct PdfPage {
+    struct Word {
+        QString text;
+        double top, height;
+    };
+    double height = 0;
+    QList<Word> words;
+};
+
+QList<PdfPage> pdfPages(const QString& pdf) {
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"),
+                    {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    pdftotext.waitForFinished();
+    QList<PdfPage> pages;
+    QXmlStreamReader xml(pdftotext.readAllStandardOutput());
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        const auto number = [&](const char* name) {
+            return xml.attributes().value(QLatin1String(name)).toDouble();
+        };
+        if (xml.name() == QLatin1String("page")) {
+            pages.append(PdfPage{number("height"), {}});
+        } else if (xml.name() == QLatin1String("word") && !pages.isEmpty()) {
+            const double top = number("yMin"), height = number("yMax") - top;
+            pages.last().words.append(PdfPage::Word{xml.readElementText(), top, height});
+        }
+    }
+    return pages;
+}
+
 ReportsMenu& reportsMenu(TForm1& form) {
     return *form.findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"));
 }
@@ -65,6 +102,7 @@ private slots:
     void historyFollowsTheMainWindow();
     void overdueLimitHasASectionOfItsOwn();
     void whoHasWhatGroupsByDebtorAndSavesPdf();
+    void savingSaysSoInFrontOfTheWindow();
     void savingToAReadOnlyFolderLeavesNothing();
     void savingOverTheCatalogueIsRefused_data();
     void savingOverTheCatalogueIsRefused();
@@ -142,6 +180,60 @@ void ReportWindows::whoHasWhatGroupsByDebtorAndSavesPdf() {
     QFile file(pdf);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.read(5) == "%PDF-");
+
+    // Sixty loans of eight more debtors, read back from the page: sizes a person reads
+    // on paper whatever the screen's font, every name there, every page numbered.
+    CommandsFixture::raw(
+        "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 59) "
+        "INSERT INTO main.CDBase(N, Name, Opisan, Kategory, Tip, Dolg) "
+        "SELECT 100 + i, 'Сборник' || (100 + i), '', 1, 1, TRUE FROM k;"
+        "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 59) "
+        "INSERT INTO sprdolgnik_db.SprDolgnik SELECT 10 + i, 'Должник' || (10 + i) FROM k "
+        "WHERE i < 8;"
+        "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 59) "
+        "INSERT INTO dolg_db.Dolg SELECT 100 + i, 10 + i % 8, '2024-03-01', NULL, 1 FROM k;");
+    const QFont testFont = QApplication::font();
+    QFont screenFont = testFont;  // the program's, set in pixels
+    screenFont.setPixelSize(11);
+    QApplication::setFont(screenFont);
+    const bool saved = who.saveAsPdf(pdf);
+    QApplication::setFont(testFont);
+    QVERIFY(saved);
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed to read the PDF back");
+    const QList<PdfPage> pages = pdfPages(pdf);
+    QVERIFY(pages.size() >= 2);
+    QCOMPARE(pages[0].words.value(0).text, "Кто");
+    QVERIFY2(pages[0].words[0].height >= 13, qPrintable(QString::number(pages[0].words[0].height)));
+    QStringList words;
+    for (qsizetype p = 0; p < pages.size(); ++p) {
+        bool numbered = false;
+        for (const PdfPage::Word& w : pages[p].words) {
+            QVERIFY2(w.height >= 9, qPrintable(w.text + " " + QString::number(w.height)));
+            numbered |= w.text == QString::number(p + 1) && w.top > pages[p].height * 0.85;
+            words << w.text;
+        }
+        QVERIFY2(numbered, qPrintable(QString::number(p + 1)));
+    }
+    for (int i = 0; i < 60; ++i) QVERIFY(words.contains(QStringLiteral("Сборник%1").arg(100 + i)));
+    for (int i = 0; i < 8; ++i) QVERIFY(words.contains(QStringLiteral("Должник%1").arg(10 + i)));
+}
+
+// The disk list saved and the catalogue copied: each says so in a box over the main
+// window, the progress dialog gone by then.
+void ReportWindows::savingSaysSoInFrontOfTheWindow() {
+    CommandsFixture f;
+    const QTemporaryDir tmp;
+    QVERIFY(reports::exportToPath(&f.form1(), f.form1().Query5->query(), reports::diskExport(),
+                                  tmp.filePath("disks.csv")));
+    QVERIFY(reports::backupTo(&f.form1(), tmp.path()));
+    const QStringList said = f.boxes.informations();
+    QCOMPARE(said.size(), 2);
+    QVERIFY2(
+        said[0].startsWith("Записано строк: ") && said[1].startsWith("Копия каталога записана"),
+        qPrintable(said.join('|')));
+    QCOMPARE(f.boxes.parents, QList<QWidget*>({&f.form1(), &f.form1()}));
+    QCOMPARE(f.boxes.underProgress, 0);
 }
 
 // Saving the disk list or a backup into a folder that cannot be written: a clear

@@ -1,5 +1,6 @@
 #include "widgets/lookupcombobox.h"
 
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QSignalBlocker>
 
@@ -11,8 +12,9 @@ namespace {
 
 // Qt's own combo box interface on Linux names a box by its current entry, so a screen
 // reader says "Аудиокниги, combo box" and never which box it is. This one names it as
-// any other control (its accessible name, or the label whose buddy it is) and gives the
-// entry as its value.
+// any other control (its accessible name, or the label whose buddy it is) and otherwise
+// does as Qt's: the entry as its value, the list as its child, "Press" opening the list
+// and, pressed again, choosing the entry selected in it.
 class AccessibleLookupBox final : public QAccessibleWidget {
 public:
     explicit AccessibleLookupBox(LookupComboBox* box)
@@ -22,14 +24,24 @@ public:
         if (t == QAccessible::Value) return box()->currentText();
         return QAccessibleWidget::text(t);
     }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
     QStringList actionNames() const override {
-        return QStringList{showMenuAction()} + QAccessibleWidget::actionNames();
+        return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
     }
     void doAction(const QString& action) override {
-        if (action == showMenuAction())
-            box()->showPopup();
-        else
-            QAccessibleWidget::doAction(action);
+        if (action != showMenuAction() && action != pressAction())
+            return QAccessibleWidget::doAction(action);
+        LookupComboBox* b = box();
+        if (!b->view()->isVisible()) return b->showPopup();
+        const QModelIndexList selected = b->view()->selectionModel()->selectedIndexes();
+        b->hidePopup();
+        if (!selected.isEmpty()) b->choose(selected.first().row());
     }
 
 private:

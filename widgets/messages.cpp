@@ -7,15 +7,21 @@
 
 namespace {
 
+QWidget* inFrontOf(QWidget* parent) {
+    return parent ? parent->window() : QApplication::activeWindow();
+}
+
 class WidgetMessageBoxes final : public MessageBoxes {
 public:
-    void information(const QString& text) override {
-        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok);
+    void information(const QString& text, QWidget* parent) override {
+        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok,
+                        inFrontOf(parent));
         box.exec();
     }
 
-    bool confirm(const QString& text) override {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text);
+    bool confirm(const QString& text, QWidget* parent) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                        QMessageBox::NoButton, inFrontOf(parent));
         QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
         QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
@@ -24,8 +30,9 @@ public:
         return box.clickedButton() == yes;
     }
 
-    void error(const QString& text) override {
-        QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok);
+    void error(const QString& text, QWidget* parent) override {
+        QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+                        inFrontOf(parent));
         box.exec();
     }
 };
