@@ -65,6 +65,7 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             diskfilter::build(availability, switches, ui->Edit4->text().toStdString());
         sql.setSql(std::move(statement.lines));
         sql.setReadOn(std::move(statement.readOn), std::string(diskfilter::kKeyColumn));
+        sql.setNarrowed(std::move(statement.narrowed), std::move(statement.narrowedReadOn));
         for (diskfilter::Key key : statement.parameters) {
             // Each key comes from the current row of its list; the field has the
             // parameter's name (SprType.N, SprKategoy.Num).

@@ -36,7 +36,7 @@ ListStatement filterAll(const diskfilter::Switches& switches, std::string_view f
 ListStatement filter(diskfilter::Availability availability, const diskfilter::Switches& switches,
                      std::string_view fragment) {
     diskfilter::Statement built = diskfilter::build(availability, switches, fragment);
-    ListStatement statement{std::move(built.lines), {}};
+    ListStatement statement{std::move(built.lines), {}, std::move(built.narrowed)};
     for (diskfilter::Key key : built.parameters)
         statement.floats.emplace_back(diskfilter::parameterName(key),
                                       key == diskfilter::Key::Category ? kCategory : kMediaType);

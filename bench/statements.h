@@ -14,6 +14,7 @@ namespace bench {
 struct ListStatement {
     std::vector<std::string> lines;
     std::vector<std::pair<std::string, double>> floats;
+    std::vector<std::string> narrowed;  // through the copy of the names; empty: none
 };
 
 // The disk list as the main window's layout holds it (unfiltered), read from the

@@ -133,6 +133,7 @@ void storeOpen(benchmark::State& state, const Case& c, const std::shared_ptr<Dat
     for (auto _ : state) {
         q.clearSql();
         for (const auto& line : c.statement.lines) q.addLine(line);
+        q.setNarrowed(c.statement.narrowed, {});
         for (const auto& [name, value] : c.statement.floats) q.setFloat(name, value);
         q.open();
         q.fetchMore(kRows - q.fetchedRows());

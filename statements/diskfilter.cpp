@@ -1,6 +1,9 @@
 #include "statements/diskfilter.h"
 
 #include <array>
+#include <cstddef>
+
+#include "store/nameindex.h"
 
 namespace diskfilter {
 namespace {
@@ -16,6 +19,11 @@ constexpr std::array<std::string_view, 5> kJoinLines = {
     "ON  (Cdbase.Kategory = Sprkategoy.Num)", "INNER JOIN \"base\\SprType.db\" Sprtype",
     "ON  (Cdbase.Tip = Sprtype.N)",
 };
+
+// The candidates call's name in a narrowed statement: the disk table follows it,
+// each candidate's row read by its key, and the joins after it keep their order
+// (CROSS JOIN: SQLite does not reorder them).
+constexpr std::string_view kCandidatesAlias = "Candidates";
 
 enum Select { S0, S1, S2, S3 };
 using PerAvailability = std::array<std::string_view, 3>;  // All, Available, Lent
@@ -109,6 +117,49 @@ const Variant& variantOf(const Switches& switches) {
     return variants().front();  // unreachable: the table covers all eight
 }
 
+// The candidates call's arguments after the pattern: what the condition requires of
+// the category, the media type and the lent flag.
+std::string candidateArguments(const Variant& v, Availability availability) {
+    auto bound = [&](Key key) {
+        for (Key k : v.parameters)
+            if (k == key) return ":" + std::string(parameterName(key));
+        return std::string("''");
+    };
+    const char* lent[] = {"''", "False", "True"};
+    std::string out = ", " + bound(Key::Category);
+    out += ", ";
+    out += bound(Key::MediaType);
+    out += ", ";
+    out += lent[static_cast<size_t>(availability)];
+    return out;
+}
+
+std::vector<std::string> narrowedLines(const std::vector<std::string>& lines, const Variant& v,
+                                       Availability availability, const std::string& pattern) {
+    std::vector<std::string> out{lines[0]};
+    std::string from = "FROM ";
+    from += store::kCandidatesFunction;
+    from += "('" + pattern + "'";
+    from += candidateArguments(v, availability);
+    from += ") ";
+    from += kCandidatesAlias;
+    out.push_back(std::move(from));
+    std::string disks = "CROSS JOIN ";
+    disks += std::string_view(kJoinLines[0]).substr(5);  // the table after FROM
+    disks += " ON (Cdbase.N = ";
+    disks += kCandidatesAlias;
+    disks += ".rowid)";
+    out.push_back(std::move(disks));
+    for (size_t i = 1; i < kJoinLines.size(); ++i) {
+        std::string line(kJoinLines[i]);
+        if (line.starts_with("INNER JOIN")) line.replace(0, 5, "CROSS");
+        out.push_back(std::move(line));
+    }
+    out.insert(out.end(), lines.begin() + 1 + static_cast<ptrdiff_t>(kJoinLines.size()),
+               lines.end());
+    return out;
+}
+
 }  // namespace
 
 int variant(const Switches& switches) {
@@ -133,12 +184,18 @@ Statement build(Availability availability, const Switches& switches,
     s.lines.push_back(std::string(kSelect).append(kSelectKeys[v.select]));
     for (std::string_view join : kJoinLines) s.lines.emplace_back(join);
     std::string condition(v.condition[column]);
-    if (switches.name)
-        condition += quoteFragment(nameFragment) + "%" + "'" + std::string(v.closing[column]);
+    const std::string pattern = "%" + quoteFragment(nameFragment) + "%";
+    if (switches.name) condition += pattern.substr(1) + "'" + std::string(v.closing[column]);
     const bool hasCondition = !condition.empty();
     if (hasCondition) s.lines.push_back(std::move(condition));
     s.parameters = v.parameters;
     s.readOn = readOnAfterKey(s.lines, hasCondition);
+    if (switches.name) {
+        s.narrowed = narrowedLines(s.lines, v, availability, pattern);
+        // Bounding the candidates' own key lets the copy start its scan past :After.
+        s.narrowedReadOn = s.narrowed;
+        s.narrowedReadOn.push_back("and (" + std::string(kCandidatesAlias) + ".rowid > :After)");
+    }
     return s;
 }
 

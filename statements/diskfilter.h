@@ -27,6 +27,12 @@ struct Statement {
     // The same rows past the disk key :After: the list comes in key order, so a list
     // that let go of its statement reads on past its last disk with this one.
     std::vector<std::string> readOn;
+    // With a name fragment: the same rows again, the disks taken from the copy of the
+    // names (the store's candidates function), which hands over in key order only those
+    // whose name, category, media type and lent flag may pass; the condition still
+    // decides. Empty without a fragment. The store runs these while its copy is in step.
+    std::vector<std::string> narrowed;
+    std::vector<std::string> narrowedReadOn;
 };
 
 // The result column that holds the disk key.

@@ -226,15 +226,17 @@ std::string sqliteSql(std::string_view statement) {
 
 Statement Database::prepare(std::string_view statement) const {
     Translation t = translateForCatalogue(statement);
-    // The copy of the names only narrows; where the narrowed statement cannot be
-    // prepared, the statement as written runs and reports its own errors.
-    if (const auto narrowed = names_ ? names_->narrow(t.sql) : std::nullopt) {
-        try {
-            return Statement(db_.get(), this, *narrowed, t.tableFiles, std::string(statement));
-        } catch (const Error&) {
-        }
-    }
     return Statement(db_.get(), this, t.sql, std::move(t.tableFiles), std::string(statement));
+}
+
+Statement Database::prepare(std::string_view statement, std::string_view narrowed) const {
+    if (narrowed.empty() || !nameCopyInStep()) return prepare(statement);
+    Translation t = translateForCatalogue(narrowed);
+    return Statement(db_.get(), this, t.sql, std::move(t.tableFiles), std::string(statement));
+}
+
+bool Database::nameCopyInStep() const {
+    return names_ && names_->inStep();
 }
 
 void Database::startNameCopy() const {
@@ -383,9 +385,10 @@ int64_t Database::keyMark(const TableDef& t) const {
     const FieldDef* key = keyField(t);
     if (!key) return 0;
     // Raw calls: this runs while an error is being put into words and must not throw.
-    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
-                            ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
-                            quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
+    const std::string sql =
+        "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
+        ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
+        quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
     sqlite3_stmt* raw = nullptr;
     sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     const StatementHandle stmt(raw);

@@ -284,18 +284,42 @@ NameProbe::NameProbe(std::optional<std::string_view> pattern,
     : fields_(fields) {
     if (!pattern) return;
     pattern_.emplace(*pattern);
+    segments_ = pattern_->segments();
     std::string compacted;
-    for (const std::string& literal : pattern_->literals()) {
-        compact(literal, compacted);
-        if (compacted.size() > needle_.size()) needle_ = compacted;
+    size_t anchorFixed = 0;
+    for (LikePattern::Segment& segment : segments_) {
+        std::string bytes, holes;
+        size_t fixed = 0;
+        for (LikePattern::Piece& piece : segment) {
+            compact(piece.literal, compacted);
+            piece.literal = compacted;
+            if (compacted.size() > needle_.size()) needle_ = compacted;
+            if (!bytes.empty() || piece.literal.empty()) {
+                bytes.append(static_cast<size_t>(piece.anyBefore), '\0');
+                holes.append(static_cast<size_t>(piece.anyBefore), '\1');
+            }
+            bytes += piece.literal;
+            holes.append(piece.literal.size(), '\0');
+            fixed += piece.literal.size();
+        }
+        while (!holes.empty() && holes.back()) {  // the anchor ends on a fixed byte
+            holes.pop_back();
+            bytes.pop_back();
+        }
+        if (fixed > anchorFixed) {
+            anchorFixed = fixed;
+            anchor_ = std::move(bytes);
+            anchorHoles_ = std::move(holes);
+        }
     }
     wholeMatch_ = !pattern_->isContains();
 }
 
 CandidateScan::CandidateScan(std::shared_ptr<const NameCopy> copy, const NameProbe& probe,
-                             namesearch::Path path)
-    : copy_(std::move(copy)), probe_(probe), path_(path) {
+                             namesearch::Path path, std::optional<int64_t> after)
+    : copy_(std::move(copy)), probe_(probe), path_(path), after_(after) {
     for (const auto& f : probe_.fields_) anyField_ = anyField_ || f.has_value();
+    if (after_ && !copy_->blocks_.empty()) block_ = copy_->blockFor(*after_);
 }
 
 CandidateScan::~CandidateScan() = default;
@@ -309,15 +333,108 @@ bool CandidateScan::fieldsPass(const NameBlock& block, size_t row) const {
     return true;
 }
 
+namespace {
+
+constexpr size_t kNoMatch = std::string_view::npos;
+
+// The catalogue's `like` matching over a name of one-byte characters, where each _ is
+// one byte: where segment, matched from at, ends.
+size_t segmentEnd(std::string_view name, size_t at, const LikePattern::Segment& segment) {
+    for (const LikePattern::Piece& piece : segment) {
+        at += static_cast<size_t>(piece.anyBefore);
+        if (at > name.size() || name.substr(at, piece.literal.size()) != piece.literal)
+            return kNoMatch;
+        at += piece.literal.size();
+    }
+    return at;
+}
+
+// Where the first place segment fits at or after from ends (the first is never worse
+// than a later one: a segment spans a fixed number of characters).
+size_t firstFitEnd(std::string_view name, size_t from, const LikePattern::Segment& segment) {
+    if (segment.empty()) return from;
+    const bool literalFirst = segment.front().anyBefore == 0;
+    for (size_t at = from; at <= name.size(); ++at) {
+        if (literalFirst && (at = name.find(segment.front().literal, at)) == kNoMatch) break;
+        if (const size_t end = segmentEnd(name, at, segment); end != kNoMatch) return end;
+    }
+    return kNoMatch;
+}
+
+size_t byteLength(const LikePattern::Segment& segment) {
+    size_t n = 0;
+    for (const LikePattern::Piece& piece : segment)
+        n += static_cast<size_t>(piece.anyBefore) + piece.literal.size();
+    return n;
+}
+
+bool matchesNarrow(std::string_view name, const std::vector<LikePattern::Segment>& segments) {
+    size_t at = segmentEnd(name, 0, segments.front());
+    if (segments.size() == 1 || at == kNoMatch) return at == name.size();
+    for (size_t k = 1; k + 1 < segments.size() && at != kNoMatch; ++k)
+        at = firstFitEnd(name, at, segments[k]);
+    const size_t last = byteLength(segments.back());
+    return at != kNoMatch && name.size() >= last && name.size() - last >= at &&
+           segmentEnd(name, name.size() - last, segments.back()) == name.size();
+}
+
+bool oneByteCharacters(std::string_view name) {
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0xB0; });
+}
+
+}  // namespace
+
 bool CandidateScan::nameMatches(const NameBlock& block, size_t row) {
     if (!probe_.wholeMatch_) return true;
-    expand(block.name(row), expanded_);
+    const std::string_view name = block.name(row);
+    if (oneByteCharacters(name)) return matchesNarrow(name, probe_.segments_);
+    expand(name, expanded_);
     return probe_.pattern_->matchesFolded(expanded_);
+}
+
+// A pattern with _ or several pieces: its anchor sought through the block's names
+// (exact for names of one-byte characters), and every name with a longer character
+// matched on its own.
+void CandidateScan::scanBlockWhole(const NameBlock& block) {
+    rows_.clear();
+    auto consider = [&](size_t row) {
+        if (fieldsPass(block, row) && nameMatches(block, row))
+            rows_.push_back(static_cast<uint32_t>(row));
+    };
+    const std::string_view names = block.names;
+    const std::string_view anchor = probe_.anchor_;
+    if (anchor.empty()) {
+        for (size_t row = 0; row < block.size(); ++row) consider(row);
+        return;
+    }
+    size_t row = 0;
+    for (size_t at = 0; row < block.size() &&
+                        (at = namesearch::find(path_, names, anchor, at, probe_.anchorHoles_)) !=
+                            std::string_view::npos;) {
+        while (block.nameEnds[row] <= at) ++row;
+        consider(row);
+        at = block.nameEnds[row] + 1;
+        ++row;
+    }
+    const size_t found = rows_.size();
+    row = 0;
+    for (size_t at = 0; row < block.size() &&
+                        (at = namesearch::findWide(path_, names, at)) != std::string_view::npos;) {
+        while (block.nameEnds[row] <= at) ++row;
+        if (!std::binary_search(rows_.begin(), rows_.begin() + static_cast<ptrdiff_t>(found),
+                                static_cast<uint32_t>(row)))
+            consider(row);
+        at = block.nameEnds[row] + 1;
+        ++row;
+    }
+    std::inplace_merge(rows_.begin(), rows_.begin() + static_cast<ptrdiff_t>(found), rows_.end());
 }
 
 void CandidateScan::scanBlock(const NameBlock& block) {
     rows_.clear();
     const std::string_view needle = probe_.needle_;
+
     auto consider = [&](size_t row) {
         if (fieldsPass(block, row) && nameMatches(block, row))
             rows_.push_back(static_cast<uint32_t>(row));
@@ -338,6 +455,10 @@ void CandidateScan::scanBlock(const NameBlock& block) {
             return;
         }
     }
+    if (probe_.wholeMatch_) {
+        scanBlockWhole(block);
+        return;
+    }
     const std::string_view names = block.names;
     size_t row = 0;
     for (size_t at = 0;
@@ -352,12 +473,14 @@ void CandidateScan::scanBlock(const NameBlock& block) {
 
 bool CandidateScan::next(int64_t& key) {
     const auto& blocks = copy_->blocks_;
-    while (at_ >= rows_.size()) {
-        if (block_ >= blocks.size()) return false;
-        scanBlock(*blocks[block_++]);
-        at_ = 0;
-    }
-    key = blocks[block_ - 1]->key(rows_[at_++]);
+    do {
+        while (at_ >= rows_.size()) {
+            if (block_ >= blocks.size()) return false;
+            scanBlock(*blocks[block_++]);
+            at_ = 0;
+        }
+        key = blocks[block_ - 1]->key(rows_[at_++]);
+    } while (after_ && key <= *after_);
     return true;
 }
 

@@ -93,6 +93,12 @@ private:
     std::optional<LikePattern> pattern_;
     std::string needle_;       // the pattern's longest literal, as the copy writes names
     bool wholeMatch_ = false;  // each candidate's name is matched against the whole pattern
+    // For that match: the pattern's segments as the copy writes names, and the segment
+    // with the most fixed bytes as the bytes to seek, a hole for each _ (in a name of
+    // one-byte characters only, each _ is one byte).
+    std::vector<LikePattern::Segment> segments_;
+    std::string anchor_;
+    std::string anchorHoles_;
     std::array<std::optional<FieldCode>, kCopyFieldCount> fields_;
 };
 
@@ -100,8 +106,10 @@ private:
 // block at a time as they are asked for. Every row that satisfies it is among them.
 class CandidateScan {
 public:
+    // after: only keys above it.
     CandidateScan(std::shared_ptr<const NameCopy> copy, const NameProbe& probe,
-                  namesearch::Path path = namesearch::fastest());
+                  namesearch::Path path = namesearch::fastest(),
+                  std::optional<int64_t> after = std::nullopt);
     ~CandidateScan();
     // The next key; false after the last.
     bool next(int64_t& key);
@@ -110,6 +118,7 @@ private:
     bool fieldsPass(const NameBlock& block, size_t row) const;
     bool nameMatches(const NameBlock& block, size_t row);
     void scanBlock(const NameBlock& block);
+    void scanBlockWhole(const NameBlock& block);
 
     std::shared_ptr<const NameCopy> copy_;
     const NameProbe& probe_;
@@ -118,6 +127,7 @@ private:
     size_t block_ = 0;
     std::vector<uint32_t> rows_;  // candidates of the block before block_
     size_t at_ = 0;
+    std::optional<int64_t> after_;
     std::vector<uint32_t> passing_;
     std::string expanded_;
 };

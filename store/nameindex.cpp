@@ -15,7 +15,6 @@
 #include "store/catalogue.h"
 #include "store/connection.h"
 #include "store/namecopy.h"
-#include "store/namestatement.h"
 #include "store/statement.h"
 
 namespace store {
@@ -335,7 +334,9 @@ std::optional<std::string_view> probePattern(sqlite3_value* value) {
 
 int connect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** table, char**) {
     const int rc = sqlite3_declare_vtab(
-        db, "CREATE TABLE x(pattern HIDDEN, kategory HIDDEN, tip HIDDEN, dolg HIDDEN)");
+        db,
+        "CREATE TABLE x(probe_pattern HIDDEN, probe_kategory HIDDEN, probe_tip HIDDEN, "
+        "probe_dolg HIDDEN)");
     if (rc != SQLITE_OK) return rc;
     auto* t = new CandidatesTable();
     t->state = static_cast<std::shared_ptr<NameIndexState>*>(aux)->get();
@@ -348,12 +349,17 @@ int disconnect(sqlite3_vtab* table) {
     return SQLITE_OK;
 }
 
-// Every argument is an equality on a hidden column; they come to filter in column order.
+// Every argument is an equality on a hidden column; they come to filter in column
+// order, then a lower bound on rowid (which SQLite still checks) where there is one.
+constexpr int kAfterBit = 1 << kArguments;
+
 int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     std::array<int, kArguments> constraintOf;
     constraintOf.fill(-1);
+    int after = -1;
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& c = info->aConstraint[i];
+        if (c.iColumn == -1 && c.op == SQLITE_INDEX_CONSTRAINT_GT && c.usable) after = i;
         if (c.iColumn < 0 || c.iColumn >= kArguments || c.op != SQLITE_INDEX_CONSTRAINT_EQ)
             continue;
         if (!c.usable) return SQLITE_CONSTRAINT;
@@ -367,6 +373,10 @@ int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
         info->aConstraintUsage[c].argvIndex = next++;
         info->aConstraintUsage[c].omit = 1;
         info->idxNum |= 1 << column;
+    }
+    if (after >= 0) {
+        info->aConstraintUsage[after].argvIndex = next++;
+        info->idxNum |= kAfterBit;
     }
     info->estimatedCost = 1000;
     info->estimatedRows = 1000;
@@ -391,9 +401,13 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlit
     c->probe.reset();
     c->everyKey.reset();
     c->dropArguments();
-    for (int column = 0, k = 0; column < kArguments && k < argc; ++column)
+    int k = 0;
+    for (int column = 0; column < kArguments && k < argc; ++column)
         if (idxNum & (1 << column))
             c->arguments[static_cast<size_t>(column)] = sqlite3_value_dup(argv[k++]);
+    std::optional<int64_t> after;
+    if ((idxNum & kAfterBit) && k < argc && sqlite3_value_type(argv[k]) == SQLITE_INTEGER)
+        after = sqlite3_value_int64(argv[k]);
     std::shared_ptr<const NameCopy> copy;
     try {
         copy = c->state->current();
@@ -401,7 +415,7 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlit
             std::array<std::optional<FieldCode>, kCopyFieldCount> fields;
             for (size_t f = 0; f < kCopyFieldCount; ++f) fields[f] = probeCode(c->arguments[1 + f]);
             c->probe.emplace(probePattern(c->arguments[0]), fields);
-            c->scan.emplace(std::move(copy), *c->probe);
+            c->scan.emplace(std::move(copy), *c->probe, namesearch::fastest(), after);
         }
     } catch (const std::bad_alloc&) {
         return SQLITE_NOMEM;
@@ -468,11 +482,8 @@ void NameIndex::startLoading() {
     state_->current();
 }
 
-std::optional<std::string> NameIndex::narrow(std::string_view sql) {
-    if (!state_->wanted) return std::nullopt;
-    auto narrowed = narrowedByNames(sql);
-    if (!narrowed || !state_->current()) return std::nullopt;
-    return narrowed;
+bool NameIndex::inStep() {
+    return state_->wanted && state_->current();
 }
 
 bool NameIndex::waitUntilReady() {

@@ -12,6 +12,13 @@ namespace store {
 
 struct NameIndexState;
 
+// The table-valued function that yields, as rowid in rising order, the disks that may
+// pass a narrowed disk list statement: its arguments are the `like` pattern on the
+// name, then the category key, the media type key and the lent flag ('' where the
+// statement requires none); a bound `rowid > x` starts it past x. Without a copy in
+// step it yields every disk.
+inline constexpr std::string_view kCandidatesFunction = "korvalen_disk_candidates";
+
 // The copy of the disk names that narrows a statement's `like` on them, kept beside
 // one catalogue connection. It only narrows: the statement's own conditions still
 // decide, so a copy that is not ready or not in step costs time, never rows.
@@ -31,8 +38,9 @@ public:
     NameIndex& operator=(const NameIndex&) = delete;
 
     void startLoading();
-    // The SQL to prepare instead of sql (already translated) while the copy can narrow it.
-    std::optional<std::string> narrow(std::string_view sql);
+    // True while the copy is in step with the file: a narrowed statement is then the
+    // quicker way to the same rows.
+    bool inStep();
     // Waits for a load under way and takes its copy into use; false when there is none
     // to use (never asked for, failed, or the catalogue is too large to pay).
     bool waitUntilReady();

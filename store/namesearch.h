@@ -15,6 +15,13 @@ bool vectorAvailable();
 Path fastest();
 
 // Where needle (not empty) next occurs in haystack at or after from; npos if nowhere.
-size_t find(Path path, std::string_view haystack, std::string_view needle, size_t from);
+// Where holes is given (as long as needle), a needle byte whose hole byte is not 0
+// stands for any byte; the first and last are never holes.
+size_t find(Path path, std::string_view haystack, std::string_view needle, size_t from,
+            std::string_view holes = {});
+
+// Where the next byte from 0xB0 to 0xFE lies at or after from; npos if nowhere. In a
+// copy's names such a byte starts or continues a character of more than one byte.
+size_t findWide(Path path, std::string_view haystack, size_t from);
 
 }  // namespace store::namesearch

@@ -78,6 +78,8 @@ std::string Query::statement() const {
 
 void Query::textChanged() {
     readOn_.reset();
+    narrowed_.clear();
+    narrowedReadOn_.clear();
     params_.clear();
     paramsFound_ = false;  // found on first use, not once per added line
 }
@@ -148,18 +150,32 @@ std::shared_ptr<Database> Query::databaseForRun() {
 }
 
 Statement Query::prepareBound() {
-    return prepareBound(statement());
+    return prepareBound(statement(), narrowed_);
 }
 
-void Query::setReadOn(std::vector<std::string> lines, std::string keyColumn) {
+namespace {
+
+std::string joinedLines(const std::vector<std::string>& lines) {
     std::string sql;
     for (size_t i = 0; i < lines.size(); ++i) (i ? sql += '\n' : sql) += lines[i];
-    readOn_ = ReadOn{std::move(sql), std::move(keyColumn)};
+    return sql;
+}
+
+}  // namespace
+
+void Query::setReadOn(std::vector<std::string> lines, std::string keyColumn) {
+    readOn_ = ReadOn{joinedLines(lines), std::move(keyColumn)};
     keyColumn_ = open_ ? columnIndex(readOn_->keyColumn) : -1;
 }
 
-Statement Query::prepareBound(const std::string& sql, std::optional<After> after) {
-    Statement s = databaseForRun()->prepare(sql);
+void Query::setNarrowed(std::vector<std::string> lines, std::vector<std::string> readOnLines) {
+    narrowed_ = joinedLines(lines);
+    narrowedReadOn_ = joinedLines(readOnLines);
+}
+
+Statement Query::prepareBound(const std::string& sql, const std::string& narrowed,
+                              std::optional<After> after) {
+    Statement s = databaseForRun()->prepare(sql, narrowed);
     for (int i = 1, count = s.parameterCount(); i <= count; ++i) {
         const std::string_view name = s.parameterName(i);
         if (name.empty() || name[0] != ':')
@@ -234,7 +250,7 @@ void Query::release() {
 // the next read.
 bool Query::resume() {
     if (readOn_ && keyColumn_ >= 0 && keysRising_ && rowCount_ > 0) {
-        stmt_.emplace(prepareBound(readOn_->sql, After{lastKey_}));
+        stmt_.emplace(prepareBound(readOn_->sql, narrowedReadOn_, After{lastKey_}));
     } else {
         stmt_.emplace(prepareBound());
         heldAhead_.clear();

@@ -76,6 +76,13 @@ public:
     // key held at once. Used only while the rows read do come in rising key order.
     // Changing the statement text drops it.
     void setReadOn(std::vector<std::string> lines, std::string keyColumn);
+    // The same rows through the copy of the disk names (and their read-on statement,
+    // empty where there is none): run instead while the database's copy is in step.
+    // Changing the statement text drops them.
+    void setNarrowed(std::vector<std::string> lines, std::vector<std::string> readOnLines);
+    // The statement as written and its narrowed form (empty: none), for a reader that
+    // wraps them (a row count).
+    const std::string& narrowedStatement() const { return narrowed_; }
     bool holdsStatement() const { return stmt_.has_value(); }
     void reopen() {
         close();
@@ -153,8 +160,10 @@ private:
     };
 
     Statement prepareBound();
-    // sql names the same parameters, and :After where after is given.
-    Statement prepareBound(const std::string& sql, std::optional<After> after = {});
+    // sql (and narrowed, its form through the copy of the names, if not empty) names the
+    // same parameters, and :After where after is given.
+    Statement prepareBound(const std::string& sql, const std::string& narrowed,
+                           std::optional<After> after = {});
     friend class RowReader;
     void readColumns();
     bool fetchRow();
@@ -178,6 +187,8 @@ private:
     std::optional<Statement> stmt_;  // until every row is read or it is released
     bool released_ = false;          // rows are left to read once it runs again
     std::optional<ReadOn> readOn_;
+    std::string narrowed_;
+    std::string narrowedReadOn_;
     int keyColumn_ = -1;      // of readOn_ in the result
     bool keysRising_ = true;  // every row read so far came after the one before
     int64_t lastKey_ = 0;

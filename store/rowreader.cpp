@@ -4,9 +4,11 @@
 
 namespace store {
 
-RowReader::RowReader(Query& query) : RowReader(query, query.statement()) {}
+RowReader::RowReader(Query& query)
+    : RowReader(query, query.statement(), query.narrowedStatement()) {}
 
-RowReader::RowReader(Query& query, const std::string& sql) : statement_(query.prepareBound(sql)) {
+RowReader::RowReader(Query& query, const std::string& sql, const std::string& narrowed)
+    : statement_(query.prepareBound(sql, narrowed)) {
     std::vector<std::string> raw;
     for (int i = 0; i < statement_.columnCount(); ++i) {
         raw.emplace_back(statement_.columnName(i));
@@ -38,7 +40,10 @@ std::string RowReader::text(int column) const {
 }
 
 int64_t RowReader::countRows(Query& query) {
-    RowReader count(query, "SELECT count(*) FROM (\n" + query.statement() + "\n)");
+    auto counted = [](const std::string& sql) {
+        return sql.empty() ? sql : "SELECT count(*) FROM (\n" + sql + "\n)";
+    };
+    RowReader count(query, counted(query.statement()), counted(query.narrowedStatement()));
     return count.next() ? count.integer(0) : 0;
 }
 

@@ -34,7 +34,7 @@ public:
     static int64_t countRows(Query& query);
 
 private:
-    RowReader(Query& query, const std::string& sql);
+    RowReader(Query& query, const std::string& sql, const std::string& narrowed);
     struct Column {
         std::string name;
         ColumnKind kind;

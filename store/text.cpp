@@ -420,11 +420,12 @@ bool LikePattern::matchesFolded(std::string_view folded) const {
     return matches(p_->pattern, folded);
 }
 
-std::vector<std::string> LikePattern::literals() const {
-    std::vector<std::string> out;
-    for (const Segment& segment : p_->pattern.segments)
-        for (const Piece& piece : segment)
-            if (!piece.literal.empty()) out.push_back(piece.literal);
+std::vector<LikePattern::Segment> LikePattern::segments() const {
+    std::vector<LikePattern::Segment> out;
+    for (const auto& segment : p_->pattern.segments) {
+        out.emplace_back();
+        for (const auto& piece : segment) out.back().push_back({piece.anyBefore, piece.literal});
+    }
     return out;
 }
 
@@ -433,7 +434,7 @@ bool LikePattern::isContains() const {
     if (s.size() < 2 || !s.front().empty() || !s.back().empty()) return false;
     size_t pieces = 0;
     for (size_t k = 1; k + 1 < s.size(); ++k)
-        for (const Piece& piece : s[k]) pieces += piece.anyBefore == 0 ? 1 : 2;
+        for (const auto& piece : s[k]) pieces += piece.anyBefore == 0 ? 1 : 2;
     return pieces <= 1;
 }
 

@@ -41,8 +41,14 @@ public:
     LikePattern& operator=(LikePattern&&) noexcept;
 
     bool matchesFolded(std::string_view folded) const;
-    // The literal runs between the wildcards, folded; every match holds each of them.
-    std::vector<std::string> literals() const;
+    // The pattern between its %: each segment a run of pieces, a piece so many _ then
+    // a literal (folded, whole characters; the last piece's may be empty).
+    struct Piece {
+        int anyBefore = 0;
+        std::string literal;
+    };
+    using Segment = std::vector<Piece>;
+    std::vector<Segment> segments() const;
     // True for %literal% (or only %): a text matches exactly when it holds the literal.
     bool isContains() const;
 

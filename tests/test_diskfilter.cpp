@@ -174,6 +174,32 @@ void TestDiskFilter::statementText() {
         names << QString::fromLatin1(diskfilter::parameterName(key).data(),
                                      qsizetype(diskfilter::parameterName(key).size()));
     QCOMPARE(names.join(QLatin1Char(',')), parameters);
+
+    // With a fragment the same rows come through the candidates call, its arguments
+    // what the condition requires; the joins keep their order.
+    if (!switches.name) {
+        QVERIFY(statement.narrowed.empty());
+        return;
+    }
+    const QString category = parameters.contains(QLatin1String("Num")) ? ":Num" : "''";
+    const QString media =
+        parameters.split(QLatin1Char(',')).contains(QLatin1String("N")) ? ":N" : "''";
+    const char* lent[] = {"''", "False", "True"};
+    const QString call =
+        QStringLiteral("FROM korvalen_disk_candidates('%abc%', %1, %2, %3) Candidates")
+            .arg(category, media, QLatin1String(lent[int(availability)]));
+    std::vector<std::string> narrowed{
+        select.toStdString(),
+        call.toStdString(),
+        "CROSS JOIN \"base\\CDBase.DB\" Cdbase ON (Cdbase.N = Candidates.rowid)",
+        "CROSS JOIN \"base\\SprKategoy.db\" Sprkategoy",
+        kJoins[2],
+        "CROSS JOIN \"base\\SprType.db\" Sprtype",
+        kJoins[4],
+        condition.toStdString()};
+    QCOMPARE(statement.narrowed, narrowed);
+    narrowed.push_back("and (Candidates.rowid > :After)");
+    QCOMPARE(statement.narrowedReadOn, narrowed);
 }
 
 void TestDiskFilter::variantReturnsItsDisks_data() {

@@ -814,36 +814,52 @@ private slots:
         QTest::addColumn<Lines>("readOn");  // empty: the list has no key order to read on by
         QTest::addColumn<int>("held");
         QTest::addColumn<QString>("meanwhile");  // another program's write
+        // Through the copy of the names, which the own connection's write keeps in step.
+        QTest::addColumn<Lines>("narrowed");
+        QTest::addColumn<Lines>("narrowedReadOn");
         const auto all = diskfilter::build(Availability::All, {}, {});
         const auto lent = diskfilter::build(Availability::Lent, {}, {});
         const auto named = diskfilter::build(Availability::All, {false, false, true}, "Диск 01");
         QTest::newRow("a disk shown deleted")
-            << all.lines << all.readOn << 50 << "DELETE FROM CDBase WHERE N = 20";
+            << all.lines << all.readOn << 50 << "DELETE FROM CDBase WHERE N = 20" << Lines{}
+            << Lines{};
         QTest::newRow("a disk not yet read deleted")
-            << all.lines << all.readOn << 50 << "DELETE FROM CDBase WHERE N = 100";
+            << all.lines << all.readOn << 50 << "DELETE FROM CDBase WHERE N = 100" << Lines{}
+            << Lines{};
         QTest::newRow("disks added before and after the last held")
             << all.lines << all.readOn << 50
             << "INSERT INTO CDBase(N, Name, Kategory, Tip) VALUES (15, 'Вставлен', 1, 1), "
-               "(NULL, 'В конце', 1, 1)";
+               "(NULL, 'В конце', 1, 1)"
+            << Lines{} << Lines{};
         QTest::newRow("disks out: two more lent, before and after")
-            << lent.lines << lent.readOn << 20 << "UPDATE CDBase SET Dolg = 1 WHERE N IN (3, 150)";
+            << lent.lines << lent.readOn << 20 << "UPDATE CDBase SET Dolg = 1 WHERE N IN (3, 150)"
+            << Lines{} << Lines{};
         QTest::newRow("name filter: a disk not yet read deleted")
-            << named.lines << named.readOn << 30 << "DELETE FROM CDBase WHERE N = 170";
+            << named.lines << named.readOn << 30 << "DELETE FROM CDBase WHERE N = 170" << Lines{}
+            << Lines{};
+        QTest::newRow("name filter through the copy: disks added and deleted")
+            << named.lines << named.readOn << 30
+            << "DELETE FROM CDBase WHERE N IN (20, 170); INSERT INTO CDBase(N, Name, Kategory, "
+               "Tip) VALUES (15, 'Диск 0100 вставлен', 1, 1), (NULL, 'диск 01 в конце', 1, 1)"
+            << named.narrowed << named.narrowedReadOn;
         QTest::newRow("lent disks: a lent disk deleted")
-            << layoutLines("Unit1", "Query6") << Lines{} << 20
-            << "DELETE FROM CDBase WHERE N = 113";
+            << layoutLines("Unit1", "Query6") << Lines{} << 20 << "DELETE FROM CDBase WHERE N = 113"
+            << Lines{} << Lines{};
         QTest::newRow("loans newest first: three lent meanwhile")
             << Lines{"select NomCD, DatN, Dolg from \"base\\Dolg.DB\" Dolg",
                      "order by Dolg.rowid desc"}
             << Lines{} << 20
             << "INSERT INTO Dolg(NomCD, Dolgnik, DatN, Dolg) VALUES (3, 1, '2024-06-01', 1), "
-               "(4, 1, '2024-06-02', 1), (7, 1, '2024-06-03', 1)";
+               "(4, 1, '2024-06-02', 1), (7, 1, '2024-06-03', 1)"
+            << Lines{} << Lines{};
     }
     void readingOnAfterAPauseShowsEachRowOnce() {
         QFETCH(Lines, lines);
         QFETCH(Lines, readOn);
         QFETCH(int, held);
         QFETCH(QString, meanwhile);
+        QFETCH(Lines, narrowed);
+        QFETCH(Lines, narrowedReadOn);
         // Disks 9 to 208, but 15; every other one lent, each with its open loan.
         FixtureCatalogue f(
             "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 200) "
@@ -853,8 +869,13 @@ private slots:
             "INSERT INTO Dolg(NomCD, Dolgnik, DatN, Dolg) "
             "SELECT N, 1 + N % 4, '2024-05-01', 1 FROM CDBase WHERE N > 8 AND Dolg = 1;");
         const auto db = f.open();
+        if (!narrowed.empty()) {
+            db->startNameCopy();
+            QVERIFY(db->waitForNameCopy());
+        }
         Query list(lines, db);
         if (!readOn.empty()) list.setReadOn(readOn, "N");
+        list.setNarrowed(narrowed, narrowedReadOn);
         list.open();
         list.fetchMore(held - 1);
         QCOMPARE(list.fetchedRows(), held);
@@ -863,7 +884,12 @@ private slots:
         QStringList shown;
         for (int r = 0; r < held; ++r) shown << queryRowAt(list, r);
         list.release();
-        sqlRows(f.root(), meanwhile.toStdString());
+        if (narrowed.empty()) {
+            sqlRows(f.root(), meanwhile.toStdString());
+        } else {
+            db->execRaw(meanwhile.toStdString());
+            QVERIFY(db->nameCopyInStep());
+        }
 
         QStringList expected = shown;
         Query fresh(lines, db);
