@@ -115,6 +115,10 @@ void TableReporter::Finalize() {
                 "The store with the copy of the names over the floor, the scan (open and read "
                 "the first 40 rows):",
                 "µs", 1, "copy", "floor", {"statement", "copy", "floor"});
+    printRatios(out,
+                "The export's row count of the filtered list, with the copy of the names ready "
+                "over the scan:",
+                "ms", 1000, "count_copy", "count_scan", {"statement", "copy", "scan"});
     printRatios(out, "Unicode like over built-in like (count(*) over every disk):", "ms", 1000,
                 "like_unicode", "like_builtin", {"pattern", "ours", "built-in"});
     printScaling(out, "The main window, offscreen (CPU time of the process):", "window");

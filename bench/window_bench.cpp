@@ -41,9 +41,10 @@ struct Fragment {
 };
 
 // In the demo catalogue: хит in about one name of thirty, the rare one in one of
-// about nine thousand, ёлк and the single letter ъ in none.
-const Fragment kFragments[] = {
-    {"хит", "хит"}, {"rare", "хоббит, диск 17"}, {"ёлк", "ёлк"}, {"ъ", "ъ"}};
+// about nine thousand, ёлк and the single letter ъ in none; common letters with _
+// in none, and two pieces in one name of about nine thousand.
+const Fragment kFragments[] = {{"хит", "хит"}, {"rare", "хоббит, диск 17"}, {"ёлк", "ёлк"},
+                               {"ъ", "ъ"},     {"е_и_е", "е_и_е"},          {"pieces", "хоб%к 17"}};
 // Longer than a window waits before it lets go of its lists' statements.
 constexpr int kIdleMs = 700;
 

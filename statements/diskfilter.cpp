@@ -122,11 +122,12 @@ const Variant& variantOf(const Switches& switches) {
 std::string candidateArguments(const Variant& v, Availability availability) {
     auto bound = [&](Key key) {
         for (Key k : v.parameters)
-            if (k == key) return ":" + std::string(parameterName(key));
+            if (k == key) return std::string(":").append(parameterName(key));
         return std::string("''");
     };
     const char* lent[] = {"''", "False", "True"};
-    std::string out = ", " + bound(Key::Category);
+    std::string out = ", ";
+    out += bound(Key::Category);
     out += ", ";
     out += bound(Key::MediaType);
     out += ", ";
@@ -139,7 +140,9 @@ std::vector<std::string> narrowedLines(const std::vector<std::string>& lines, co
     std::vector<std::string> out{lines[0]};
     std::string from = "FROM ";
     from += store::kCandidatesFunction;
-    from += "('" + pattern + "'";
+    from += "('";
+    from += pattern;
+    from += "'";
     from += candidateArguments(v, availability);
     from += ") ";
     from += kCandidatesAlias;
@@ -184,7 +187,9 @@ Statement build(Availability availability, const Switches& switches,
     s.lines.push_back(std::string(kSelect).append(kSelectKeys[v.select]));
     for (std::string_view join : kJoinLines) s.lines.emplace_back(join);
     std::string condition(v.condition[column]);
-    const std::string pattern = "%" + quoteFragment(nameFragment) + "%";
+    std::string pattern = "%";
+    pattern += quoteFragment(nameFragment);
+    pattern += "%";
     if (switches.name) condition += pattern.substr(1) + "'" + std::string(v.closing[column]);
     const bool hasCondition = !condition.empty();
     if (hasCondition) s.lines.push_back(std::move(condition));
@@ -194,7 +199,10 @@ Statement build(Availability availability, const Switches& switches,
         s.narrowed = narrowedLines(s.lines, v, availability, pattern);
         // Bounding the candidates' own key lets the copy start its scan past :After.
         s.narrowedReadOn = s.narrowed;
-        s.narrowedReadOn.push_back("and (" + std::string(kCandidatesAlias) + ".rowid > :After)");
+        std::string after = "and (";
+        after += kCandidatesAlias;
+        after += ".rowid > :After)";
+        s.narrowedReadOn.push_back(std::move(after));
     }
     return s;
 }

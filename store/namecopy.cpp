@@ -41,29 +41,10 @@ void compact(std::string_view folded, std::string& out) {
     }
 }
 
-// Back to the folded UTF-8 that the `like` matches. Read from the start of a name, a
-// byte from 0x80 to 0xAF is a letter, and a lead byte brings its continuation bytes.
-void expand(std::string_view compacted, std::string& out) {
-    out.clear();
-    const auto* p = reinterpret_cast<const unsigned char*>(compacted.data());
-    const size_t n = compacted.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            out.push_back(static_cast<char>(b));
-            ++i;
-        } else if (b < 0xB0) {
-            const unsigned char low = b < 0x90 ? 0xB0 + (b - 0x80) : 0x80 + (b - 0x90);
-            out.push_back(static_cast<char>(b < 0x90 ? 0xD0 : 0xD1));
-            out.push_back(static_cast<char>(low));
-            ++i;
-        } else {
-            const size_t size = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-            const size_t end = std::min(n, i + size);
-            out.append(compacted.substr(i, end - i));
-            i = end;
-        }
-    }
+// True when every character of a name as the copy writes it is one byte.
+bool oneByteCharacters(std::string_view name) {
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0xB0; });
 }
 
 }  // namespace
@@ -313,6 +294,10 @@ NameProbe::NameProbe(std::optional<std::string_view> pattern,
         }
     }
     wholeMatch_ = !pattern_->isContains();
+    literalsOfOneByte_ = std::all_of(segments_.begin(), segments_.end(), [](const auto& segment) {
+        return std::all_of(segment.begin(), segment.end(),
+                           [](const auto& piece) { return oneByteCharacters(piece.literal); });
+    });
 }
 
 CandidateScan::CandidateScan(std::shared_ptr<const NameCopy> copy, const NameProbe& probe,
@@ -337,13 +322,32 @@ namespace {
 
 constexpr size_t kNoMatch = std::string_view::npos;
 
-// The catalogue's `like` matching over a name of one-byte characters, where each _ is
-// one byte: where segment, matched from at, ends.
+// The catalogue's `like` matching on a name as the copy writes it: each letter it
+// wrote as one byte is one character, as is every byte of a name without a byte from
+// 0xB0 up (OneByte, where the literal may be sought anywhere); in any other name a
+// character runs as long as its lead byte says (ByLead). The copy's names come from
+// folded text, which is well-formed UTF-8, so the characters are those the `like` sees.
+struct OneByte {
+    static constexpr bool kEveryByteStarts = true;
+    static size_t unit(std::string_view, size_t) { return 1; }
+};
+struct ByLead {
+    static constexpr bool kEveryByteStarts = false;
+    static size_t unit(std::string_view name, size_t at) {
+        const auto b = static_cast<unsigned char>(name[at]);
+        return b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    }
+};
+
+// Where segment, matched from at, ends.
+template <class Units>
 size_t segmentEnd(std::string_view name, size_t at, const LikePattern::Segment& segment) {
     for (const LikePattern::Piece& piece : segment) {
-        at += static_cast<size_t>(piece.anyBefore);
-        if (at > name.size() || name.substr(at, piece.literal.size()) != piece.literal)
-            return kNoMatch;
+        for (int k = 0; k < piece.anyBefore; ++k) {
+            if (at >= name.size()) return kNoMatch;
+            at = std::min(name.size(), at + Units::unit(name, at));
+        }
+        if (name.substr(at, piece.literal.size()) != piece.literal) return kNoMatch;
         at += piece.literal.size();
     }
     return at;
@@ -351,36 +355,56 @@ size_t segmentEnd(std::string_view name, size_t at, const LikePattern::Segment& 
 
 // Where the first place segment fits at or after from ends (the first is never worse
 // than a later one: a segment spans a fixed number of characters).
+template <class Units>
 size_t firstFitEnd(std::string_view name, size_t from, const LikePattern::Segment& segment) {
     if (segment.empty()) return from;
-    const bool literalFirst = segment.front().anyBefore == 0;
-    for (size_t at = from; at <= name.size(); ++at) {
-        if (literalFirst && (at = name.find(segment.front().literal, at)) == kNoMatch) break;
-        if (const size_t end = segmentEnd(name, at, segment); end != kNoMatch) return end;
+    const bool seek = Units::kEveryByteStarts && segment.front().anyBefore == 0;
+    for (size_t at = from;;) {
+        if (seek && (at = name.find(segment.front().literal, at)) == kNoMatch) return kNoMatch;
+        if (const size_t end = segmentEnd<Units>(name, at, segment); end != kNoMatch) return end;
+        if (at >= name.size()) return kNoMatch;
+        at = std::min(name.size(), at + Units::unit(name, at));
     }
-    return kNoMatch;
 }
 
-size_t byteLength(const LikePattern::Segment& segment) {
-    size_t n = 0;
-    for (const LikePattern::Piece& piece : segment)
-        n += static_cast<size_t>(piece.anyBefore) + piece.literal.size();
-    return n;
+// Where the last segment must start to end the name, starting at or after from.
+template <class Units>
+size_t lastSegmentStart(std::string_view name, size_t from, const LikePattern::Segment& segment) {
+    size_t chars = 0;
+    for (const LikePattern::Piece& piece : segment) {
+        chars += static_cast<size_t>(piece.anyBefore);
+        for (size_t i = 0; i < piece.literal.size(); i += Units::unit(piece.literal, i)) ++chars;
+    }
+    if (Units::kEveryByteStarts)
+        return name.size() - from >= chars ? name.size() - chars : kNoMatch;
+    size_t count = 0;
+    for (size_t at = from; at < name.size(); at += Units::unit(name, at)) ++count;
+    if (chars > count) return kNoMatch;
+    size_t at = from;
+    for (size_t skip = count - chars; skip > 0; --skip) at += Units::unit(name, at);
+    return at;
 }
 
-bool matchesNarrow(std::string_view name, const std::vector<LikePattern::Segment>& segments) {
-    size_t at = segmentEnd(name, 0, segments.front());
+template <class Units>
+bool matches(std::string_view name, const std::vector<LikePattern::Segment>& segments) {
+    size_t at = segmentEnd<Units>(name, 0, segments.front());
     if (segments.size() == 1 || at == kNoMatch) return at == name.size();
     for (size_t k = 1; k + 1 < segments.size() && at != kNoMatch; ++k)
-        at = firstFitEnd(name, at, segments[k]);
-    const size_t last = byteLength(segments.back());
-    return at != kNoMatch && name.size() >= last && name.size() - last >= at &&
-           segmentEnd(name, name.size() - last, segments.back()) == name.size();
+        at = firstFitEnd<Units>(name, at, segments[k]);
+    if (at == kNoMatch) return false;
+    const size_t start = lastSegmentStart<Units>(name, at, segments.back());
+    return start != kNoMatch && segmentEnd<Units>(name, start, segments.back()) == name.size();
 }
 
-bool oneByteCharacters(std::string_view name) {
-    return std::none_of(name.begin(), name.end(),
-                        [](char c) { return static_cast<unsigned char>(c) >= 0xB0; });
+// The name with each character of several bytes written as the one byte 0xB0, which
+// no literal of one-byte characters holds: to such a pattern it matches as it was.
+void collapse(std::string_view name, std::string& out) {
+    out.clear();
+    for (size_t at = 0; at < name.size();) {
+        const size_t size = ByLead::unit(name, at);
+        out.push_back(size == 1 ? name[at] : '\xB0');
+        at += size;
+    }
 }
 
 }  // namespace
@@ -388,14 +412,15 @@ bool oneByteCharacters(std::string_view name) {
 bool CandidateScan::nameMatches(const NameBlock& block, size_t row) {
     if (!probe_.wholeMatch_) return true;
     const std::string_view name = block.name(row);
-    if (oneByteCharacters(name)) return matchesNarrow(name, probe_.segments_);
-    expand(name, expanded_);
-    return probe_.pattern_->matchesFolded(expanded_);
+    if (oneByteCharacters(name)) return matches<OneByte>(name, probe_.segments_);
+    if (!probe_.literalsOfOneByte_) return matches<ByLead>(name, probe_.segments_);
+    collapse(name, collapsed_);
+    return matches<OneByte>(collapsed_, probe_.segments_);
 }
 
 // A pattern with _ or several pieces: its anchor sought through the block's names
-// (exact for names of one-byte characters), and every name with a longer character
-// matched on its own.
+// (every match holds it, but where a _ may stand for a longer character: then each
+// name with such characters is matched on its own too).
 void CandidateScan::scanBlockWhole(const NameBlock& block) {
     rows_.clear();
     auto consider = [&](size_t row) {
@@ -417,6 +442,7 @@ void CandidateScan::scanBlockWhole(const NameBlock& block) {
         at = block.nameEnds[row] + 1;
         ++row;
     }
+    if (probe_.anchorHoles_.find('\1') == std::string::npos) return;
     const size_t found = rows_.size();
     row = 0;
     for (size_t at = 0; row < block.size() &&

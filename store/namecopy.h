@@ -99,6 +99,7 @@ private:
     std::vector<LikePattern::Segment> segments_;
     std::string anchor_;
     std::string anchorHoles_;
+    bool literalsOfOneByte_ = false;  // no literal holds a character of several bytes
     std::array<std::optional<FieldCode>, kCopyFieldCount> fields_;
 };
 
@@ -129,7 +130,7 @@ private:
     size_t at_ = 0;
     std::optional<int64_t> after_;
     std::vector<uint32_t> passing_;
-    std::string expanded_;
+    std::string collapsed_;
 };
 
 }  // namespace store
