@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "store/candidates.h"
 #include "store/catalogue.h"
 #include "store/connection.h"
 #include "store/namecopy.h"
@@ -29,17 +30,12 @@ constexpr size_t kMaxPending = 1000;
 constexpr int kMaxFailedLoads = 3;
 // Rows read per read transaction while loading, so that writers wait a moment at most.
 constexpr int kLoadChunk = 8192;
-constexpr int kArguments = 1 + int(kCopyFieldCount);
 
 std::string diskColumns() {
     std::string columns(diskTable().fields.front().name);
     columns += ", Name";
     for (std::string_view field : kCopyFieldNames) columns += ", " + std::string(field);
     return columns;
-}
-
-std::string_view keyField() {
-    return diskTable().fields.front().name;
 }
 
 FieldCode codeOf(sqlite3_stmt* s, int column) {
@@ -61,12 +57,6 @@ DiskNameRow rowOf(sqlite3_stmt* s, int64_t key, int first) {
     for (size_t f = 0; f < kCopyFieldCount; ++f)
         row.fields[f] = codeOf(s, first + 1 + static_cast<int>(f));
     return row;
-}
-
-StatementHandle prepared(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
-    return StatementHandle(raw);
 }
 
 struct LoadResult {
@@ -110,7 +100,7 @@ LoadResult loadCopy(const std::string& file, const std::atomic<bool>& stop) {
 
 }  // namespace
 
-struct NameIndexState {
+struct NameIndexState : CandidateSource {
     sqlite3* db = nullptr;
     bool alive = true;
     bool wanted = false;    // a load was asked for
@@ -234,6 +224,9 @@ struct NameIndexState {
         pending.clear();
     }
 
+    std::shared_ptr<const NameCopy> currentCopy() override { return current(); }
+    sqlite3* connection() const override { return db; }
+
     // The copy when it is in step with the file, else nothing (and a load begins
     // where one is due).
     std::shared_ptr<const NameCopy> current() {
@@ -271,200 +264,11 @@ void noteWrite(void* state, int, const char* schema, const char* table, sqlite3_
         s->pending.push_back(key);
 }
 
-// The table-valued function: its rows are the candidate disks, their rowid the key.
-
-struct CandidatesTable : sqlite3_vtab {
-    NameIndexState* state = nullptr;
-};
-
-struct CandidatesCursor : sqlite3_vtab_cursor {
-    NameIndexState* state = nullptr;
-    std::array<sqlite3_value*, kArguments> arguments{};
-    std::optional<NameProbe> probe;
-    std::optional<CandidateScan> scan;
-    StatementHandle everyKey;  // without a copy in step: every disk is a candidate
-    int64_t key = 0;
-    bool eof = true;
-
-    ~CandidatesCursor() { dropArguments(); }
-    void dropArguments() {
-        for (auto*& value : arguments) {
-            sqlite3_value_free(value);
-            value = nullptr;
-        }
-    }
-    int advance() {
-        if (scan) {
-            try {
-                eof = !scan->next(key);
-            } catch (const std::bad_alloc&) {
-                return SQLITE_NOMEM;
-            }
-            return SQLITE_OK;
-        }
-        if (!everyKey) {
-            eof = true;
-            return SQLITE_OK;
-        }
-        const int rc = sqlite3_step(everyKey.get());
-        eof = rc != SQLITE_ROW;
-        if (!eof) key = sqlite3_column_int64(everyKey.get(), 0);
-        return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
-    }
-};
-
-std::optional<FieldCode> probeCode(sqlite3_value* value) {
-    if (!value) return std::nullopt;
-    switch (sqlite3_value_type(value)) {
-        case SQLITE_INTEGER:
-            return fieldCode(static_cast<int64_t>(sqlite3_value_int64(value)));
-        case SQLITE_FLOAT:
-            return fieldCode(sqlite3_value_double(value));
-        default:  // text compares by the column's affinity: not narrowed
-            return std::nullopt;
-    }
-}
-
-std::optional<std::string_view> probePattern(sqlite3_value* value) {
-    if (!value || sqlite3_value_type(value) == SQLITE_NULL) return std::nullopt;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-    if (!text) return std::nullopt;
-    return std::string_view(text, static_cast<size_t>(sqlite3_value_bytes(value)));
-}
-
-int connect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** table, char**) {
-    const int rc = sqlite3_declare_vtab(
-        db,
-        "CREATE TABLE x(probe_pattern HIDDEN, probe_kategory HIDDEN, probe_tip HIDDEN, "
-        "probe_dolg HIDDEN)");
-    if (rc != SQLITE_OK) return rc;
-    auto* t = new CandidatesTable();
-    t->state = static_cast<std::shared_ptr<NameIndexState>*>(aux)->get();
-    *table = t;
-    return SQLITE_OK;
-}
-
-int disconnect(sqlite3_vtab* table) {
-    delete static_cast<CandidatesTable*>(table);
-    return SQLITE_OK;
-}
-
-// Every argument is an equality on a hidden column; they come to filter in column
-// order, then a lower bound on rowid (which SQLite still checks) where there is one.
-constexpr int kAfterBit = 1 << kArguments;
-
-int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
-    std::array<int, kArguments> constraintOf;
-    constraintOf.fill(-1);
-    int after = -1;
-    for (int i = 0; i < info->nConstraint; ++i) {
-        const auto& c = info->aConstraint[i];
-        if (c.iColumn == -1 && c.op == SQLITE_INDEX_CONSTRAINT_GT && c.usable) after = i;
-        if (c.iColumn < 0 || c.iColumn >= kArguments || c.op != SQLITE_INDEX_CONSTRAINT_EQ)
-            continue;
-        if (!c.usable) return SQLITE_CONSTRAINT;
-        constraintOf[static_cast<size_t>(c.iColumn)] = i;
-    }
-    int next = 1;
-    info->idxNum = 0;
-    for (int column = 0; column < kArguments; ++column) {
-        const int c = constraintOf[static_cast<size_t>(column)];
-        if (c < 0) continue;
-        info->aConstraintUsage[c].argvIndex = next++;
-        info->aConstraintUsage[c].omit = 1;
-        info->idxNum |= 1 << column;
-    }
-    if (after >= 0) {
-        info->aConstraintUsage[after].argvIndex = next++;
-        info->idxNum |= kAfterBit;
-    }
-    info->estimatedCost = 1000;
-    info->estimatedRows = 1000;
-    return SQLITE_OK;
-}
-
-int openCursor(sqlite3_vtab* table, sqlite3_vtab_cursor** cursor) {
-    auto* c = new CandidatesCursor();
-    c->state = static_cast<CandidatesTable*>(table)->state;
-    *cursor = c;
-    return SQLITE_OK;
-}
-
-int closeCursor(sqlite3_vtab_cursor* cursor) {
-    delete static_cast<CandidatesCursor*>(cursor);
-    return SQLITE_OK;
-}
-
-int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlite3_value** argv) {
-    auto* c = static_cast<CandidatesCursor*>(cursor);
-    c->scan.reset();
-    c->probe.reset();
-    c->everyKey.reset();
-    c->dropArguments();
-    int k = 0;
-    for (int column = 0; column < kArguments && k < argc; ++column)
-        if (idxNum & (1 << column))
-            c->arguments[static_cast<size_t>(column)] = sqlite3_value_dup(argv[k++]);
-    std::optional<int64_t> after;
-    if ((idxNum & kAfterBit) && k < argc && sqlite3_value_type(argv[k]) == SQLITE_INTEGER)
-        after = sqlite3_value_int64(argv[k]);
-    std::shared_ptr<const NameCopy> copy;
-    try {
-        copy = c->state->current();
-        if (copy) {
-            std::array<std::optional<FieldCode>, kCopyFieldCount> fields;
-            for (size_t f = 0; f < kCopyFieldCount; ++f) fields[f] = probeCode(c->arguments[1 + f]);
-            c->probe.emplace(probePattern(c->arguments[0]), fields);
-            c->scan.emplace(std::move(copy), *c->probe, namesearch::fastest(), after);
-        }
-    } catch (const std::bad_alloc&) {
-        return SQLITE_NOMEM;
-    }
-    if (!c->scan) {
-        c->everyKey = prepared(c->state->db, "SELECT " + std::string(keyField()) + " FROM " +
-                                                 qualifiedName(diskTable()) + " ORDER BY " +
-                                                 std::string(keyField()));
-        if (!c->everyKey) return SQLITE_ERROR;
-    }
-    return c->advance();
-}
-
-int next(sqlite3_vtab_cursor* cursor) {
-    return static_cast<CandidatesCursor*>(cursor)->advance();
-}
-
-int eof(sqlite3_vtab_cursor* cursor) {
-    return static_cast<CandidatesCursor*>(cursor)->eof ? 1 : 0;
-}
-
-int column(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int i) {
-    auto* c = static_cast<CandidatesCursor*>(cursor);
-    if (i >= 0 && i < kArguments && c->arguments[static_cast<size_t>(i)])
-        sqlite3_result_value(context, c->arguments[static_cast<size_t>(i)]);
-    else
-        sqlite3_result_null(context);
-    return SQLITE_OK;
-}
-
-int rowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* key) {
-    *key = static_cast<CandidatesCursor*>(cursor)->key;
-    return SQLITE_OK;
-}
-
-const sqlite3_module kCandidatesModule = {
-    0,       nullptr, connect, bestIndex, disconnect, disconnect, openCursor, closeCursor,
-    filter,  next,    eof,     column,    rowid,      nullptr,    nullptr,    nullptr,
-    nullptr, nullptr, nullptr, nullptr,   nullptr,    nullptr,    nullptr,    nullptr,
-};
-
 }  // namespace
 
 NameIndex::NameIndex(sqlite3* db) : state_(std::make_shared<NameIndexState>()) {
     state_->db = db;
-    auto* aux = new std::shared_ptr<NameIndexState>(state_);
-    sqlite3_create_module_v2(
-        db, std::string(kCandidatesFunction).c_str(), &kCandidatesModule, aux,
-        [](void* p) { delete static_cast<std::shared_ptr<NameIndexState>*>(p); });
+    registerCandidates(db, state_);
     sqlite3_update_hook(db, noteWrite, state_.get());
 }
 
