@@ -90,10 +90,6 @@ fs::path withSuffix(const fs::path& file, const char* suffix) {
 
 }  // namespace
 
-std::string notCatalogueFileMessage(const fs::path& file) {
-    return "Файл " + file.string() + " не является таблицей каталога Korvalen.";
-}
-
 Database::Database(fs::path baseDir) : baseDir_(std::move(baseDir)) {}
 Database::~Database() = default;
 
@@ -383,9 +379,10 @@ int64_t Database::keyMark(const TableDef& t) const {
     const FieldDef* key = keyField(t);
     if (!key) return 0;
     // Raw calls: this runs while an error is being put into words and must not throw.
-    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
-                            ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
-                            quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
+    const std::string sql =
+        "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
+        ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
+        quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
     sqlite3_stmt* raw = nullptr;
     sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     const StatementHandle stmt(raw);
