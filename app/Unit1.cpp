@@ -143,7 +143,8 @@ void TForm1::wireHandlers() {
     onClick(this, ui->ButtonDeleteDolgnik, ui->N19, &TForm1::ButtonDeleteDolgnikClick);
     onClick(this, nullptr, ui->N20, &TForm1::N20Click);
     onClick(this, nullptr, ui->N21, &TForm1::N21Click);
-    new ReportsMenu(*this);
+    new ReportsMenu({*this, *Query5, *ui->ActionLoanHistory, *ui->ActionWhoHasWhat,
+                     *ui->ActionExportDisks, *ui->ActionBackup});
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

@@ -9,7 +9,6 @@
 namespace Ui {
 class TForm1;
 }
-class IniFile;
 class ListQuery;
 class QueryModel;
 class QCloseEvent;
@@ -108,16 +107,6 @@ private:
     void saveSettings();
     void enableMenusForPage();
 };
-
-// The settings file: Korvalen.ini beside the executable where the user may write that
-// folder (a build, an install in the user's home), else the user's own,
-// configFolder/korvalen/Korvalen.ini (a system-wide install). A test may point it
-// elsewhere (an empty path restores the default).
-QString settingsFilePathFor(const QString& programFolder, const QString& configFolder);
-QString settingsFilePath();
-void setSettingsFilePath(const QString& path);
-// The settings file to read or save; saving makes the user's folder for it.
-IniFile settingsFile();
 
 // The program's windows, one instance each, created at start in this order.
 extern TForm1* Form1;

@@ -1,29 +1,17 @@
 // The settings file of the main window: the open page and the filter switches.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QRadioButton>
 #include <QSignalBlocker>
-#include <QStandardPaths>
 
 #include "app/Unit1.h"
-#include "app/inifile.h"
+#include "settings/inifile.h"
+#include "settings/settingsfile.h"
 #include "ui_Unit1.h"
 #include "widgets/messages.h"
 
 namespace {
 
 const QString kSection = QStringLiteral("param");
-QString settingsPathOverride;
-
-// Whether this process may make files in folder, as the kernel decides for its writes: a
-// read-only mount counts, and so does root's override when a test has dropped it.
-bool userMayWrite(const QString& folder) {
-    return faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
-}
 
 QRadioButton* availabilityButton(Ui::TForm1& ui, int nal) {
     switch (nal) {
@@ -39,29 +27,6 @@ QRadioButton* availabilityButton(Ui::TForm1& ui, int nal) {
 }
 
 }  // namespace
-
-QString settingsFilePathFor(const QString& programFolder, const QString& configFolder) {
-    const QString name = QStringLiteral("Korvalen.ini");
-    if (userMayWrite(programFolder)) return QDir(programFolder).filePath(name);
-    return QDir(configFolder).filePath(QStringLiteral("korvalen/") + name);
-}
-
-QString settingsFilePath() {
-    if (!settingsPathOverride.isEmpty()) return settingsPathOverride;
-    return settingsFilePathFor(
-        QCoreApplication::applicationDirPath(),
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-}
-
-void setSettingsFilePath(const QString& path) {
-    settingsPathOverride = path;
-}
-
-// ~/.config/korvalen may not be there yet on a new account (the executable's folder is
-// there anyway); a path a test sets is taken as it is.
-IniFile settingsFile() {
-    return IniFile(settingsFilePath(), settingsPathOverride.isEmpty());
-}
 
 // Restores through the controls themselves, so every switch that changes runs its
 // click handler and rebuilds the disk list: availability first, then the boxes. A file

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "store/database.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace bench {
 namespace {

@@ -14,6 +14,7 @@
 #include "app/Unit1.h"
 #include "app/startup.h"
 #include "bench/table_reporter.h"
+#include "settings/settingsfile.h"
 #include "store/database.h"
 
 namespace bench {

@@ -25,7 +25,6 @@
 #include "statements/diskfilter.h"
 #include "store/database.h"
 #include "store/query.h"
-#include "ui_LoanHistory.h"
 
 namespace {
 
@@ -51,9 +50,9 @@ bool untilShown(const HistoryWindow& window, Until until) {
     const QString counting = QStringLiteral("Подсчёт...");
     for (int pass = 0; pass < kMaxEventPasses; ++pass) {
         QCoreApplication::processEvents();
-        const QString summary = window.ui->SummaryLabel->text();
+        const QString summary = window.findChild<QLabel*>(QStringLiteral("SummaryLabel"))->text();
         if (summary.isEmpty()) continue;  // not refreshed yet
-        const LoanModel& grid = *window.LoansSource;
+        const LoanModel& grid = *window.findChild<LoanModel*>();
         if (until == Until::FirstScreen && (grid.rowCount() > 1 || !grid.canFetchMore({})))
             return true;
         if (until == Until::Summary && summary != counting) return true;
@@ -68,18 +67,18 @@ void historyWindow(benchmark::State& state, int size, bool noMatch, Until until)
     form.show();
     QCoreApplication::processEvents();
     for (auto _ : state) {
-        auto window = std::make_unique<HistoryWindow>(form, &form);
+        auto window = std::make_unique<HistoryWindow>(*form.Query5, &form);
         if (noMatch) {
-            window->ui->DateFrom->setDate(QDate(1990, 1, 1));
-            window->ui->DateTo->setDate(QDate(1990, 12, 31));
-            window->ui->PeriodOnly->setChecked(true);
+            window->findChild<QDateEdit*>(QStringLiteral("DateFrom"))->setDate(QDate(1990, 1, 1));
+            window->findChild<QDateEdit*>(QStringLiteral("DateTo"))->setDate(QDate(1990, 12, 31));
+            window->findChild<QCheckBox*>(QStringLiteral("PeriodOnly"))->setChecked(true);
         }
         window->show();
         if (!untilShown(*window, until) || messages.anySaid()) {
             state.SkipWithError("the history window showed no summary or a message came up");
             break;
         }
-        state.counters["rows"] = window->LoansSource->rowCount();
+        state.counters["rows"] = window->findChild<LoanModel*>()->rowCount();
         state.PauseTiming();  // closing is no part of opening
         window.reset();
         state.ResumeTiming();

@@ -17,8 +17,8 @@
 #include "bench/quiet_messages.h"
 #include "reports/historywindow.h"
 #include "reports/reportsmenu.h"
+#include "settings/settingsfile.h"
 #include "store/database.h"
-#include "ui_LoanHistory.h"
 #include "ui_Unit1.h"
 #include "widgets/querymodel.h"
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         *windows->form1->findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"))->historyWindow();
     for (int pass = 0; pass < 100; ++pass) {
         QCoreApplication::processEvents();
-        const QString summary = history.ui->SummaryLabel->text();
+        const QString summary = history.findChild<QLabel*>(QStringLiteral("SummaryLabel"))->text();
         if (!summary.isEmpty() && summary != QStringLiteral("Подсчёт..."))
             return messages.anySaid() ? 1 : 0;
     }

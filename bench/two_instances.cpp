@@ -23,6 +23,7 @@
 #include "app/startup.h"
 #include "bench/quiet_messages.h"
 #include "dialogs/Unit3.h"
+#include "settings/settingsfile.h"
 #include "ui_Unit1.h"
 #include "ui_Unit3.h"
 #include "widgets/listquery.h"

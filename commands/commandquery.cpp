@@ -1,13 +1,14 @@
 #include "commands/commandquery.h"
 
-#include <QApplication>
 #include <QPointer>
-#include <QWidget>
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "commands/changes.h"
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "widgets/listquery.h"
@@ -17,10 +18,14 @@ namespace command {
 namespace {
 
 int unitsRunning = 0;
+Tables writtenInUnit;  // announced once the unit commits
 
 struct UnitRunning {
     UnitRunning() { ++unitsRunning; }
-    ~UnitRunning() { --unitsRunning; }
+    ~UnitRunning() {
+        --unitsRunning;
+        writtenInUnit.clear();
+    }
     UnitRunning(const UnitRunning&) = delete;
     UnitRunning& operator=(const UnitRunning&) = delete;
 };
@@ -37,12 +42,11 @@ void withListsClosed(const std::function<void()>& work) {
         std::optional<int64_t> key;
     };
     std::vector<Held> reading;
-    for (QWidget* window : QApplication::topLevelWidgets())
-        for (ListQuery* list : window->findChildren<ListQuery*>()) {
-            if (!list->isOpen()) continue;
-            reading.push_back({list, list->currentRow(), list->currentKey()});
-            list->close();
-        }
+    for (ListQuery* list : ListQuery::live()) {
+        if (!list->isOpen()) continue;
+        reading.push_back({list, list->currentRow(), list->currentKey()});
+        list->close();
+    }
     work();
     for (Held& held : reading) {
         if (!held.list) continue;
@@ -76,6 +80,44 @@ void reopenIfReadOnly() {
     if (readOnly) withListsClosed([] { store::Database::resetDefault(); });
 }
 
+// The table a write of ours names after INSERT INTO, UPDATE or DELETE FROM, as
+// 'base\File.db'; none for any other statement.
+std::optional<store::Table> writtenTable(const statements::Lines& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + ' ';
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (c == ' ' || c == '(' || c == '\n') {
+            if (!word.empty()) words.push_back(std::exchange(word, {}));
+        } else {
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    size_t at = 0;
+    if (words.size() > 2 && (words[0] == "insert" || words[0] == "delete"))
+        at = 2;  // past INTO or FROM
+    else if (words.size() > 1 && words[0] == "update")
+        at = 1;
+    if (at == 0) return std::nullopt;
+    std::string file = words[at];
+    std::erase(file, '\'');
+    file = file.substr(file.find_last_of("\\/") + 1);
+    const store::TableDef* def = store::tableForFile(file);
+    if (!def) return std::nullopt;
+    const auto& all = store::catalogueTables();
+    return static_cast<store::Table>(def - all.data());
+}
+
+void announce(const statements::Lines& lines) {
+    const auto table = writtenTable(lines);
+    if (!table) return;
+    if (unitsRunning > 0)
+        writtenInUnit.insert(*table);
+    else
+        emit Changes::instance().written({*table});
+}
+
 void setLines(store::Query& query, const statements::Lines& lines) {
     query.close();
     query.clearSql();
@@ -95,6 +137,7 @@ void execute(store::Query& query, const statements::Lines& lines, const Paramete
         throw;
     }
     query.close();
+    announce(lines);
 }
 
 void executeByKey(store::Query& query, const statements::Lines& lines, const QString& missing,
@@ -116,15 +159,23 @@ QString count(store::Query& query, const statements::Lines& lines, std::string_v
 void asOneUnit(const std::function<void()>& work) {
     reopenIfReadOnly();
     const auto database = store::Database::defaultDatabase();
+    Tables written;
     try {
         const UnitRunning running;
         store::Database::Transaction unit(*database);
         work();
         unit.commit();
+        written = std::move(writtenInUnit);
     } catch (const store::Error& e) {
         recoverFrom(e);  // the unit is rolled back by now
         throw;
     }
+    if (!written.empty()) emit Changes::instance().written(written);
+}
+
+Changes& Changes::instance() {
+    static Changes changes;
+    return changes;
 }
 
 QString quotedLiteral(const QString& text) {

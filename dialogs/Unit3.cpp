@@ -14,7 +14,7 @@
 #include "widgets/listquery.h"
 #include "widgets/longtext.h"
 #include "widgets/messages.h"
-#include "widgets/regularfile.h"
+#include "settings/regularfile.h"
 
 TForm3* Form3 = nullptr;
 bool EditMode = false;

@@ -4,7 +4,7 @@
 #include <QShortcut>
 #include <QTimer>
 
-#include "app/Unit1.h"
+#include "commands/changes.h"
 #include "reports/loanmodel.h"
 #include "reports/reportsettings.h"
 #include "reports/savefile.h"
@@ -30,8 +30,8 @@ QStringList qtLines(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-HistoryWindow::HistoryWindow(TForm1& main, QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::LoanHistory>()), main_(main) {
+HistoryWindow::HistoryWindow(ListQuery& disks, QWidget* parent)
+    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::LoanHistory>()), disks_(disks) {
     ui->setupUi(this);
     Loans = new ListQuery(this);
     Loans->setObjectName(QStringLiteral("Loans"));
@@ -96,22 +96,24 @@ void HistoryWindow::wireControls() {
     new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
 }
 
-// Lending, taking back and renaming in the main window each reopen its lent-disks list;
-// the debtor commands reopen its debtor list.
+// The rows show loans, disk names and debtor names: a committed write of any of them,
+// from whichever window, is read anew.
 void HistoryWindow::followMainWindow() {
-    connect(main_.Query6, &ListQuery::opened, this, &HistoryWindow::scheduleRefresh);
-    connect(main_.Query3, &ListQuery::opened, this,
-            [this] { guarded([&] { Debtors->reopen(); }); });
+    connect(&command::Changes::instance(), &command::Changes::written, this,
+            [this](const command::Tables& tables) {
+                if (tables.contains(store::Table::Debtors)) guarded([&] { Debtors->reopen(); });
+                if (changesLoanRows(tables)) scheduleRefresh();
+            });
     auto diskMoved = [this] {
         showCurrentDisk();
         if (ui->CurrentDiskOnly->isChecked()) scheduleRefresh();
     };
-    connect(main_.Query5, &ListQuery::currentRowChanged, this, diskMoved);
-    connect(main_.Query5, &ListQuery::closed, this, diskMoved);
+    connect(&disks_, &ListQuery::currentRowChanged, this, diskMoved);
+    connect(&disks_, &ListQuery::closed, this, diskMoved);
 }
 
 std::optional<int64_t> HistoryWindow::currentDisk() const {
-    const ListQuery& disks = *main_.Query5;
+    const ListQuery& disks = disks_;
     if (!disks.isOpen() || disks.currentRow() < 0) return std::nullopt;
     return disks.integer(QStringLiteral("N"));
 }
@@ -119,11 +121,9 @@ std::optional<int64_t> HistoryWindow::currentDisk() const {
 void HistoryWindow::showCurrentDisk() {
     guarded([&] {
         const auto disk = currentDisk();
-        ui->CurrentDiskLabel->setText(disk
-                                          ? QStringLiteral("№ %1 «%2»")
-                                                .arg(*disk)
-                                                .arg(main_.Query5->text(QStringLiteral("Name")))
-                                          : QStringLiteral("(в списке дисков нет текущего диска)"));
+        ui->CurrentDiskLabel->setText(
+            disk ? QStringLiteral("№ %1 «%2»").arg(*disk).arg(disks_.text(QStringLiteral("Name")))
+                 : QStringLiteral("(в списке дисков нет текущего диска)"));
     });
 }
 

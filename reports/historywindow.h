@@ -11,23 +11,17 @@ class LoanHistory;
 }
 class ListQuery;
 class LoanModel;
-class TForm1;
 
 // "История выдачи": every loan, open and closed, newest first, under a filter, with a
-// summary line. Modeless beside the main window; it follows the main window's lends,
-// take-backs and renames (each reopens the lent-disks list) and, with "Только текущий
-// диск", the main window's current disk. Rows are read from the catalogue only as the
+// summary line. Modeless beside the main window; it follows every committed write of the
+// loans, disks and debtors and, with "Только текущий диск", the current disk of the
+// main window's disk list. Rows are read from the catalogue only as the
 // grid shows them. It only reads.
 class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit HistoryWindow(TForm1& main, QWidget* parent = nullptr);
+    explicit HistoryWindow(ListQuery& disks, QWidget* parent = nullptr);
     ~HistoryWindow() override;
-
-    std::unique_ptr<Ui::LoanHistory> ui;
-    ListQuery* Loans;    // the history, HistoryGrid
-    ListQuery* Debtors;  // the debtor lookup, DebtorBox
-    LoanModel* LoansSource;
 
     loans::Filter filter() const;
     loans::Reckoning reckoning() const;
@@ -46,6 +40,11 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    std::unique_ptr<Ui::LoanHistory> ui;
+    ListQuery* Loans;    // the history, HistoryGrid
+    ListQuery* Debtors;  // the debtor lookup, DebtorBox
+    LoanModel* LoansSource;
+
     void wireControls();
     void followMainWindow();
     void scheduleRefresh();
@@ -53,7 +52,7 @@ private:
     void showSummary(const loans::Filter& filter, const loans::Reckoning& reckoning, int refresh);
     std::optional<int64_t> currentDisk() const;
 
-    TForm1& main_;
+    ListQuery& disks_;  // the main window's disk list
     std::optional<store::Date> today_;
     bool refreshPending_ = false;
     int refreshes_ = 0;  // a summary waiting for the catalogue gives up once another began

@@ -11,3 +11,9 @@ QVariant LoanModel::data(const QModelIndex& index, int role) const {
         return QBrush(QColor(0xb0, 0x00, 0x00));
     return QueryModel::data(index, role);
 }
+
+bool changesLoanRows(const command::Tables& tables) {
+    using store::Table;
+    return tables.contains(Table::Loans) || tables.contains(Table::Disks) ||
+           tables.contains(Table::Debtors);
+}

@@ -2,9 +2,9 @@
 
 #include <QDir>
 
-#include "app/Unit1.h"
-#include "app/inifile.h"
 #include "reports/loanstatements.h"
+#include "settings/inifile.h"
+#include "settings/settingsfile.h"
 #include "widgets/messages.h"
 
 namespace reports {

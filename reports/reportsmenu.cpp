@@ -1,28 +1,28 @@
 #include "reports/reportsmenu.h"
 
-#include "app/Unit1.h"
+#include <QAction>
+
 #include "reports/historywindow.h"
 #include "reports/savefile.h"
 #include "reports/whohaswhat.h"
-#include "ui_Unit1.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
 
-ReportsMenu::ReportsMenu(TForm1& form) : QObject(&form), form_(form) {
+ReportsMenu::ReportsMenu(const ReportsHost& host) : QObject(&host.window), host_(host) {
     setObjectName(QStringLiteral("ReportsMenu"));
     auto wire = [this](QAction* action, void (ReportsMenu::*command)()) {
         connect(action, &QAction::triggered, this,
                 [this, command] { guarded([&] { (this->*command)(); }); });
     };
-    wire(form.ui->ActionLoanHistory, &ReportsMenu::showHistory);
-    wire(form.ui->ActionWhoHasWhat, &ReportsMenu::showWhoHasWhat);
-    wire(form.ui->ActionExportDisks, &ReportsMenu::exportDisks);
-    wire(form.ui->ActionBackup, &ReportsMenu::backup);
+    wire(&host.loanHistory, &ReportsMenu::showHistory);
+    wire(&host.whoHasWhat, &ReportsMenu::showWhoHasWhat);
+    wire(&host.exportDisks, &ReportsMenu::exportDisks);
+    wire(&host.backup, &ReportsMenu::backup);
 }
 
 HistoryWindow* ReportsMenu::historyWindow() {
     if (!history_) {
-        history_ = new HistoryWindow(form_, &form_);
+        history_ = new HistoryWindow(host_.disks, &host_.window);
         // The who-has-what list counts overdue loans by the same limit.
         connect(history_, &HistoryWindow::overdueDaysChanged, this, [this] {
             if (whoHasWhat_ && whoHasWhat_->isVisible()) guarded([&] { whoHasWhat_->refresh(); });
@@ -32,7 +32,7 @@ HistoryWindow* ReportsMenu::historyWindow() {
 }
 
 WhoHasWhatWindow* ReportsMenu::whoHasWhatWindow() {
-    if (!whoHasWhat_) whoHasWhat_ = new WhoHasWhatWindow(form_, &form_);
+    if (!whoHasWhat_) whoHasWhat_ = new WhoHasWhatWindow(&host_.window);
     return whoHasWhat_;
 }
 
@@ -55,11 +55,11 @@ void ReportsMenu::showWhoHasWhat() {
 }
 
 void ReportsMenu::exportDisks() {
-    if (!form_.Query5->isOpen()) form_.Query5->open();
-    reports::exportWithDialog(&form_, form_.Query5->query(), reports::diskExport(),
+    if (!host_.disks.isOpen()) host_.disks.open();
+    reports::exportWithDialog(&host_.window, host_.disks.query(), reports::diskExport(),
                               QStringLiteral("Диски"));
 }
 
 void ReportsMenu::backup() {
-    reports::backupWithDialog(&form_);
+    reports::backupWithDialog(&host_.window);
 }

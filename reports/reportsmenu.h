@@ -2,8 +2,9 @@
 
 #include <QObject>
 
+#include "reports/reportshost.h"
+
 class HistoryWindow;
-class TForm1;
 class WhoHasWhatWindow;
 
 // The main window's "Отчёты" menu: the loan history and who-has-what windows (made on
@@ -12,7 +13,7 @@ class WhoHasWhatWindow;
 class ReportsMenu : public QObject {
     Q_OBJECT
 public:
-    explicit ReportsMenu(TForm1& form);
+    explicit ReportsMenu(const ReportsHost& host);
 
     HistoryWindow* historyWindow();
     WhoHasWhatWindow* whoHasWhatWindow();
@@ -23,7 +24,7 @@ public:
     void backup();
 
 private:
-    TForm1& form_;
+    ReportsHost host_;
     HistoryWindow* history_ = nullptr;
     WhoHasWhatWindow* whoHasWhat_ = nullptr;
 };

@@ -13,7 +13,8 @@
 #include <streambuf>
 #include <vector>
 
-#include "app/Unit1.h"
+#include "settings/settingsfile.h"
+#include "store/backup.h"
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
@@ -21,7 +22,6 @@
 #include "store/query.h"
 #include "store/readmoment.h"
 #include "store/systemerror.h"
-#include "tools/catalogue_reports.h"
 #include "widgets/messages.h"
 
 namespace reports {
@@ -222,7 +222,7 @@ bool backupTo(QWidget* parent, const QString& folder) {
                          .arg(nativePath(QString::fromStdString(copy.string()))));
     try {
         const auto source = store::Database::defaultDatabase()->baseDir().parent_path();
-        const auto problems = tools::backupCatalogue(
+        const auto problems = store::backupCatalogue(
             source, dest,
             [&](long long done, long long total) {
                 progress->working();
@@ -243,7 +243,7 @@ bool backupTo(QWidget* parent, const QString& folder) {
     } catch (const store::Error& e) {
         const bool cancelled = progress && progress->cancelled();
         progress.reset();
-        if (std::string_view(e.what()) != store::copyStoppedMessage() && !cancelled)
+        if (e.kind() != store::Error::Kind::Stopped && !cancelled)
             messages().error(fromStd(e.what()) + QStringLiteral("\nКопия не записана."), parent);
         return false;
     }

@@ -12,7 +12,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "app/Unit1.h"
+#include "commands/changes.h"
 #include "reports/loanmodel.h"
 #include "reports/reportsettings.h"
 #include "reports/tablewriter.h"
@@ -36,7 +36,7 @@ void usualPage(QPagedPaintDevice& device) {
 
 }  // namespace
 
-WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
+WhoHasWhatWindow::WhoHasWhatWindow(QWidget* parent)
     : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::WhoHasWhat>()) {
     ui->setupUi(this);
     OpenLoans = new ListQuery(this);
@@ -62,9 +62,10 @@ WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
     connect(ui->PdfButton, &QPushButton::clicked, this, run(&WhoHasWhatWindow::askPdf));
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
     new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
-    connect(main.Query6, &ListQuery::opened, this, [this] {
-        if (isVisible()) guarded([&] { refresh(); });
-    });
+    connect(&command::Changes::instance(), &command::Changes::written, this,
+            [this](const command::Tables& tables) {
+                if (isVisible() && changesLoanRows(tables)) guarded([&] { refresh(); });
+            });
 }
 
 WhoHasWhatWindow::~WhoHasWhatWindow() = default;

@@ -13,20 +13,15 @@ class WhoHasWhat;
 class ListQuery;
 class LoanModel;
 class QPagedPaintDevice;
-class TForm1;
 
 // "Кто что взял": the open loans grouped by debtor with the days out, overdue ones
-// marked; printed, previewed or saved as PDF as one document. Modeless; follows the main
-// window's lends, take-backs and renames. It only reads.
+// marked; printed, previewed or saved as PDF as one document. Modeless; follows every
+// committed write of the loans, disks and debtors. It only reads.
 class WhoHasWhatWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit WhoHasWhatWindow(TForm1& main, QWidget* parent = nullptr);
+    explicit WhoHasWhatWindow(QWidget* parent = nullptr);
     ~WhoHasWhatWindow() override;
-
-    std::unique_ptr<Ui::WhoHasWhat> ui;
-    ListQuery* OpenLoans;
-    LoanModel* OpenLoansSource;
 
     void refresh();
     // The printable document: a heading per debtor and a table of their disks.
@@ -43,6 +38,10 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    std::unique_ptr<Ui::WhoHasWhat> ui;
+    ListQuery* OpenLoans;
+    LoanModel* OpenLoansSource;
+
     loans::Reckoning reckoning() const;
     void preview();
     void print();

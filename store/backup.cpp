@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "store/catalogue.h"
+#include "store/check.h"
 #include "store/connection.h"
 #include "store/database.h"
 #include "store/error.h"
@@ -24,6 +25,22 @@ struct BackupFinisher {
     void operator()(sqlite3_backup* b) const { sqlite3_backup_finish(b); }
 };
 using BackupHandle = std::unique_ptr<sqlite3_backup, BackupFinisher>;
+
+// A path removed when the object goes, unless kept.
+class Leftover {
+public:
+    explicit Leftover(fs::path path) : path_(std::move(path)) {}
+    ~Leftover() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    Leftover(const Leftover&) = delete;
+    Leftover& operator=(const Leftover&) = delete;
+    void keep() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
 
 long long pageCount(const Database& db, const TableDef& t) {
     Statement count(db, "PRAGMA \"" + std::string(t.schema) + "\".page_count");
@@ -73,7 +90,7 @@ public:
             done_ = before + (sqlite3_backup_pagecount(backup.get()) -
                               sqlite3_backup_remaining(backup.get()));
             if (progress_ && !progress_(done_, total_))
-                throw Error(Error::Kind::Other, copyStoppedMessage());
+                throw Error(Error::Kind::Stopped, "Копирование остановлено: копия не записана.");
         } while (rc == SQLITE_OK);
         const int finished = sqlite3_backup_finish(backup.release());
         if (rc != SQLITE_DONE) throw writeError(rc, raw, target, sqlite3_errstr(rc));
@@ -91,10 +108,6 @@ private:
 };
 
 }  // namespace
-
-const char* copyStoppedMessage() {
-    return "Копирование остановлено: копия не записана.";
-}
 
 void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgress& progress,
                    const WaitWhileBusy& wait) {
@@ -119,6 +132,21 @@ void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgr
         }
     }
     part.handOver();
+}
+
+std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& dest,
+                                         const CopyProgress& progress, const WaitWhileBusy& wait) {
+    const auto source = Database::open(dir / std::string(kBaseFolder));
+    refuseBackupInto(source->baseDir(), dest / std::string(kBaseFolder));
+    std::error_code ec;
+    const bool madeDest = !fs::exists(dest, ec);
+    if (madeDest && !fs::create_directories(dest, ec))
+        throw Error(Error::Kind::ReadOnly,
+                    "Не удалось создать папку " + dest.string() + ": " + systemErrorText(ec) + ".");
+    Leftover leftover(madeDest ? dest : fs::path());
+    copyCatalogue(*source, dest / std::string(kBaseFolder), progress, wait);
+    leftover.keep();
+    return checkCatalogue(dest);
 }
 
 }  // namespace store

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "store/readmoment.h"
 
@@ -19,11 +21,18 @@ using CopyProgress = std::function<bool(long long done, long long total)>;
 // without its disk. Getting that moment waits for writers as wait allows. The copy is
 // written into a temporary folder beside destBase and renamed only once complete: a
 // failed or stopped copy leaves nothing behind. Only reads the catalogue. Throws store::Error
-// (Kind::Other with the words "остановлено" when progress said stop).
+// (Kind::Stopped when progress said stop).
 void copyCatalogue(const Database& db, const std::filesystem::path& destBase,
                    const CopyProgress& progress = {}, const WaitWhileBusy& wait = {});
 
-// The message that a stopped copy throws.
-const char* copyStoppedMessage();
+// Copies dir/base into dest/base (dest is made when missing; an existing dest/base is
+// never overwritten, nor a dest/base inside the catalogue's own folder) as of one moment,
+// then checks the copy as checkCatalogue does and returns what the check found (empty: the
+// copy is sound). Throws store::Error when the copy cannot be made; nothing is left behind
+// then.
+std::vector<std::string> backupCatalogue(const std::filesystem::path& dir,
+                                         const std::filesystem::path& dest,
+                                         const CopyProgress& progress = {},
+                                         const WaitWhileBusy& wait = {});
 
 }  // namespace store

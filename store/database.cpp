@@ -90,10 +90,6 @@ fs::path withSuffix(const fs::path& file, const char* suffix) {
 
 }  // namespace
 
-std::string notCatalogueFileMessage(const fs::path& file) {
-    return "Файл " + file.string() + " не является таблицей каталога Korvalen.";
-}
-
 Database::Database(fs::path baseDir) : baseDir_(std::move(baseDir)) {}
 Database::~Database() = default;
 

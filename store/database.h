@@ -8,6 +8,7 @@
 
 #include "store/connection.h"
 #include "store/error.h"
+#include "store/errorcontext.h"
 #include "store/schema.h"
 #include "store/statement.h"
 
@@ -19,7 +20,7 @@ class NameIndex;
 // One connection to a catalogue: CDBase.DB is the main database and the other
 // four table files are attached, so a statement may join them and a transaction
 // over several files stays atomic (rollback journal, never WAL).
-class Database {
+class Database : public ErrorContext {
 public:
     // Opens base/ as it is: all five files must be there, with their fields.
     static std::shared_ptr<Database> open(const std::filesystem::path& baseDir);
@@ -41,7 +42,7 @@ public:
 
     const std::filesystem::path& baseDir() const { return baseDir_; }
     // The raw connection, for the store's own classes and the benchmarks' floor.
-    sqlite3* handle() const { return db_.get(); }
+    sqlite3* handle() const override { return db_.get(); }
     // How long a statement waits for a lock another connection holds before it fails.
     static constexpr int kLockWaitMs = 2000;
 
@@ -100,10 +101,8 @@ public:
         bool done_ = false;
     };
 
-    // An error for a failed SQLite call, its message in Russian; files names the
-    // table files the statement touched.
     Error errorFor(int code, const std::vector<std::string>& files,
-                   std::string_view statement) const;
+                   std::string_view statement) const override;
 
     // A transaction over attached files is atomic only with a rollback journal: a file
     // that another tool switched to WAL is switched back (open does it itself).
@@ -125,8 +124,5 @@ private:
 
 // The SQL that Database::prepare hands to SQLite for a statement of ours.
 std::string sqliteSql(std::string_view statement);
-
-// The message for a file in base/ that is not one of our tables.
-std::string notCatalogueFileMessage(const std::filesystem::path& file);
 
 }  // namespace store

@@ -19,6 +19,7 @@ public:
         KeysExhausted,  // a table's keys have reached the highest number
         NotFound,       // a write by key found no row: another program deleted it
         Io,
+        Stopped,  // the caller's progress said stop
         Other
     };
 

@@ -5,8 +5,8 @@
 #include <array>
 
 #include "store/catalogue.h"
-#include "store/database.h"
 #include "store/error.h"
+#include "store/errorcontext.h"
 #include "store/statement.h"
 
 namespace store {
@@ -29,7 +29,7 @@ struct Declared {
     }
 };
 
-Declared declared(const Database& db, const TableDef& t, const FieldDef& f) {
+Declared declared(const ErrorContext& db, const TableDef& t, const FieldDef& f) {
     const char* type = nullptr;
     const char* collation = nullptr;
     int notNull = 0, primaryKey = 0, autoIncrement = 0;
@@ -65,9 +65,14 @@ struct TableKind {
     bool withoutRowid = false;
 };
 
-TableKind tableKind(const Database& db, const TableDef& t) {
-    Statement list =
-        db.prepareOn(t, "SELECT type, wr FROM " + quotedName(t.schema) + ".pragma_table_list(?1)");
+// SQLite's own SQL about the table in file, its errors naming the file.
+Statement statementOn(const ErrorContext& db, const std::string& file, const std::string& sql) {
+    return Statement(db, sql, {std::filesystem::path(file).filename().string()});
+}
+
+TableKind tableKind(const ErrorContext& db, const TableDef& t, const std::string& file) {
+    Statement list = statementOn(
+        db, file, "SELECT type, wr FROM " + quotedName(t.schema) + ".pragma_table_list(?1)");
     list.bindText(1, t.table);
     if (!list.step()) return {};
     return {std::string(list.columnText(0)), list.columnInt64(1) != 0};
@@ -79,13 +84,14 @@ TableKind tableKind(const Database& db, const TableDef& t) {
 // the program made either. An index SQLite made for a constraint of the table's own
 // declaration is mended by a rebuild: one for a PRIMARY KEY comes with a key reported
 // above, one for a UNIQUE (which ON CONFLICT REPLACE deletes a row on an edit) is named here.
-std::vector<SchemaProblem> extraObjects(const Database& db, const TableDef& t,
+std::vector<SchemaProblem> extraObjects(const ErrorContext& db, const TableDef& t,
                                         const std::string& file) {
     const std::string schema = quotedName(t.schema);
-    Statement list = db.prepareOn(
-        t, "SELECT s.type, s.name, s.tbl_name, ifnull(i.origin, '') FROM " + schema +
-               ".sqlite_schema AS s LEFT JOIN " + schema +
-               ".pragma_index_list(s.tbl_name) AS i ON i.name = s.name ORDER BY s.rowid");
+    Statement list =
+        statementOn(db, file,
+                    "SELECT s.type, s.name, s.tbl_name, ifnull(i.origin, '') FROM " + schema +
+                        ".sqlite_schema AS s LEFT JOIN " + schema +
+                        ".pragma_index_list(s.tbl_name) AS i ON i.name = s.name ORDER BY s.rowid");
     std::vector<SchemaProblem> problems;
     while (list.step()) {
         const std::string type(list.columnText(0)), name(list.columnText(1));
@@ -108,6 +114,10 @@ std::vector<SchemaProblem> extraObjects(const Database& db, const TableDef& t,
 
 }  // namespace
 
+std::string notCatalogueFileMessage(const std::filesystem::path& file) {
+    return "Файл " + file.string() + " не является таблицей каталога Korvalen.";
+}
+
 std::string describe(const ExtraObject& object) {
     const std::string& type = object.type;
     const std::string kind = type == "trigger" ? "триггер"
@@ -123,11 +133,11 @@ std::string repairAdvice() {
            "сохранятся, прежний файл останется рядом как копия).";
 }
 
-std::vector<SchemaProblem> tableProblems(const Database& db, const TableDef& t,
+std::vector<SchemaProblem> tableProblems(const ErrorContext& db, const TableDef& t,
                                          const std::string& file) {
     TableKind kind;
     try {
-        kind = tableKind(db, t);
+        kind = tableKind(db, t, file);
     } catch (const Error& e) {
         // SQLite finds a damaged or foreign file only when it first reads the schema.
         if (e.kind() == Error::Kind::NotCatalogue)

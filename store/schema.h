@@ -1,12 +1,13 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace store {
 
-class Database;
+class ErrorContext;
 struct TableDef;
 
 // A schema object of a table file that the program never makes: a trigger, a view, an
@@ -30,14 +31,17 @@ struct SchemaProblem {
     std::optional<ExtraObject> extra = {};
 };
 
-// What is wrong with one table as db sees it attached: the table must be a real table with
-// row keys, every field there with its declared type, the key SQLite's own row key with
-// AUTOINCREMENT, and every field's collation one the store knows. file names the file in
+// What is wrong with one table as the catalogue's connection db sees it attached: the table must be
+// a real table with row keys, every field there with its declared type, the key SQLite's own row
+// key with AUTOINCREMENT, and every field's collation one the store knows. file names the file in
 // the messages. The file must hold nothing else the program does not make (SQLite's own
 // sqlite_sequence apart): a trigger would run on the program's writes. Opening a catalogue
 // refuses the first problem; check lists them all.
-std::vector<SchemaProblem> tableProblems(const Database& db, const TableDef& table,
+std::vector<SchemaProblem> tableProblems(const ErrorContext& db, const TableDef& table,
                                          const std::string& file);
+
+// The message for a file in base/ that is not one of our tables.
+std::string notCatalogueFileMessage(const std::filesystem::path& file);
 
 // The message that tells how to mend a repairable problem.
 std::string repairAdvice();

@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 
 #include "store/connection.h"
-#include "store/database.h"
 #include "store/error.h"
+#include "store/errorcontext.h"
 
 namespace store {
 namespace {
@@ -21,13 +21,14 @@ void StatementFinalizer::operator()(sqlite3_stmt* stmt) const {
     sqlite3_finalize(stmt);
 }
 
-Statement::Statement(const Database& db, std::string_view sql)
-    : Statement(db.handle(), &db, sql, {}, std::string(sql)) {}
+Statement::Statement(const ErrorContext& catalogue, std::string_view sql,
+                     std::vector<std::string> tableFiles)
+    : Statement(catalogue.handle(), &catalogue, sql, std::move(tableFiles), std::string(sql)) {}
 
 Statement::Statement(const Connection& connection, std::string_view sql)
     : Statement(connection.handle(), nullptr, sql, {}, std::string(sql)) {}
 
-Statement::Statement(sqlite3* db, const Database* catalogue, std::string_view sql,
+Statement::Statement(sqlite3* db, const ErrorContext* catalogue, std::string_view sql,
                      std::vector<std::string> tableFiles, std::string shown)
     : db_(db), catalogue_(catalogue), tableFiles_(std::move(tableFiles)), shown_(std::move(shown)) {
     if (!db_) throw Error(Error::Kind::Io, "Нет соединения с файлом таблицы.");

@@ -14,6 +14,7 @@ namespace store {
 class Connection;
 class Database;
 class Error;
+class ErrorContext;
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt* stmt) const;
@@ -28,10 +29,11 @@ class Statement {
 public:
     enum class Type { Integer, Float, Text, Blob, Null };
 
-    // Prepares sql on the catalogue's connection (tables named as attached) or on a
-    // plain connection. Exactly one statement: trailing text other than blanks and
-    // semicolons is refused, and so is an empty text.
-    Statement(const Database& db, std::string_view sql);
+    // Prepares sql on the catalogue's connection (tables named as attached; its errors
+    // name tableFiles) or on a plain connection. Exactly one statement: trailing text other
+    // than blanks and semicolons is refused, and so is an empty text.
+    Statement(const ErrorContext& catalogue, std::string_view sql,
+              std::vector<std::string> tableFiles = {});
     Statement(const Connection& connection, std::string_view sql);
     ~Statement();
     Statement(Statement&& other) noexcept;
@@ -80,13 +82,13 @@ private:
     friend class Database;
     // shown is the text an error quotes: the program's own statement where it differs
     // from the SQL that SQLite is given.
-    Statement(sqlite3* db, const Database* catalogue, std::string_view sql,
+    Statement(sqlite3* db, const ErrorContext* catalogue, std::string_view sql,
               std::vector<std::string> tableFiles, std::string shown);
     Error errorFor(int code) const;
     void check(int code) const;
 
     sqlite3* db_ = nullptr;
-    const Database* catalogue_ = nullptr;  // for errors in the catalogue's words
+    const ErrorContext* catalogue_ = nullptr;  // for errors in the catalogue's words
     StatementHandle stmt_;
     std::vector<std::string> tableFiles_;
     std::string shown_;

@@ -147,6 +147,8 @@ std::string_view kindName(store::Error::Kind kind) {
             return "NotFound";
         case K::Io:
             return "Io";
+        case K::Stopped:
+            return "Stopped";
         case K::Other:
             return "Other";
     }

@@ -4,6 +4,7 @@
 #include <QProgressDialog>
 
 #include "app/Unit1.h"
+#include "settings/settingsfile.h"
 
 RecordingMessages::RecordingMessages() {
     setMessages(this);

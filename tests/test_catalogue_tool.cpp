@@ -6,11 +6,11 @@
 #include <fstream>
 
 #include "store/catalogue.h"
+#include "store/check.h"
 #include "store/connection.h"
 #include "store/error.h"
 #include "tests/catalogue_writes.h"
 #include "tests/fixture.h"
-#include "tools/catalogue_tools.h"
 
 using fixture::FixtureCatalogue;
 using fixture::FolderSnapshot;
@@ -41,7 +41,7 @@ ToolRun runTool(const QStringList& arguments) {
 
 QStringList problemsOf(const fs::path& root) {
     QStringList out;
-    for (const auto& p : tools::checkCatalogue(root)) out << QString::fromStdString(p);
+    for (const auto& p : store::checkCatalogue(root)) out << QString::fromStdString(p);
     return out;
 }
 

@@ -1,8 +1,10 @@
 // The disk and lending commands of the main window, with the two dialogs they show,
 // against a real catalogue.
+#include <QSignalSpy>
 #include <QTest>
 
 #include "app/Unit1.h"
+#include "commands/changes.h"
 #include "dialogs/Unit2.h"
 #include "dialogs/Unit3.h"
 #include "tests/commands_fixture.h"
@@ -362,12 +364,15 @@ void CommandsTest::lendIsOneUnit() {
     selectDisk("Новогодние ПЕСНИ");
     const QStringList disks = fx->rows(kDisks);
     const QStringList loans = fx->rows(kLoans);
+    const QSignalSpy announced(&command::Changes::instance(), &command::Changes::written);
     guarded([] { Form2->Button1Click(); });
     QCOMPARE(boxes().shown.size(), 1);
     QVERIFY(boxes().shown[0].startsWith("error: "));
-    // The flag set by the first statement is undone with the failed insert.
+    // The flag set by the first statement is undone with the failed insert, and a unit
+    // rolled back is announced to no window.
     QCOMPARE(fx->rows(kDisks), disks);
     QCOMPARE(fx->rows(kLoans), loans);
+    QCOMPARE(announced.count(), 0);
 }
 
 void CommandsTest::takeBackIsOneUnit() {

@@ -10,9 +10,10 @@
 #include <map>
 #include <random>
 
+#include "store/check.h"
 #include "store/query.h"
 #include "tests/catalogue_writes.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace fs = std::filesystem;
 
@@ -96,7 +97,7 @@ void KillLending::killedAtRandomMoments() {
         QVERIFY(child.waitForFinished(30000));
 
         journalsLeft += hotJournalLeft(dir / "base") ? 1 : 0;
-        const auto problems = tools::checkCatalogue(dir);
+        const auto problems = store::checkCatalogue(dir);
         QVERIFY2(problems.empty(), qPrintable(QString("round %1:\n").arg(round) +
                                               QString::fromStdString(joined(problems))));
         const auto now = closedLoans(dir);

@@ -25,7 +25,7 @@
 #include "dialogs/about.h"
 #include "store/database.h"
 #include "tests/gui_fixture.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 #include "ui_Unit1.h"
 #include "widgets/columndrawdelegate.h"
 #include "widgets/listquery.h"

@@ -16,11 +16,13 @@
 #include "reports/exporter.h"
 #include "reports/loanstatements.h"
 #include "statements/diskfilter.h"
+#include "store/backup.h"
+#include "store/check.h"
 #include "store/query.h"
 #include "tests/file_faults.h"
 #include "tests/fixture.h"
 #include "tools/catalogue_reports.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace fs = std::filesystem;
 using store::Date;
@@ -408,7 +410,7 @@ void Reports::failedOrStoppedCopiesLeaveNothing() {
     if (destination == "locked") QVERIFY(lock.emplace(source / "base" / "Dolg.DB").held());
     try {
         if (backup)
-            tools::backupCatalogue(source, into / "copy",
+            store::backupCatalogue(source, into / "copy",
                                    [&](long long done, long long) { return !stop || done == 0; });
         else
             tools::exportCatalogueToFile(source, tools::ExportWhat::Disks, reports::Format::Html,
@@ -418,7 +420,7 @@ void Reports::failedOrStoppedCopiesLeaveNothing() {
     } catch (const reports::ExportStopped&) {
         QVERIFY(stop);
     } catch (const store::Error& e) {
-        QVERIFY2(!stop || std::string_view(e.what()) == store::copyStoppedMessage(), e.what());
+        QVERIFY2(!stop || e.kind() == store::Error::Kind::Stopped, e.what());
         // The true cause, in Russian: the system's English words never come through.
         const char* expected = stop                      ? "остановлено"
                                : destination == "locked" ? "занята другой программой"
@@ -499,7 +501,7 @@ void Reports::killedCopiesLeaveNothingUnderAFinishedName() {
         const fs::path copy =
             fs::path(root.toStdString()) / QString("copy%1").arg(round).toStdString();
         if (verb == "backup" && fs::exists(copy / "base"))
-            QCOMPARE(tools::checkCatalogue(copy), std::vector<std::string>{});
+            QCOMPARE(store::checkCatalogue(copy), std::vector<std::string>{});
         for (const QString& name : QDir(catalogue + "/base").entryList({"*.before-repair*"})) {
             QFile file(catalogue + "/base/" + name);
             QVERIFY(file.open(QIODevice::ReadOnly));

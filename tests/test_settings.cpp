@@ -16,7 +16,8 @@
 #include <optional>
 
 #include "app/Unit1.h"
-#include "app/inifile.h"
+#include "settings/inifile.h"
+#include "settings/settingsfile.h"
 #include "tests/file_faults.h"
 #include "tests/gui_fixture.h"
 #include "ui_Unit1.h"

@@ -6,10 +6,11 @@
 #include <functional>
 
 #include "store/catalogue.h"
+#include "store/check.h"
 #include "store/connection.h"
 #include "tests/catalogue_writes.h"
 #include "tests/fixture.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace fs = std::filesystem;
 using store::Error;
@@ -240,7 +241,7 @@ void StartFaults::refusedWithTheFileNamed() {
     if (fs::exists(base)) QVERIFY(writes::folderBytes(base) == before);
 
     // korvalen-base check reports the same first.
-    const auto problems = tools::checkCatalogue(dir);
+    const auto problems = store::checkCatalogue(dir);
     QVERIFY(!problems.empty());
     QCOMPARE(problems.front(), message);
 }

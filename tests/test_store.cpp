@@ -418,6 +418,8 @@ private slots:
             << QStringList{"Name", "Name", "NAME"} << QStringList{"Name", "Name_1", "NAME_2"};
         QTest::newRow("suffix already taken")
             << QStringList{"Name", "Name_1", "Name"} << QStringList{"Name", "Name_1", "Name_2"};
+        QTest::newRow("suffix taken later")
+            << QStringList{"Name", "name", "Name_1"} << QStringList{"Name", "name_1", "Name_1_1"};
         QTest::newRow("Cyrillic case")
             << QStringList{"Категория", "КАТЕГОРИЯ"} << QStringList{"Категория", "КАТЕГОРИЯ_1"};
     }
@@ -477,13 +479,14 @@ private slots:
     }
 
     // Values that no command writes are shown as stored, never as another value: a flag
-    // other than 1 or 0 reads neither "True" nor "False" unless it is that text, and a
-    // text that is not a calendar day is not shown as some other day.
+    // other than 1 or 0 reads neither "True" nor "False" unless it is that text, a text
+    // that is not a calendar day is not shown as some other day, and a text is read whole,
+    // line breaks and a NUL inside it included.
     void valuesTheProgramNeverWritesShowAsStored() {
         const TemporaryCatalogue c(
             "INSERT INTO CDBase(N, Name, Opisan, Kategory, Tip, Dolg) VALUES "
             "(1, '', '', 1, 1, 2), (2, '', '', 1, 1, -1), (3, '', '', 1, 1, 0.5), "
-            "(4, '', '', 1, 1, 'True'), (5, '', '', 1, 1, 'ложь');"
+            "(4, X'610062', 'Первая строка\r\nвторая', 1, 1, 'True'), (5, '', '', 1, 1, 'ложь');"
             "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES "
             "(1, 1, '2024-1x-05', '2024-02-30', 1), (2, 1, '2024-13-01', '05.01.2024', 0), "
             "(3, 1, 20240105, '2024-02-29', 0), (4, 1, '+202-01-05', '2023-02-29', 0)");
@@ -491,6 +494,10 @@ private slots:
         Query disks({"select N, Dolg from 'base\\CDBase.db'", "order by N"}, db);
         disks.open();
         QCOMPARE(queryRows(disks), (QStringList{"1|2", "2|-1", "3|0.5", "4|True", "5|ложь"}));
+        Query texts({"select Name, Opisan from 'base\\CDBase.db'", "where N = 4"}, db);
+        texts.open();
+        QCOMPARE(texts.field("Name").asString(), std::string("a\0b", 3));
+        QCOMPARE(texts.field("Opisan").asString(), std::string("Первая строка\r\nвторая"));
         Query loans({R"(select NomCD, DatN, DatK from "base\Dolg.DB")", "order by NomCD"}, db);
         loans.open();
         QCOMPARE(queryRows(loans),
@@ -533,6 +540,34 @@ private slots:
         whole.setFloat("Tip", 4503599627370496.0);
         whole.open();
         QCOMPARE(whole.field("t").asString(), std::string("integer"));
+    }
+
+    // A key is read only as the whole number stored: anything else in its place is a
+    // clear refusal, never text spliced into a statement or a key rounded to another.
+    void keysAreWholeNumbersOnly_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("text") << "'0 OR 1=1'"
+                              << "Номер текущей записи (поле N) — «0 OR 1=1», а не целое число";
+        QTest::newRow("word") << "'abc'"
+                              << "— «abc», а не целое число";
+        QTest::newRow("floating") << "1.5"
+                                  << "— «1.5», а не целое число";
+        QTest::newRow("empty text") << "''"
+                                    << "У текущей записи нет номера (поле N пусто)";
+        QTest::newRow("no value") << "NULL"
+                                  << "У текущей записи нет номера (поле N пусто)";
+    }
+
+    void keysAreWholeNumbersOnly() {
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        FixtureCatalogue f;
+        Query q({"select " + value.toStdString() + " as N from 'base\\SprType.db'"}, f.open());
+        q.open();
+        const auto refused = failureOf([&] { q.key("N"); });
+        QVERIFY(refused);
+        QVERIFY2(messageOf(refused).contains(message), qPrintable(messageOf(refused)));
     }
 
     // --- Parameters --------------------------------------------------------------------
@@ -603,6 +638,15 @@ private slots:
         QCOMPARE(q.field("Name").asString(), std::string("Ёлка"));
         q.setSql({"select Name from 'base\\SprKategoy.db'", "where Num = :Key"});
         QVERIFY(failureOf([&] { q.open(); }));
+        // A statement built line by line: each line added forgets the values set so far.
+        q.setSql({"select Name from 'base\\SprKategoy.db'"});
+        q.addLine("where Num = :Num");
+        q.setFloat("Num", 3);
+        q.addLine("and Name <> ''");
+        QVERIFY(failureOf([&] { q.open(); }));
+        q.setFloat("num", 3);
+        q.open();
+        QCOMPARE(q.field("Name").asString(), std::string("Ёлка"));
     }
 
     // --- Text: like and the Russian order -----------------------------------------------

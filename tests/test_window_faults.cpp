@@ -33,12 +33,13 @@
 #include "app/startup.h"
 #include "dialogs/Unit2.h"
 #include "dialogs/Unit3.h"
+#include "settings/settingsfile.h"
+#include "store/check.h"
 #include "store/database.h"
 #include "tests/catalogue_writes.h"
 #include "tests/file_faults.h"
 #include "tests/fixture.h"
 #include "tests/gui_fixture.h"
-#include "tools/catalogue_tools.h"
 #include "ui_Unit1.h"
 #include "ui_Unit2.h"
 #include "ui_Unit3.h"
@@ -494,7 +495,7 @@ void WindowFaults::readOnlyCatalogue() {
     QVERIFY(writes::folderBytes(base) != before);
     windows.reset();
     store::Database::resetDefault();
-    QCOMPARE(tools::checkCatalogue(env.fixture.path().toStdString()), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(env.fixture.path().toStdString()), std::vector<std::string>{});
 }
 
 void WindowFaults::lockedCatalogue_data() {
@@ -621,7 +622,7 @@ void WindowFaults::fullDisk() {
     QVERIFY(ui1().DBMemo1->toPlainText() == megabyteDescription());
     windows.reset();
     store::Database::resetDefault();
-    QCOMPARE(tools::checkCatalogue(env.fixture.path().toStdString()), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(env.fixture.path().toStdString()), std::vector<std::string>{});
 }
 
 // ---- the settings file ------------------------------------------------------------------

@@ -12,11 +12,12 @@
 #include <chrono>
 #include <thread>
 
+#include "store/check.h"
 #include "store/query.h"
 #include "tests/catalogue_writes.h"
 #include "tests/file_faults.h"
 #include "tests/fixture.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace fs = std::filesystem;
 using faults::LockHolder;
@@ -297,7 +298,7 @@ void WriteFaults::readOnlyCatalogue() {
     }
     QCOMPARE(lines.last(), QString("read disk list\t%1").arg(kDisks));  // and it goes on
     QVERIFY(writes::folderBytes(base) == before);
-    QCOMPARE(tools::checkCatalogue(dir), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(dir), std::vector<std::string>{});
 }
 
 void WriteFaults::lockedTable_data() {
@@ -325,7 +326,7 @@ void WriteFaults::lockedTable() {
 
     c.command(db);  // the lock is gone: the same command works
     QVERIFY(c.observe(db) != seen);
-    QCOMPARE(tools::checkCatalogue(dir), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(dir), std::vector<std::string>{});
 }
 
 // The store waits for a lock before it gives up: released meanwhile, the command works.
@@ -343,7 +344,7 @@ void WriteFaults::lockReleasedWhileWaiting() {
     writes::lendDisk(db, disk, 1, store::Date::today());
     release.join();
     QCOMPARE(writes::lentFlag(db, disk), std::string("True"));
-    QCOMPARE(tools::checkCatalogue(dir), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(dir), std::vector<std::string>{});
 }
 
 void WriteFaults::readingLockedTable() {
@@ -392,12 +393,12 @@ void WriteFaults::fullFileSystem() {
                  (name + ": " + message).c_str());
         QVERIFY2(writes::folderBytes(base) == before, name.c_str());
     }
-    QCOMPARE(tools::checkCatalogue(disk), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(disk), std::vector<std::string>{});
 
     fs::remove(disk / "filler");  // room again: the same connection writes
     commands.back().second(db);
     QVERIFY(writes::folderBytes(base) != before);
-    QCOMPARE(tools::checkCatalogue(disk), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(disk), std::vector<std::string>{});
 }
 
 // SQLite's own size limit stands for a full disk where no file system can be mounted.
@@ -424,7 +425,7 @@ void WriteFaults::pageLimit() {
     db->execRaw("PRAGMA main.max_page_count = 1073741823");
     w.command(db);
     QVERIFY(listedWithBigDescription(db));
-    QCOMPARE(tools::checkCatalogue(dir), std::vector<std::string>{});
+    QCOMPARE(store::checkCatalogue(dir), std::vector<std::string>{});
 }
 
 // Failures whose cause SQLite's own words hide: the message says what happened.

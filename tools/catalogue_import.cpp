@@ -16,12 +16,12 @@
 #include <variant>
 
 #include "store/catalogue.h"
+#include "store/check.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
 #include "store/systemerror.h"
 #include "store/value.h"
-#include "tools/catalogue_tools.h"
 #include "tools/paradox_import.h"
 
 namespace tools {
@@ -467,7 +467,7 @@ ImportReport importCatalogue(const fs::path& oldDir, const fs::path& newDir,
         removeStaleImportFolders(newDir);
         const ImportWorkFolder work(newDir);
         writeCatalogue(work.path(), tables, keyMarks, report);
-        report.problems = checkCatalogue(work.path());
+        report.problems = store::checkCatalogue(work.path());
         moveIntoPlace(work.path() / std::string(store::kBaseFolder), report.target);
     } catch (...) {
         if (newDirMade) fs::remove(newDir, ec);

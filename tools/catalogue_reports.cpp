@@ -12,7 +12,6 @@
 #include "store/query.h"
 #include "store/readmoment.h"
 #include "store/systemerror.h"
-#include "tools/catalogue_tools.h"
 
 namespace tools {
 namespace {
@@ -23,22 +22,6 @@ std::vector<std::string> exportLines(ExportWhat what) {
     if (what == ExportWhat::Loans) return loans::historyLines({});
     return diskfilter::build(diskfilter::Availability::All, {}, {}).lines;
 }
-
-// A path removed when the object goes, unless kept.
-class Leftover {
-public:
-    explicit Leftover(fs::path path) : path_(std::move(path)) {}
-    ~Leftover() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    Leftover(const Leftover&) = delete;
-    Leftover& operator=(const Leftover&) = delete;
-    void keep() { path_.clear(); }
-
-private:
-    fs::path path_;
-};
 
 }  // namespace
 
@@ -89,23 +72,6 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
     }
     part.handOver();
     return rows;
-}
-
-std::vector<std::string> backupCatalogue(const fs::path& dir, const fs::path& dest,
-                                         const store::CopyProgress& progress,
-                                         const store::WaitWhileBusy& wait) {
-    const auto source = store::Database::open(dir / std::string(store::kBaseFolder));
-    store::refuseBackupInto(source->baseDir(), dest / std::string(store::kBaseFolder));
-    std::error_code ec;
-    const bool madeDest = !fs::exists(dest, ec);
-    if (madeDest && !fs::create_directories(dest, ec))
-        throw store::Error(
-            store::Error::Kind::ReadOnly,
-            "Не удалось создать папку " + dest.string() + ": " + store::systemErrorText(ec) + ".");
-    Leftover leftover(madeDest ? dest : fs::path());
-    store::copyCatalogue(*source, dest / std::string(store::kBaseFolder), progress, wait);
-    leftover.keep();
-    return checkCatalogue(dest);
 }
 
 }  // namespace tools

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "reports/exporter.h"
-#include "store/backup.h"
+#include "store/readmoment.h"
 
 namespace tools {
 
@@ -26,14 +26,5 @@ long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat wha
                                 reports::Format format, const std::filesystem::path& file,
                                 const reports::ExportProgress& progress = {},
                                 const store::WaitWhileBusy& wait = {});
-
-// Copies dir/base into dest/base (dest is made when missing; an existing dest/base is
-// never overwritten, nor a dest/base inside the catalogue's own folder) as of one moment, then
-// checks the copy as checkCatalogue does and returns what the check found (empty: the copy is
-// sound). Throws store::Error when the copy cannot be made; nothing is left behind then.
-std::vector<std::string> backupCatalogue(const std::filesystem::path& dir,
-                                         const std::filesystem::path& dest,
-                                         const store::CopyProgress& progress = {},
-                                         const store::WaitWhileBusy& wait = {});
 
 }  // namespace tools

@@ -7,14 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "store/backup.h"
 #include "store/catalogue.h"
+#include "store/check.h"
 #include "store/error.h"
 #include "store/partfile.h"
 #include "store/readmoment.h"
 #include "tools/catalogue_import.h"
 #include "tools/catalogue_repair.h"
 #include "tools/catalogue_reports.h"
-#include "tools/catalogue_tools.h"
+#include "tools/catalogue_demo.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ int usage(std::ostream& out = std::cerr) {
 }
 
 int check(const std::string& dir) {
-    const auto problems = tools::checkCatalogue(dir);
+    const auto problems = store::checkCatalogue(dir);
     if (problems.empty()) {
         std::cout << "Каталог " << dir << "/base в порядке.\n";
         return 0;
@@ -159,7 +161,7 @@ int backup(int argc, char** argv) {
         tellRemoved(
             store::removeKilledParts(std::filesystem::path(dest) / std::string(store::kBaseFolder)),
             "копии");
-        const auto problems = tools::backupCatalogue(dir, dest, {}, waitingUpTo(wait));
+        const auto problems = store::backupCatalogue(dir, dest, {}, waitingUpTo(wait));
         if (problems.empty()) {
             std::cout << "Копия каталога записана в " << dest << "/base и проверена: в порядке.\n";
             return 0;

@@ -41,6 +41,10 @@ ListQuery::~ListQuery() {
     std::erase(allLists(), this);
 }
 
+std::vector<ListQuery*> ListQuery::live() {
+    return allLists();
+}
+
 void ListQuery::releaseAll() {
     for (ListQuery* list : allLists()) list->query_.release();
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "store/query.h"
 
@@ -20,6 +21,9 @@ public:
     // for more. Lists do it by themselves once the program has read nothing for a
     // moment, so a window that sits idle blocks no writer, in this process or another.
     static void releaseAll();
+    // Every list alive in the process, in the order they were made: the lists a write
+    // must close and reopen are found here, wherever their window is.
+    static std::vector<ListQuery*> live();
 
     // Text and parameters; changing the text closes the query.
     store::Query& query() { return query_; }

@@ -1,10 +1,10 @@
-#include "app/inifile.h"
+#include "settings/inifile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "widgets/regularfile.h"
+#include "settings/regularfile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "widgets/regularfile.h"
+#include "settings/regularfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tools {
+
+struct DemoOptions {
+    int disks = 300;
+    unsigned seed = 1;
+};
+
+// Makes dir/base with a realistic Russian demo catalogue. Refuses an existing one.
+void makeDemo(const std::filesystem::path& dir, const DemoOptions& options = {});
+
+}  // namespace tools
