@@ -81,7 +81,7 @@ void reopenIfReadOnly() {
 }
 
 // The table a write of ours names after INSERT INTO, UPDATE or DELETE FROM, as
-// 'base\File.db'; none for any other statement.
+// 'base\File.db' or "base\File.db"; none for any other statement.
 std::optional<store::Table> writtenTable(const statements::Lines& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + ' ';
@@ -101,7 +101,7 @@ std::optional<store::Table> writtenTable(const statements::Lines& lines) {
         at = 1;
     if (at == 0) return std::nullopt;
     std::string file = words[at];
-    std::erase(file, '\'');
+    std::erase_if(file, [](char c) { return c == '\'' || c == '"'; });
     file = file.substr(file.find_last_of("\\/") + 1);
     const store::TableDef* def = store::tableForFile(file);
     if (!def) return std::nullopt;

@@ -255,6 +255,7 @@ void CommandsTest::lendIsRefusedForALentDisk() {
 void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
     selectDisk("Новогодние ПЕСНИ");
     ReopenSpy spy;
+    QSignalSpy announced(&command::Changes::instance(), &command::Changes::written);
     Form2->showModal = [](TForm2& dialog) {
         // Nothing chosen yet: the box shows the first debtor by name, the one lent to.
         QCOMPARE(dialog.ui->DBLookupComboBox1->currentText(), QString("Егоров Пётр"));
@@ -265,6 +266,10 @@ void CommandsTest::lendWritesFlagAndLoanToTheDebtorTheBoxShows() {
     QCOMPARE(fx->rows(kLoans).last(), "3|3|" + fx->today() + "||True");
     QCOMPARE(CommandsFixture::lines(f().Query4), CommandsFixture::lines(statements::openLoan()));
     QCOMPARE(spy.opened, QStringList({"Query5", "Query6"}));
+    // One announcement once committed, of both tables the unit wrote.
+    QCOMPARE(announced.count(), 1);
+    QCOMPARE(announced[0][0].value<command::Tables>(),
+             (command::Tables{store::Table::Disks, store::Table::Loans}));
     QCOMPARE(f().Query5->currentRow(), 0);
     QVERIFY(f().Query6->findRow("Name", "Новогодние ПЕСНИ") >= 0);
 
