@@ -1,5 +1,10 @@
 #include "reports/reportsmenu.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <utility>
+
 #include "app/Unit1.h"
 #include "reports/historywindow.h"
 #include "reports/savefile.h"
@@ -7,6 +12,7 @@
 #include "ui_Unit1.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 ReportsMenu::ReportsMenu(TForm1& form) : QObject(&form), form_(form) {
     setObjectName(QStringLiteral("ReportsMenu"));
@@ -23,10 +29,13 @@ ReportsMenu::ReportsMenu(TForm1& form) : QObject(&form), form_(form) {
 HistoryWindow* ReportsMenu::historyWindow() {
     if (!history_) {
         history_ = new HistoryWindow(form_, &form_);
-        // The who-has-what list counts overdue loans by the same limit.
-        connect(history_, &HistoryWindow::overdueDaysChanged, this, [this] {
+        // The who-has-what list counts overdue loans by the same limit, and lists the
+        // loans the history closes.
+        const auto refreshWhoHasWhat = [this] {
             if (whoHasWhat_ && whoHasWhat_->isVisible()) guarded([&] { whoHasWhat_->refresh(); });
-        });
+        };
+        connect(history_, &HistoryWindow::overdueDaysChanged, this, refreshWhoHasWhat);
+        connect(history_, &HistoryWindow::loanClosed, this, refreshWhoHasWhat);
     }
     return history_;
 }
@@ -37,6 +46,26 @@ WhoHasWhatWindow* ReportsMenu::whoHasWhatWindow() {
 }
 
 namespace {
+
+// The disk list's filter as its controls show it.
+QString diskFilterText(const Ui::TForm1& ui) {
+    QStringList parts;
+    const std::pair<const QRadioButton*, QString> availability[] = {
+        {ui.RadioButton1, QStringLiteral("все диски")},
+        {ui.RadioButton2, QStringLiteral("в наличии")},
+        {ui.RadioButton3, QStringLiteral("на руках")}};
+    for (const auto& [button, said] : availability)
+        if (button->isChecked()) parts << said;
+    const std::pair<const QCheckBox*, QString> switches[] = {
+        {ui.CheckBox1, ui.DBLookupComboBox1->currentText()},
+        {ui.CheckBox2, ui.DBLookupComboBox2->currentText()},
+        {ui.CheckBox4, ui.Edit4->text()}};
+    for (const auto& [box, value] : switches)
+        if (box->isChecked())
+            parts << QStringLiteral("%1 «%2»").arg(box->text().remove(QLatin1Char('&')).toLower(),
+                                                   value);
+    return parts.join(QStringLiteral("; "));
+}
 
 void bringUp(QWidget* window) {
     window->show();
@@ -57,7 +86,7 @@ void ReportsMenu::showWhoHasWhat() {
 void ReportsMenu::exportDisks() {
     if (!form_.Query5->isOpen()) form_.Query5->open();
     reports::exportWithDialog(&form_, form_.Query5->query(), reports::diskExport(),
-                              QStringLiteral("Диски"));
+                              QStringLiteral("Диски"), diskFilterText(*form_.ui));
 }
 
 void ReportsMenu::backup() {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
 #include <memory>
 #include <optional>
 
 #include "reports/loanstatements.h"
+#include "reports/reportwindow.h"
 
 namespace Ui {
 class WhoHasWhat;
@@ -13,12 +13,13 @@ class WhoHasWhat;
 class ListQuery;
 class LoanModel;
 class QPagedPaintDevice;
+class SummaryCount;
 class TForm1;
 
 // "Кто что взял": the open loans grouped by debtor with the days out, overdue ones
 // marked; printed, previewed or saved as PDF as one document. Modeless; follows the main
 // window's lends, take-backs and renames. It only reads.
-class WhoHasWhatWindow : public QWidget {
+class WhoHasWhatWindow : public ReportWindow {
     Q_OBJECT
 public:
     explicit WhoHasWhatWindow(TForm1& main, QWidget* parent = nullptr);
@@ -49,4 +50,5 @@ private:
     void askPdf();
 
     std::optional<store::Date> today_;
+    SummaryCount* summary_;
 };

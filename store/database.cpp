@@ -104,13 +104,21 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDir) {
     return db;
 }
 
+std::shared_ptr<Database> Database::openForReading(const fs::path& baseDir) {
+    return openFiles(baseDir, nullptr, true);
+}
+
+void Database::interrupt() const {
+    sqlite3_interrupt(db_.get());
+}
+
 std::shared_ptr<Database> Database::openForCheck(const fs::path& baseDir,
                                                  std::vector<SchemaProblem>& problems) {
     return openFiles(baseDir, &problems);
 }
 
 std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
-                                              std::vector<SchemaProblem>* problems) {
+                                              std::vector<SchemaProblem>* problems, bool readOnly) {
     std::error_code ec;
     fs::path baseDir = fs::absolute(baseDirIn, ec);
     if (ec) baseDir = baseDirIn;
@@ -126,7 +134,9 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
                                               baseDir.string() + ".");
     checkIsSqliteFile(*mainFile);
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(mainFile->c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    // Attached files take the main file's flags.
+    const int rc = sqlite3_open_v2(
+        mainFile->c_str(), &raw, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
     db->db_.reset(raw);
     if (rc != SQLITE_OK) throw db->errorFor(rc, {mainFile->filename().string()}, {});
     sqlite3_extended_result_codes(raw, 1);
@@ -383,9 +393,10 @@ int64_t Database::keyMark(const TableDef& t) const {
     const FieldDef* key = keyField(t);
     if (!key) return 0;
     // Raw calls: this runs while an error is being put into words and must not throw.
-    const std::string sql = "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
-                            ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
-                            quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
+    const std::string sql =
+        "SELECT max(ifnull((SELECT seq FROM " + quotedName(t.schema) +
+        ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE), 0), ifnull((SELECT max(" +
+        quotedName(key->name) + ") FROM " + qualifiedName(t) + "), 0))";
     sqlite3_stmt* raw = nullptr;
     sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     const StatementHandle stmt(raw);
