@@ -3,8 +3,10 @@
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QHideEvent>
 #include <QScreen>
+#include <QTableView>
 #include <algorithm>
 
 #include "reports/reportsettings.h"
@@ -44,6 +46,8 @@ ReportWindow::ReportWindow(QString name, QWidget* parent)
 
 void ReportWindow::settle() {
     for (auto* view : findChildren<QAbstractItemView*>()) view->setTabKeyNavigation(false);
+    for (auto* grid : findChildren<QTableView*>())
+        grid->horizontalHeader()->setStretchLastSection(true);
     QRect place(QPoint(), size());
     if (const auto saved = reports::windowPlace(name_)) {
         place = *saved;

@@ -12,7 +12,8 @@ public:
     ReportWindow(QString name, QWidget* parent);
 
 protected:
-    // Called once the window's controls are made: grids give up Tab, the saved place
+    // Called once the window's controls are made: grids give up Tab and fill their
+    // width, the saved place
     // (else one centred over the parent) is taken within the screen.
     void settle();
     void hideEvent(QHideEvent* event) override;

@@ -50,7 +50,7 @@ WhoHasWhatWindow::WhoHasWhatWindow(TForm1& main, QWidget* parent)
         new LoanModel(OpenLoans,
                       {{QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 170},
                        {QStringLiteral("NomCD"), QStringLiteral("№ диска"), 60},
-                       {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 270},
+                       {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 230},
                        {QStringLiteral("DatN"), QStringLiteral("Выдан"), 80},
                        {QStringLiteral("Days"), QStringLiteral("Дней"), 50},
                        {QStringLiteral("Overdue"), QStringLiteral("Отметка"), 90}},
