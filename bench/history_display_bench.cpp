@@ -147,6 +147,9 @@ void opening(benchmark::State& state, const std::string& side,
         });
         idleFor(kAfterMs);
         if (!shown || messages.anySaid()) {
+            std::cerr << side << ": first screen " << firstScreen << " ms, summary " << summary
+                      << " ms, the summary line: "
+                      << (opened.summary ? opened.summary->text().toStdString() : "none") << "\n";
             state.SkipWithError("no first screen or summary came, or a message was said");
             break;
         }

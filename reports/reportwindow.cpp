@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHideEvent>
@@ -42,6 +43,14 @@ ReportWindow::ReportWindow(QString name, QWidget* parent)
         return true;
     }();
     Q_UNUSED(factoryInstalled);
+    // Quitting with the window open destroys it without hiding it first.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isVisible()) savePlace();
+    });
+}
+
+void ReportWindow::savePlace() const {
+    if (settled_) reports::saveWindowPlace(name_, {pos(), size()});
 }
 
 void ReportWindow::settle() {
@@ -63,6 +72,6 @@ void ReportWindow::settle() {
 }
 
 void ReportWindow::hideEvent(QHideEvent* event) {
-    if (settled_ && !event->spontaneous()) reports::saveWindowPlace(name_, {pos(), size()});
+    if (!event->spontaneous()) savePlace();
     QWidget::hideEvent(event);
 }

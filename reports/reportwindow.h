@@ -19,6 +19,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void savePlace() const;
+
     QString name_;
     bool settled_ = false;
 };
