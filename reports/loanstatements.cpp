@@ -40,7 +40,9 @@ std::string overdueColumn() {
     column += kDatesWrong;
     column += " THEN 'даты неверны' WHEN (Dolg.Dolg = True) and Cdbase.N IS NULL THEN '";
     column += kDiskDeleted;
-    column += "' WHEN " + kIsOverdue + " THEN 'просрочен' ELSE '' END as Overdue";
+    column += "' WHEN ";
+    column += kIsOverdue;
+    column += " THEN 'просрочен' ELSE '' END as Overdue";
     return column;
 }
 

@@ -50,11 +50,12 @@ long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format 
     loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
     const auto& table = what == ExportWhat::Loans ? reports::loanExport() : reports::diskExport();
     const store::ReadMoment moment(*db, wait);
-    const reports::ExportNote note{what == ExportWhat::Loans
-                                       ? "все выдачи; просрочен — на руках дольше " +
-                                             std::to_string(loans::kDefaultOverdueDays) + " дн."
-                                       : std::string("все диски"),
-                                   byteOrderMark};
+    reports::ExportNote note{"все диски", byteOrderMark};
+    if (what == ExportWhat::Loans) {
+        note.filter = "все выдачи; просрочен — на руках дольше ";
+        note.filter += std::to_string(loans::kDefaultOverdueDays);
+        note.filter += " дн.";
+    }
     return reports::exportRows(query, table, format, out, progress, note);
 }
 
