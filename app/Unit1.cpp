@@ -144,7 +144,8 @@ void TForm1::wireHandlers() {
     onClick(this, nullptr, ui->N20, &TForm1::N20Click);
     onClick(this, nullptr, ui->N21, &TForm1::N21Click);
     new ReportsMenu({*this, *Query5, *ui->ActionLoanHistory, *ui->ActionWhoHasWhat,
-                     *ui->ActionExportDisks, *ui->ActionBackup});
+                     *ui->ActionExportDisks, *ui->ActionBackup,
+                     [this] { return diskFilterText(); }});
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

@@ -103,6 +103,8 @@ private:
     void wireHandlers();
     void rebuildDiskList();
     void buildDiskList(const QRadioButton* own, diskfilter::Availability availability);
+    // The disk list's filter as its controls show it, said above a saved list.
+    QString diskFilterText() const;
     void restoreSettings();
     void saveSettings();
     void enableMenusForPage();

@@ -1,10 +1,14 @@
 // The disk list filter of the main window.
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <utility>
 
 #include "app/Unit1.h"
 #include "statements/diskfilter.h"
 #include "ui_Unit1.h"
 #include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 // Exactly one radio button is selected, so exactly one builder runs.
 void TForm1::rebuildDiskList() {
@@ -76,4 +80,25 @@ void TForm1::buildDiskList(const QRadioButton* own, diskfilter::Availability ava
             sql.setInteger(name, list->currentRow() < 0 ? 0 : list->key(field));
         }
     });
+}
+
+// The disk list's filter as its controls show it.
+QString TForm1::diskFilterText() const {
+    const Ui::TForm1& ui = *this->ui;
+    QStringList parts;
+    const std::pair<const QRadioButton*, QString> availability[] = {
+        {ui.RadioButton1, QStringLiteral("все диски")},
+        {ui.RadioButton2, QStringLiteral("в наличии")},
+        {ui.RadioButton3, QStringLiteral("на руках")}};
+    for (const auto& [button, said] : availability)
+        if (button->isChecked()) parts << said;
+    const std::pair<const QCheckBox*, QString> switches[] = {
+        {ui.CheckBox1, ui.DBLookupComboBox1->currentText()},
+        {ui.CheckBox2, ui.DBLookupComboBox2->currentText()},
+        {ui.CheckBox4, ui.Edit4->text()}};
+    for (const auto& [box, value] : switches)
+        if (box->isChecked())
+            parts << QStringLiteral("%1 «%2»").arg(box->text().remove(QLatin1Char('&')).toLower(),
+                                                   value);
+    return parts.join(QStringLiteral("; "));
 }

@@ -22,12 +22,14 @@ namespace bench {
 // The main of a benchmark of the program's windows: offscreen, the program's own
 // set-up, default settings with none written; registerAll adds the measures, whose
 // table rows come in the given order. The working folder is put back at the end,
-// since the measures move into each catalogue they open.
+// since the measures move into each catalogue they open. platform: another Qt platform
+// ("xcb": a real display).
 inline int runOffscreen(int argc, char** argv, const std::function<void()>& registerAll,
-                        const std::function<std::vector<std::string>()>& order) {
+                        const std::function<std::vector<std::string>()>& order,
+                        const char* platform = "offscreen") {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);
     setUpApplication();
     const QTemporaryDir settings;

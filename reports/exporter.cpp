@@ -31,11 +31,11 @@ std::vector<int> resultColumns(const store::RowReader& rows, const ExportTable& 
 
 const ExportTable& diskExport() {
     static const ExportTable table{"Диски",
-                                   {{"N", "Номер"},
+                                   {{"N", "Номер", CellKind::Number},
                                     {"Name", "Наименование"},
                                     {"Name_1", "Категория"},
                                     {"Tip", "Носитель"},
-                                    {"Dolg", "На руках", true},
+                                    {"Dolg", "На руках", CellKind::Text, true},
                                     {"Opisan", "Описание"}},
                                    {}};
     return table;
@@ -43,28 +43,34 @@ const ExportTable& diskExport() {
 
 const ExportTable& loanExport() {
     static const ExportTable table{"История выдачи",
-                                   {{"NomCD", "Номер диска"},
+                                   {{"NomCD", "Номер диска", CellKind::Number},
                                     {"DiskName", "Наименование диска"},
                                     {"Dolgnik", "Должник"},
-                                    {"DatN", "Выдан"},
-                                    {"DatK", "Возвращён"},
-                                    {"Days", "Дней"},
-                                    {"Overdue", "Просрочен"}},
+                                    {"DatN", "Выдан", CellKind::Date},
+                                    {"DatK", "Возвращён", CellKind::Date},
+                                    {"Days", "Дней", CellKind::Number},
+                                    {"Overdue", "Отметка"}},
                                    "Overdue"};
     return table;
 }
 
 int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
-                   const ExportProgress& progress) {
+                   const ExportProgress& progress, const ExportNote& note) {
     const int64_t total = progress ? store::RowReader::countRows(query) : 0;
     if (progress && !progress(0, total)) throw ExportStopped();
     store::RowReader rows(query);
     const std::vector<int> columns = resultColumns(rows, table);
     const int mark = table.markField.empty() ? -1 : rows.columnIndex(table.markField);
-    auto writer = makeWriter(format, out, table.title);
+    auto writer =
+        makeWriter(format, out,
+                   {table.title, store::Date::today().display(), note.filter, note.byteOrderMark});
     std::vector<std::string> titles;
-    for (const auto& c : table.columns) titles.push_back(c.title);
-    writer->begin(titles);
+    std::vector<CellKind> kinds;
+    for (const auto& c : table.columns) {
+        titles.push_back(c.title);
+        kinds.push_back(c.kind);
+    }
+    writer->begin(titles, kinds);
     std::vector<std::string> cells(columns.size());
     int64_t written = 0;
     while (rows.next()) {

@@ -19,6 +19,7 @@ namespace reports {
 struct ExportColumn {
     std::string field;
     std::string title;
+    CellKind kind = CellKind::Text;
     bool yesNo = false;  // a logical field, written "да" or left empty
 };
 
@@ -43,11 +44,19 @@ struct ExportStopped : std::runtime_error {
     ExportStopped() : std::runtime_error("Выгрузка остановлена: файл не записан.") {}
 };
 
+// How an export describes itself: the filter that chose its rows, as a person reads it
+// (HTML and ODS show it under the title, with today's date), and whether CSV begins
+// with the byte-order mark.
+struct ExportNote {
+    std::string filter;
+    bool byteOrderMark = true;
+};
+
 // Runs the query's statement (the query itself stays as it is) and writes its rows to
 // out as they are read, so memory does not grow with the catalogue. With progress the
 // rows are counted first. Returns the rows written. Throws store::Error when the
 // statement fails or out refuses a write, ExportStopped when progress said stop.
 int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
-                   const ExportProgress& progress = {});
+                   const ExportProgress& progress = {}, const ExportNote& note = {});
 
 }  // namespace reports

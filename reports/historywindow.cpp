@@ -2,21 +2,23 @@
 
 #include <QDate>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include "commands/changes.h"
+#include "commands/loancommands.h"
 #include "reports/loanmodel.h"
 #include "reports/reportsettings.h"
 #include "reports/savefile.h"
+#include "reports/summarycount.h"
+#include "store/database.h"
 #include "ui_LoanHistory.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
 #include "widgets/lookupcombobox.h"
+#include "widgets/messages.h"
 
 namespace {
-
-// How soon a summary the catalogue's writers kept out is tried again.
-constexpr int kRetryMs = 250;
 
 store::Date fromQDate(const QDate& d) {
     return {d.year(), d.month(), d.day()};
@@ -31,21 +33,28 @@ QStringList qtLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 HistoryWindow::HistoryWindow(ListQuery& disks, QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::LoanHistory>()), disks_(disks) {
+    : ReportWindow(QStringLiteral("history"), parent),
+      ui(std::make_unique<Ui::LoanHistory>()),
+      disks_(disks) {
     ui->setupUi(this);
     Loans = new ListQuery(this);
     Loans->setObjectName(QStringLiteral("Loans"));
     LoansSource =
         new LoanModel(Loans,
-                      {{QStringLiteral("Overdue"), QStringLiteral("Просрочка"), 75},
-                       {QStringLiteral("NomCD"), QStringLiteral("№ диска"), 60},
+                      {{QStringLiteral("NomCD"), QStringLiteral("№ диска"), 60},
                        {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 250},
                        {QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 160},
                        {QStringLiteral("DatN"), QStringLiteral("Выдан"), 80},
                        {QStringLiteral("DatK"), QStringLiteral("Возвращён"), 80},
-                       {QStringLiteral("Days"), QStringLiteral("Дней"), 50}},
+                       {QStringLiteral("Days"), QStringLiteral("Дней"), 50},
+                       {QStringLiteral("Overdue"), QStringLiteral("Отметка"), 90}},
                       this);
     LoansSource->bindView(ui->HistoryGrid);
+
+    summary_ = new SummaryCount(this);
+    summary_->showIn(ui->SummaryLabel, [](const loans::Summary& s) {
+        return QString::fromStdString(loans::describe(s));
+    });
 
     Debtors = new ListQuery(this);
     Debtors->setObjectName(QStringLiteral("Debtors"));
@@ -62,6 +71,8 @@ HistoryWindow::HistoryWindow(ListQuery& disks, QWidget* parent)
     wireControls();
     followMainWindow();
     showCurrentDisk();
+    showDebtorWhenTicked();
+    settle();
 }
 
 HistoryWindow::~HistoryWindow() = default;
@@ -69,6 +80,10 @@ HistoryWindow::~HistoryWindow() = default;
 void HistoryWindow::wireControls() {
     for (QCheckBox* box : {ui->CurrentDiskOnly, ui->DebtorOnly, ui->OpenOnly, ui->PeriodOnly})
         connect(box, &QCheckBox::toggled, this, &HistoryWindow::scheduleRefresh);
+    connect(ui->DebtorOnly, &QCheckBox::toggled, this, &HistoryWindow::showDebtorWhenTicked);
+    for (auto signal : {&ListQuery::opened, &ListQuery::closed})
+        connect(Debtors, signal, this, &HistoryWindow::showDebtorWhenTicked);
+    connect(Debtors, &ListQuery::currentRowChanged, this, &HistoryWindow::showDebtorWhenTicked);
     // Choosing a debtor means filtering by them.
     connect(ui->DebtorBox, &LookupComboBox::clicked, this, [this] {
         if (ui->DebtorOnly->isChecked())
@@ -89,9 +104,11 @@ void HistoryWindow::wireControls() {
         guarded([&] {
             if (!Loans->isOpen()) refresh();
             reports::exportWithDialog(this, Loans->query(), reports::loanExport(),
-                                      QStringLiteral("История выдачи"));
+                                      QStringLiteral("История выдачи"), filterText());
         });
     });
+    connect(ui->CloseLoanButton, &QPushButton::clicked, this,
+            [this] { guarded([&] { closeLoan(); }); });
     connect(ui->CloseButton, &QPushButton::clicked, this, &QWidget::close);
     new QShortcut(QKeySequence::Cancel, this, this, &QWidget::close);  // Escape closes
 }
@@ -127,6 +144,39 @@ void HistoryWindow::showCurrentDisk() {
     });
 }
 
+// The box names a debtor only while the list is filtered by one: an unticked box showing
+// the first debtor read as a filter that was not there.
+void HistoryWindow::showDebtorWhenTicked() {
+    const QSignalBlocker blocker(ui->DebtorBox);
+    const bool shown = ui->DebtorOnly->isChecked() && Debtors->isOpen();
+    ui->DebtorBox->setCurrentIndex(shown ? Debtors->currentRow() : -1);
+}
+
+void HistoryWindow::closeLoan() {
+    if (!Loans->isOpen() || Loans->currentRow() < 0) {
+        messages().information(QStringLiteral("В списке нет выдачи, которую можно закрыть."), this);
+        return;
+    }
+    const int64_t disk = Loans->integer(QStringLiteral("NomCD"));
+    const int64_t loan = Loans->integer(QStringLiteral("LoanKey"));
+    if (!Loans->text(QStringLiteral("DatK")).isEmpty()) {
+        messages().information(QStringLiteral("Эта выдача уже закрыта: диск вернули %1.")
+                                   .arg(Loans->text(QStringLiteral("DatK"))),
+                               this);
+        return;
+    }
+    const bool closed = command::closeLoanOfDeletedDisk(command_, loan, disk, [&] {
+        return messages().confirm(
+            QStringLiteral("Диск № %1 удалён из каталога, и вернуть его нельзя. Закрыть его "
+                           "выдачу (%2) сегодняшним днём?")
+                .arg(disk)
+                .arg(Loans->text(QStringLiteral("Dolgnik"))),
+            this);
+    });
+    refresh();
+    if (closed) emit loanClosed();
+}
+
 loans::Filter HistoryWindow::filter() const {
     loans::Filter f;
     if (ui->CurrentDiskOnly->isChecked()) f.disk = currentDisk().value_or(-1);  // none: no rows
@@ -140,6 +190,22 @@ loans::Filter HistoryWindow::filter() const {
         f.to = fromQDate(ui->DateTo->date());
     }
     return f;
+}
+
+QString HistoryWindow::filterText() const {
+    QStringList parts;
+    if (ui->CurrentDiskOnly->isChecked())
+        parts << QStringLiteral("диск %1").arg(ui->CurrentDiskLabel->text());
+    if (ui->DebtorOnly->isChecked())
+        parts << QStringLiteral("должник %1").arg(ui->DebtorBox->currentText());
+    if (ui->OpenOnly->isChecked()) parts << QStringLiteral("только на руках");
+    if (ui->PeriodOnly->isChecked())
+        parts << QStringLiteral("выданы с %1 по %2")
+                     .arg(ui->DateFrom->date().toString(QStringLiteral("dd.MM.yyyy")),
+                          ui->DateTo->date().toString(QStringLiteral("dd.MM.yyyy")));
+    if (parts.isEmpty()) parts << QStringLiteral("все выдачи");
+    parts << QStringLiteral("просрочен — на руках дольше %1 дн.").arg(ui->OverdueDays->value());
+    return parts.join(QStringLiteral("; "));
 }
 
 loans::Reckoning HistoryWindow::reckoning() const {
@@ -161,33 +227,13 @@ void HistoryWindow::refresh() {
     Loans->setLines(qtLines(loans::historyLines(f)));
     loans::bind(Loans->query(), f, r);
     Loans->open();
-    // The summary scans every loan the filter lets through: it follows once the grid's
-    // first screen is up, so the list never waits for it.
-    ui->SummaryLabel->setText(QStringLiteral("Подсчёт..."));
-    const int current = ++refreshes_;
-    QTimer::singleShot(0, this,
-                       [this, f, r, current] { guarded([&] { showSummary(f, r, current); }); });
-}
-
-// Another program that keeps the loans busy only delays the summary: it is tried again
-// a moment later, for as long as the window shows the same list.
-void HistoryWindow::showSummary(const loans::Filter& f, const loans::Reckoning& r, int refresh) {
-    if (!Loans->isOpen() || refresh != refreshes_) return;  // hidden or rebuilt meanwhile
-    store::Query summary(loans::summaryLines(f));
-    loans::bind(summary, f, r);
-    try {
-        ui->SummaryLabel->setText(
-            QString::fromStdString(loans::describe(loans::readSummary(summary))));
-    } catch (const store::Error& e) {
-        if (e.kind() != store::Error::Kind::Locked) throw;
-        ui->SummaryLabel->setText(QStringLiteral("Каталог занят другой программой, ждём…"));
-        QTimer::singleShot(kRetryMs, this,
-                           [this, f, r, refresh] { guarded([&] { showSummary(f, r, refresh); }); });
-    }
+    // The summary scans every loan the filter lets through: it is counted on a thread of
+    // its own and shown when ready, so the grid never waits for it.
+    summary_->start(Loans->query().databaseForRun()->baseDir(), f, r);
 }
 
 void HistoryWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
+    ReportWindow::showEvent(event);
     showCurrentDisk();
     scheduleRefresh();
 }
@@ -195,6 +241,7 @@ void HistoryWindow::showEvent(QShowEvent* event) {
 // A hidden window holds no rows and keeps no statement of the catalogue open.
 void HistoryWindow::hideEvent(QHideEvent* event) {
     refreshPending_ = false;
+    summary_->cancel();
     Loans->close();
-    QWidget::hideEvent(event);
+    ReportWindow::hideEvent(event);
 }

@@ -18,11 +18,14 @@ constexpr const char* kDatesWrong =
 const std::string kDays = std::string("CASE WHEN ") + kDatesWrong +
                           " THEN NULL ELSE CAST(julianday(coalesce(Dolg.DatK, :Today)) - "
                           "julianday(Dolg.DatN) AS INTEGER) END";
+// A loan of a deleted disk cannot come back: it is not counted late but marked for
+// closing. The disk is looked up only for a loan late by its dates (CASE, since SQLite
+// evaluates every operand of "and"), not once for each of a million loans.
 const std::string kIsOverdue =
     std::string(
-        "(Dolg.Dolg = True) and (julianday(:Today) - julianday(Dolg.DatN) > :Limit) and "
-        "not ") +
-    kDatesWrong;
+        "CASE WHEN (Dolg.Dolg = True) and (julianday(:Today) - julianday(Dolg.DatN) > :Limit) "
+        "and not ") +
+    kDatesWrong + " THEN Dolg.NomCD IN (SELECT N FROM \"base\\CDBase.DB\") ELSE False END";
 constexpr const char* kDiskName =
     "CASE WHEN Cdbase.N IS NULL THEN 'диск удалён' ELSE Cdbase.Name END as DiskName";
 constexpr const char* kLoanFrom = "FROM \"base\\Dolg.DB\" Dolg";
@@ -33,8 +36,14 @@ constexpr const char* kJoins[] = {
 };
 
 std::string overdueColumn() {
-    return std::string("CASE WHEN ") + kDatesWrong + " THEN 'даты неверны' WHEN " + kIsOverdue +
-           " THEN 'просрочен' ELSE '' END as Overdue";
+    std::string column("CASE WHEN ");
+    column += kDatesWrong;
+    column += " THEN 'даты неверны' WHEN (Dolg.Dolg = True) and Cdbase.N IS NULL THEN '";
+    column += kDiskDeleted;
+    column += "' WHEN ";
+    column += kIsOverdue;
+    column += " THEN 'просрочен' ELSE '' END as Overdue";
+    return column;
 }
 
 void addWhere(std::vector<std::string>& lines, const Filter& f) {
@@ -59,7 +68,8 @@ bool names(const store::Query& query, std::string_view parameter) {
 std::vector<std::string> historyLines(const Filter& filter) {
     std::vector<std::string> lines = {
         std::string("SELECT Dolg.NomCD, ") + kDiskName + ", Sprdolgnik.Dolgnik, Dolg.DatN,",
-        std::string("Dolg.DatK, ") + kDays + " as Days, " + overdueColumn(),
+        std::string("Dolg.DatK, ") + kDays + " as Days, " + overdueColumn() + ",",
+        "Dolg.rowid as LoanKey",
         kLoanFrom,
         kJoins[0],
         kJoins[1],

@@ -18,6 +18,8 @@ class Query;
 namespace loans {
 
 inline constexpr int kDefaultOverdueDays = 30;
+// The marker of an open loan whose disk is gone: it can only be closed by hand.
+inline constexpr const char* kDiskDeleted = "диск удалён";
 
 // Which loans the history shows; every set condition must hold.
 struct Filter {
@@ -33,7 +35,8 @@ struct Reckoning {
     int overdueDays = kDefaultOverdueDays;
 };
 
-// Newest first: NomCD, DiskName, Dolgnik, DatN, DatK, Days, Overdue.
+// Newest first: NomCD, DiskName, Dolgnik, DatN, DatK, Days, Overdue, LoanKey (the row's
+// own key, for closing a loan by hand).
 std::vector<std::string> historyLines(const Filter& filter);
 // One row: Loans, OpenLoans, Overdue, AverageDays (empty without loans).
 std::vector<std::string> summaryLines(const Filter& filter);

@@ -7,6 +7,7 @@
 #include "reports/whohaswhat.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
+#include "widgets/lookupcombobox.h"
 
 ReportsMenu::ReportsMenu(const ReportsHost& host) : QObject(&host.window), host_(host) {
     setObjectName(QStringLiteral("ReportsMenu"));
@@ -23,10 +24,13 @@ ReportsMenu::ReportsMenu(const ReportsHost& host) : QObject(&host.window), host_
 HistoryWindow* ReportsMenu::historyWindow() {
     if (!history_) {
         history_ = new HistoryWindow(host_.disks, &host_.window);
-        // The who-has-what list counts overdue loans by the same limit.
-        connect(history_, &HistoryWindow::overdueDaysChanged, this, [this] {
+        // The who-has-what list counts overdue loans by the same limit, and lists the
+        // loans the history closes.
+        const auto refreshWhoHasWhat = [this] {
             if (whoHasWhat_ && whoHasWhat_->isVisible()) guarded([&] { whoHasWhat_->refresh(); });
-        });
+        };
+        connect(history_, &HistoryWindow::overdueDaysChanged, this, refreshWhoHasWhat);
+        connect(history_, &HistoryWindow::loanClosed, this, refreshWhoHasWhat);
     }
     return history_;
 }
@@ -57,7 +61,8 @@ void ReportsMenu::showWhoHasWhat() {
 void ReportsMenu::exportDisks() {
     if (!host_.disks.isOpen()) host_.disks.open();
     reports::exportWithDialog(&host_.window, host_.disks.query(), reports::diskExport(),
-                              QStringLiteral("Диски"));
+                              QStringLiteral("Диски"),
+                              host_.diskFilterText ? host_.diskFilterText() : QString());
 }
 
 void ReportsMenu::backup() {

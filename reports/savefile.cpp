@@ -124,19 +124,19 @@ QString nativePath(const QString& path) {
 }
 
 Format formatOf(const QString& path) {
-    const QString lower = path.toLower();
-    return lower.endsWith(QLatin1String(".html")) || lower.endsWith(QLatin1String(".htm"))
-               ? Format::Html
-               : Format::Csv;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("html") || suffix == QLatin1String("htm")) return Format::Html;
+    return suffix == QLatin1String("fods") ? Format::Ods : Format::Csv;
 }
 
 const QString kCsvFilter = QStringLiteral("Таблица CSV (*.csv)");
 const QString kHtmlFilter = QStringLiteral("Страница HTML (*.html *.htm)");
+const QString kOdsFilter = QStringLiteral("Таблица OpenDocument (*.fods)");
 
 }  // namespace
 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
-                  const QString& path) {
+                  const QString& path, const QString& filter) {
     // A link is written through, as cp does: the link stays and names the new file.
     const std::filesystem::path target = store::throughLinks(path.toStdString());
     std::vector<std::filesystem::path> leftovers;
@@ -174,9 +174,10 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
         // The row count and the rows of one moment, whoever else writes meanwhile.
         const store::ReadMoment moment(*source.databaseForRun(), progress->waitForCatalogue());
         progress->working();
-        rows = exportRows(source, table, formatOf(path), out, [&](int64_t done, int64_t total) {
-            return progress->report(done, total);
-        });
+        rows =
+            exportRows(source, table, formatOf(path), out,
+                       [&](int64_t done, int64_t total) { return progress->report(done, total); },
+                       {filter.toStdString()});
     } catch (const ExportStopped&) {
         return false;  // the part goes with it
     } catch (const store::Error& e) {
@@ -200,16 +201,22 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
 }
 
 void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& table,
-                      const QString& suggestedName) {
-    QString filter = kCsvFilter;
+                      const QString& suggestedName, const QString& filter) {
+    QString chosen = kCsvFilter;
     QString path = QFileDialog::getSaveFileName(
-        parent, QStringLiteral("Сохранить: %1").arg(fromStd(table.title)),
+        parent,
+        QStringLiteral("Сохранить отобранный список (%1): %2").arg(fromStd(table.title), filter),
         QDir::home().filePath(suggestedName + QStringLiteral(".csv")),
-        kCsvFilter + QStringLiteral(";;") + kHtmlFilter, &filter);
+        QStringList{kCsvFilter, kOdsFilter, kHtmlFilter}.join(QStringLiteral(";;")), &chosen);
     if (path.isEmpty()) return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += filter == kHtmlFilter ? QStringLiteral(".html") : QStringLiteral(".csv");
-    exportToPath(parent, source, table, path);
+    // A plain .ods is a zip archive that this flat XML is not.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("ods")) path.insert(path.size() - 3, QLatin1Char('f'));
+    if (suffix.isEmpty())
+        path += chosen == kHtmlFilter  ? QStringLiteral(".html")
+                : chosen == kOdsFilter ? QStringLiteral(".fods")
+                                       : QStringLiteral(".csv");
+    exportToPath(parent, source, table, path, filter);
 }
 
 bool backupTo(QWidget* parent, const QString& folder) {

@@ -15,7 +15,9 @@
 #include "commands/changes.h"
 #include "reports/loanmodel.h"
 #include "reports/reportsettings.h"
+#include "reports/summarycount.h"
 #include "reports/tablewriter.h"
+#include "store/database.h"
 #include "store/rowreader.h"
 #include "ui_WhoHasWhat.h"
 #include "widgets/guarded.h"
@@ -37,7 +39,7 @@ void usualPage(QPagedPaintDevice& device) {
 }  // namespace
 
 WhoHasWhatWindow::WhoHasWhatWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::WhoHasWhat>()) {
+    : ReportWindow(QStringLiteral("who_has_what"), parent), ui(std::make_unique<Ui::WhoHasWhat>()) {
     ui->setupUi(this);
     OpenLoans = new ListQuery(this);
     OpenLoans->setObjectName(QStringLiteral("OpenLoans"));
@@ -46,14 +48,21 @@ WhoHasWhatWindow::WhoHasWhatWindow(QWidget* parent)
     OpenLoans->setLines(lines);
     OpenLoansSource =
         new LoanModel(OpenLoans,
-                      {{QStringLiteral("Overdue"), QStringLiteral("Просрочка"), 75},
-                       {QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 170},
+                      {{QStringLiteral("Dolgnik"), QStringLiteral("Должник"), 170},
                        {QStringLiteral("NomCD"), QStringLiteral("№ диска"), 60},
-                       {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 270},
+                       {QStringLiteral("DiskName"), QStringLiteral("Наименование диска"), 230},
                        {QStringLiteral("DatN"), QStringLiteral("Выдан"), 80},
-                       {QStringLiteral("Days"), QStringLiteral("Дней"), 50}},
+                       {QStringLiteral("Days"), QStringLiteral("Дней"), 50},
+                       {QStringLiteral("Overdue"), QStringLiteral("Отметка"), 90}},
                       this);
     OpenLoansSource->bindView(ui->OpenLoansGrid);
+    summary_ = new SummaryCount(this);
+    summary_->showIn(ui->SummaryLabel, [this](const loans::Summary& s) {
+        return QStringLiteral("На руках дисков: %1, из них просрочено (дольше %2 дн.): %3")
+            .arg(s.open)
+            .arg(reckoning().overdueDays)
+            .arg(s.overdue);
+    });
     auto run = [this](void (WhoHasWhatWindow::*command)()) {
         return [this, command] { guarded([&] { (this->*command)(); }); };
     };
@@ -66,6 +75,7 @@ WhoHasWhatWindow::WhoHasWhatWindow(QWidget* parent)
             [this](const command::Tables& tables) {
                 if (isVisible() && changesLoanRows(tables)) guarded([&] { refresh(); });
             });
+    settle();
 }
 
 WhoHasWhatWindow::~WhoHasWhatWindow() = default;
@@ -75,21 +85,13 @@ loans::Reckoning WhoHasWhatWindow::reckoning() const {
 }
 
 void WhoHasWhatWindow::refresh() {
-    ui->SummaryLabel->clear();
     const loans::Reckoning r = reckoning();
     OpenLoans->close();
     loans::bind(OpenLoans->query(), {}, r);
     OpenLoans->open();
     loans::Filter open;
     open.openOnly = true;
-    store::Query summary(loans::summaryLines(open));
-    loans::bind(summary, open, r);
-    const loans::Summary s = loans::readSummary(summary);
-    ui->SummaryLabel->setText(
-        QStringLiteral("На руках дисков: %1, из них просрочено (дольше %2 дн.): %3")
-            .arg(s.open)
-            .arg(r.overdueDays)
-            .arg(s.overdue));
+    summary_->start(OpenLoans->query().databaseForRun()->baseDir(), open, r);
 }
 
 QString WhoHasWhatWindow::documentHtml() {
@@ -118,7 +120,7 @@ QString WhoHasWhatWindow::documentHtml() {
                         "style=\"border-collapse: collapse; border-style: solid; "
                         "border-color: #000000;\">"
                         "<thead><tr><th>№ диска</th><th>Наименование диска</th><th>Выдан</th>"
-                        "<th>Дней</th><th>Просрочка</th></tr></thead>")
+                        "<th>Дней</th><th>Отметка</th></tr></thead>")
                         .arg(escaped(rows.text(debtor)));
         }
         const bool late = !rows.text(overdue).empty();
@@ -211,11 +213,12 @@ bool WhoHasWhatWindow::saveAsPdf(const QString& path) {
 }
 
 void WhoHasWhatWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
+    ReportWindow::showEvent(event);
     guarded([&] { refresh(); });
 }
 
 void WhoHasWhatWindow::hideEvent(QHideEvent* event) {
+    summary_->cancel();
     OpenLoans->close();
-    QWidget::hideEvent(event);
+    ReportWindow::hideEvent(event);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
 #include <memory>
 #include <optional>
 
 #include "reports/loanstatements.h"
+#include "reports/reportwindow.h"
 
 namespace Ui {
 class WhoHasWhat;
@@ -13,11 +13,12 @@ class WhoHasWhat;
 class ListQuery;
 class LoanModel;
 class QPagedPaintDevice;
+class SummaryCount;
 
 // "Кто что взял": the open loans grouped by debtor with the days out, overdue ones
 // marked; printed, previewed or saved as PDF as one document. Modeless; follows every
 // committed write of the loans, disks and debtors. It only reads.
-class WhoHasWhatWindow : public QWidget {
+class WhoHasWhatWindow : public ReportWindow {
     Q_OBJECT
 public:
     explicit WhoHasWhatWindow(QWidget* parent = nullptr);
@@ -48,4 +49,5 @@ private:
     void askPdf();
 
     std::optional<store::Date> today_;
+    SummaryCount* summary_;
 };

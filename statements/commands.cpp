@@ -53,6 +53,17 @@ Lines closeOpenLoans() {
             "Where (NomCD = :NomCD) and (Dolg = True)"};
 }
 
+Lines closeLoanOfDeletedDisk(int64_t loanKey, int64_t diskKey) {
+    return {"Update \"base\\Dolg.db\"", "Set DatK = :DatK, Dolg = False",
+            join({where("rowid", loanKey),
+                  " and (Dolg = True) and (NomCD = ", std::to_string(diskKey), ")"}),
+            "and NomCD not in (select N from \"base\\CDBase.db\")"};
+}
+
+Lines countDisk(int64_t diskKey) {
+    return {"Select COUNT(*) as Disks from \"base\\CDBase.db\"", where("N", diskKey)};
+}
+
 Lines addDisk() {
     return {"INSERT INTO 'base\\CDBase.db'(Name, Opisan, Kategory, Tip)",
             "Values (:Name, :Opisan, :Kategory, :Tip)"};

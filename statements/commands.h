@@ -18,6 +18,10 @@ using Lines = std::vector<std::string>;
 Lines setLentFlag(int64_t diskKey, bool lent);
 Lines openLoan();        // :NomCD, :Dolgnik, :DatN
 Lines closeOpenLoans();  // :DatK, :NomCD
+// Closes one open loan by its row's key, :DatK, only while its disk stays deleted.
+Lines closeLoanOfDeletedDisk(int64_t loanKey, int64_t diskKey);
+// Whether the disk is in the catalogue: column Disks, 0 or 1.
+Lines countDisk(int64_t diskKey);
 
 // The disk editor: :Name, :Opisan, :Kategory, :Tip.
 Lines addDisk();

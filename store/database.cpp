@@ -100,13 +100,21 @@ std::shared_ptr<Database> Database::open(const fs::path& baseDir) {
     return db;
 }
 
+std::shared_ptr<Database> Database::openForReading(const fs::path& baseDir) {
+    return openFiles(baseDir, nullptr, true);
+}
+
+void Database::interrupt() const {
+    sqlite3_interrupt(db_.get());
+}
+
 std::shared_ptr<Database> Database::openForCheck(const fs::path& baseDir,
                                                  std::vector<SchemaProblem>& problems) {
     return openFiles(baseDir, &problems);
 }
 
 std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
-                                              std::vector<SchemaProblem>* problems) {
+                                              std::vector<SchemaProblem>* problems, bool readOnly) {
     std::error_code ec;
     fs::path baseDir = fs::absolute(baseDirIn, ec);
     if (ec) baseDir = baseDirIn;
@@ -122,7 +130,9 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
                                               baseDir.string() + ".");
     checkIsSqliteFile(*mainFile);
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(mainFile->c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    // Attached files take the main file's flags.
+    const int rc = sqlite3_open_v2(
+        mainFile->c_str(), &raw, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
     db->db_.reset(raw);
     if (rc != SQLITE_OK) throw db->errorFor(rc, {mainFile->filename().string()}, {});
     sqlite3_extended_result_codes(raw, 1);

@@ -30,6 +30,10 @@ public:
     static std::shared_ptr<Database> openForCheck(const std::filesystem::path& baseDir,
                                                   std::vector<SchemaProblem>& problems);
 
+    // Opens base/ only to read, on a connection of its own (a count on another thread):
+    // it writes nothing, not even to leave WAL mode.
+    static std::shared_ptr<Database> openForReading(const std::filesystem::path& baseDir);
+
     // The process's one default database: base/ under the working directory of
     // the moment it is first asked for, kept for the whole run.
     static std::shared_ptr<Database> defaultDatabase();
@@ -41,6 +45,8 @@ public:
     Database& operator=(const Database&) = delete;
 
     const std::filesystem::path& baseDir() const { return baseDir_; }
+    // Stops, from any thread, the statement running on the connection: it fails.
+    void interrupt() const;
     // The raw connection, for the store's own classes and the benchmarks' floor.
     sqlite3* handle() const override { return db_.get(); }
     // How long a statement waits for a lock another connection holds before it fails.
@@ -112,7 +118,8 @@ private:
     explicit Database(std::filesystem::path baseDir);
     // problems null: refuse the first problem of a table's declaration.
     static std::shared_ptr<Database> openFiles(const std::filesystem::path& baseDir,
-                                               std::vector<SchemaProblem>* problems);
+                                               std::vector<SchemaProblem>* problems,
+                                               bool readOnly = false);
     void attachAll();
     void verifyTable(const TableDef& table, std::vector<SchemaProblem>* problems) const;
     std::string explainFileFault(int code, const std::vector<std::string>& files) const;

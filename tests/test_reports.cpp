@@ -1,8 +1,10 @@
 // The loan reports, exports and backups without windows: the history's rows, filters and
 // summary, the overdue boundary, CSV and HTML as a reader sees them, a backup taken while
 // another process lends, and failures that leave nothing behind.
+#include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -33,8 +35,8 @@ Q_DECLARE_METATYPE(store::Date)
 namespace {
 
 // The fixture's three loans and three more: a disk deleted while out, Abbey Road lent a
-// second time, Новогодние ПЕСНИ out. Loans in the order they were entered, days on
-// 01.04.2024:
+// second time, Новогодние ПЕСНИ out; the row's key last. Loans in the order they were entered, days
+// on 01.04.2024:
 //   1  disk 1  Иванов Сергей  01.03.2024 – (out)        31
 //   2  disk 2  Егоров Пётр    10.01.2024 – 01.02.2024   22
 //   3  disk 6  Петров Пётр    05.03.2024 – (out)        27
@@ -49,12 +51,12 @@ INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES
 UPDATE CDBase SET Dolg = TRUE WHERE N = 3;
 )sql";
 
-const QString kRow1 = "1|Матрица|Иванов Сергей|01.03.2024||31|просрочен";
-const QString kRow2 = "2|Abbey Road|Егоров Пётр|10.01.2024|01.02.2024|22|";
-const QString kRow3 = "6|Rock'n'Roll|Петров Пётр|05.03.2024||27|";
-const QString kRow4 = "9|диск удалён|Петров Пётр|05.02.2024||56|просрочен";
-const QString kRow5 = "2|Abbey Road|Иванов Сергей|10.03.2024|12.03.2024|2|";
-const QString kRow6 = "3|Новогодние ПЕСНИ|Петров Пётр|20.03.2024||12|";
+const QString kRow1 = "1|Матрица|Иванов Сергей|01.03.2024||31|просрочен|1";
+const QString kRow2 = "2|Abbey Road|Егоров Пётр|10.01.2024|01.02.2024|22||2";
+const QString kRow3 = "6|Rock'n'Roll|Петров Пётр|05.03.2024||27||3";
+const QString kRow4 = "9|диск удалён|Петров Пётр|05.02.2024||56|диск удалён|4";
+const QString kRow5 = "2|Abbey Road|Иванов Сергей|10.03.2024|12.03.2024|2||5";
+const QString kRow6 = "3|Новогодние ПЕСНИ|Петров Пётр|20.03.2024||12||6";
 
 const loans::Reckoning kFirstOfApril{{2024, 4, 1}, 30};
 
@@ -127,6 +129,7 @@ private slots:
     void wrongDatesAreMarkedAndCountedNowhere();
     void csvReadsBackAsWritten();
     void spreadsheetMakesNoFormula();
+    void spreadsheetHasTheRowsAndTheirTypes();
     void htmlEscapesText();
     void backupIsOneMomentWhileAnotherProcessLends();
     void failedOrStoppedCopiesLeaveNothing_data();
@@ -150,20 +153,20 @@ void Reports::historyRowsAndFilters_data() {
     };
     QTest::newRow("every loan, newest first")
         << loans::Filter{} << QStringList{kRow6, kRow5, kRow4, kRow3, kRow2, kRow1}
-        << "Выдач: 6, на руках: 4, из них просрочено: 2, в среднем дней на руках: 25,0";
+        << "Выдач: 6, на руках: 4, из них просрочено: 1, в среднем дней на руках: 25,0";
     QTest::newRow("one disk") << filter([](auto& f) { f.disk = 2; }) << QStringList{kRow5, kRow2}
                               << "Выдач: 2, на руках: 0, из них просрочено: 0, в среднем дней на "
                                  "руках: 12,0";
     QTest::newRow("a deleted disk keeps its loans")
         << filter([](auto& f) { f.disk = 9; }) << QStringList{kRow4}
-        << "Выдач: 1, на руках: 1, из них просрочено: 1, в среднем дней на руках: 56,0";
+        << "Выдач: 1, на руках: 1, из них просрочено: 0, в среднем дней на руках: 56,0";
     QTest::newRow("one debtor") << filter([](auto& f) { f.debtor = 4; })
                                 << QStringList{kRow6, kRow4, kRow3}
-                                << "Выдач: 3, на руках: 3, из них просрочено: 1, в среднем дней "
+                                << "Выдач: 3, на руках: 3, из них просрочено: 0, в среднем дней "
                                    "на руках: 31,7";
     QTest::newRow("open only") << filter([](auto& f) { f.openOnly = true; })
                                << QStringList{kRow6, kRow4, kRow3, kRow1}
-                               << "Выдач: 4, на руках: 4, из них просрочено: 2, в среднем дней "
+                               << "Выдач: 4, на руках: 4, из них просрочено: 1, в среднем дней "
                                   "на руках: 31,5";
     QTest::newRow("period, both ends included")
         << filter([](auto& f) {
@@ -171,7 +174,7 @@ void Reports::historyRowsAndFilters_data() {
                f.to = Date{2024, 3, 10};
            })
         << QStringList{kRow5, kRow4, kRow3, kRow1}
-        << "Выдач: 4, на руках: 3, из них просрочено: 2, в среднем дней на руках: 29,0";
+        << "Выдач: 4, на руках: 3, из них просрочено: 1, в среднем дней на руках: 29,0";
     QTest::newRow("debtor and open together")
         << filter([](auto& f) {
                f.debtor = 1;
@@ -211,7 +214,7 @@ void Reports::overdueFromTheDayAfterTheLimit() {
     disk1.disk = 1;
     const QStringList rows = historyRows(catalogue, disk1, {today, limit});
     QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows.front().section('|', 6), marker);
+    QCOMPARE(rows.front().section('|', 6, 6), marker);
     const std::string summary = summaryOf(catalogue, disk1, {today, limit});
     QVERIFY2(
         summary.find(marker.isEmpty() ? "просрочено: 0" : "просрочено: 1") != std::string::npos,
@@ -232,9 +235,10 @@ void Reports::wrongDatesAreMarkedAndCountedNowhere() {
         "UPDATE Dolg SET DatK = '2023-11-22' WHERE NomCD = 2;"
         "INSERT INTO Dolg(NomCD, Dolgnik, DatN, DatK, Dolg) VALUES (3, 4, '9999-12-31', NULL, "
         "TRUE);");
-    QCOMPARE(historyRows(catalogue, {}, kFirstOfApril),
-             QStringList({"3|Новогодние ПЕСНИ|Петров Пётр|31.12.9999|||даты неверны", kRow3,
-                          "2|Abbey Road|Егоров Пётр|10.01.2024|22.11.2023||даты неверны", kRow1}));
+    QCOMPARE(
+        historyRows(catalogue, {}, kFirstOfApril),
+        QStringList({"3|Новогодние ПЕСНИ|Петров Пётр|31.12.9999|||даты неверны|4", kRow3,
+                     "2|Abbey Road|Егоров Пётр|10.01.2024|22.11.2023||даты неверны|2", kRow1}));
     QCOMPARE(QString::fromStdString(summaryOf(catalogue, {}, kFirstOfApril)),
              "Выдач: 4, на руках: 3, из них просрочено: 1, в среднем дней на руках: 29,0");
 }
@@ -282,10 +286,13 @@ std::string csvOfAwkwardNames() {
 
 }  // namespace
 
-// Every cell reads back as written; one a spreadsheet would take for a formula reads
-// back with an apostrophe before it, as text.
+// Every cell reads back as written, after the byte-order mark that tells a spreadsheet
+// the text is UTF-8; one a spreadsheet would take for a formula reads back with an
+// apostrophe before it, as text.
 void Reports::csvReadsBackAsWritten() {
-    const QList<QStringList> records = parseCsv(QString::fromStdString(csvOfAwkwardNames()));
+    const std::string csv = csvOfAwkwardNames();
+    QVERIFY(csv.rfind("\xEF\xBB\xBFНомер,", 0) == 0);
+    const QList<QStringList> records = parseCsv(QString::fromStdString(csv.substr(3)));
     QCOMPARE(records.size(), kCsvNames.size() + 1);
     QCOMPARE(records.front(), QStringList({"Номер", "Наименование", "Категория", "Носитель",
                                            "На руках", "Описание"}));
@@ -298,24 +305,73 @@ void Reports::csvReadsBackAsWritten() {
     }
 }
 
+namespace {
+
+// LibreOffice's conversion of file into format, written into tmp/to; empty when it wrote
+// nothing.
+QByteArray convertedByLibreOffice(const QTemporaryDir& tmp, const QString& file,
+                                  const QString& format) {
+    const QString out = tmp.filePath("to");
+    QProcess office;
+    office.start(QStandardPaths::findExecutable("soffice"),
+                 {"-env:UserInstallation=file://" + tmp.filePath("profile"), "--headless",
+                  "--convert-to", format, "--outdir", out, file});
+    if (!office.waitForFinished(180000)) return {};
+    QFile converted(out + "/" + QFileInfo(file).completeBaseName() + "." +
+                    format.section(':', 0, 0));
+    if (!converted.open(QIODevice::ReadOnly)) qWarning() << office.readAll();
+    return converted.readAll();
+}
+
+}  // namespace
+
 // LibreOffice, opening that CSV as a user would, makes no formula of any cell.
 void Reports::spreadsheetMakesNoFormula() {
-    const QString soffice = QStandardPaths::findExecutable("soffice");
-    if (soffice.isEmpty()) QSKIP("LibreOffice (soffice) is not installed");
+    if (QStandardPaths::findExecutable("soffice").isEmpty())
+        QSKIP("LibreOffice (soffice) is not installed");
     const QTemporaryDir tmp;
     QFile csv(tmp.filePath("disks.csv"));
     QVERIFY(csv.open(QIODevice::WriteOnly));
     csv.write(QByteArray::fromStdString(csvOfAwkwardNames()));
     csv.close();
-    QProcess office;
-    office.start(soffice, {"-env:UserInstallation=file://" + tmp.filePath("profile"), "--headless",
-                           "--convert-to", "fods", "--outdir", tmp.path(), csv.fileName()});
-    QVERIFY(office.waitForFinished(180000));
-    QFile sheet(tmp.filePath("disks.fods"));
-    QVERIFY2(sheet.open(QIODevice::ReadOnly), qPrintable(office.readAll()));
-    const QByteArray xml = sheet.readAll();
+    const QByteArray xml = convertedByLibreOffice(tmp, csv.fileName(), "fods");
     QVERIFY(xml.contains("HYPERLINK"));
     QVERIFY2(!xml.contains("table:formula"), xml.constData());
+}
+
+// The loan history as an OpenDocument spreadsheet, opened by LibreOffice: under its title
+// and the line saying when and how it was made, the same rows as the CSV, Cyrillic
+// intact, with days as dates and numbers as numbers.
+void Reports::spreadsheetHasTheRowsAndTheirTypes() {
+    if (QStandardPaths::findExecutable("soffice").isEmpty())
+        QSKIP("LibreOffice (soffice) is not installed");
+    const fixture::FixtureCatalogue catalogue(kMoreLoans);
+    std::ostringstream csv, ods;
+    tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Loans, reports::Format::Csv, csv,
+                           {}, {}, false);
+    tools::exportCatalogue(catalogue.root(), tools::ExportWhat::Loans, reports::Format::Ods, ods);
+    const QTemporaryDir tmp;
+    QFile sheet(tmp.filePath("loans.fods"));
+    QVERIFY(sheet.open(QIODevice::WriteOnly));
+    sheet.write(QByteArray::fromStdString(ods.str()));
+    sheet.close();
+    const QStringList rows =
+        QString::fromUtf8(convertedByLibreOffice(tmp, sheet.fileName(),
+                                                 "csv:Text - txt - csv (StarCalc):44,34,76"))
+            .split('\n', Qt::SkipEmptyParts);
+    const QStringList expected =
+        QString::fromStdString(csv.str()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(expected.size(), 7);
+    QCOMPARE(rows.mid(0, 2),
+             QStringList({"История выдачи,,,,,,",
+                          "Составлено " + QString::fromStdString(Date::today().display()) +
+                              ". Отбор: все выдачи; просрочен — на руках дольше 30 дн.,,,,,,"}));
+    QCOMPARE(rows.mid(3), expected);
+    const QByteArray reopened = convertedByLibreOffice(tmp, sheet.fileName(), "fods");
+    QVERIFY(reopened.contains(
+        R"(office:value-type="date" office:date-value="2024-03-01" calcext:value-type="date")"));
+    QVERIFY(reopened.contains(
+        R"(office:value-type="float" office:value="22" calcext:value-type="float")"));
 }
 
 void Reports::htmlEscapesText() {

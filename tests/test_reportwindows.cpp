@@ -1,12 +1,15 @@
 // The report windows over the commands' catalogue: the loan history follows the main
 // window, keeps its overdue limit in a section of its own, and the who-has-what document
 // and the windows' saving fail or succeed as a user would expect.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -89,6 +92,11 @@ ReportsMenu& reportsMenu(TForm1& form) {
 }
 
 // The history window opened from the menu, counting from kToday.
+// The history's list of loans, whose current row "Закрыть выдачу" closes.
+ListQuery& historyLoans(const HistoryWindow& window) {
+    return *window.findChild<ListQuery*>(QStringLiteral("Loans"));
+}
+
 HistoryWindow& openHistory(TForm1& form) {
     form.ui->ActionLoanHistory->trigger();
     HistoryWindow& window = *reportsMenu(form).historyWindow();
@@ -109,7 +117,9 @@ private slots:
         QFile::remove(settings_.filePath("Korvalen.ini"));
     }
     void historyFollowsTheMainWindow();
-    void overdueLimitHasASectionOfItsOwn();
+    void aLoanOfADeletedDiskIsClosedByHand();
+    void windowsServeTheKeyboardAndScreenReaders();
+    void settingsHaveASectionOfTheirOwn();
     void whoHasWhatGroupsByDebtorAndSavesPdf();
     void savingSaysSoInFrontOfTheWindow();
     void savingToAReadOnlyFolderLeavesNothing();
@@ -127,15 +137,16 @@ void ReportWindows::historyFollowsTheMainWindow() {
     f.form1().show();
     HistoryWindow& history = openHistory(f.form1());
     QVERIFY(history.isVisible());
-    QCOMPARE(gridRows(history), QStringList({"просрочен|9|диск удалён|ёлкина мария|01.02.2024||60",
-                                             "|6|Rock'n'Roll|Петров Пётр|05.03.2024||27",
-                                             "|2|Abbey Road|Егоров Пётр|10.01.2024|01.02.2024|22",
-                                             "просрочен|1|Матрица|Иванов Сергей|01.03.2024||31"}));
+    QCOMPARE(gridRows(history),
+             QStringList({"9|диск удалён|ёлкина мария|01.02.2024||60|диск удалён",
+                          "6|Rock'n'Roll|Петров Пётр|05.03.2024||27|",
+                          "2|Abbey Road|Егоров Пётр|10.01.2024|01.02.2024|22|",
+                          "1|Матрица|Иванов Сергей|01.03.2024||31|просрочен"}));
     const LoanModel& grid = *history.findChild<LoanModel*>();
     QVERIFY(grid.index(0, 3).data(Qt::ForegroundRole).isValid());
     QVERIFY(!grid.index(1, 3).data(Qt::ForegroundRole).isValid());
     QTRY_COMPARE(control<QLabel>(history, "SummaryLabel")->text(),
-                 "Выдач: 4, на руках: 3, из них просрочено: 2, в среднем дней на руках: 35,0");
+                 "Выдач: 4, на руках: 3, из них просрочено: 1, в среднем дней на руках: 35,0");
 
     // A take-back and a lend in the main window show at once: the window hears of the
     // commits themselves, while the main window's lent-disks list stays silent (and its
@@ -145,12 +156,12 @@ void ReportWindows::historyFollowsTheMainWindow() {
         const QSignalBlocker lentListSilent(f.form1().Query6);
         QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
         f.form1().Button1Click();
-        QTRY_VERIFY(gridRows(history).last().startsWith("|1|Матрица|Иванов Сергей|01.03.2024|" +
+        QTRY_VERIFY(gridRows(history).last().startsWith("1|Матрица|Иванов Сергей|01.03.2024|" +
                                                         CommandsFixture::today() + "|"));
         QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Новогодние ПЕСНИ"));
         Form2->showModal = [](TForm2& dialog) { dialog.Button1Click(); };
         f.form1().Button2Click();
-        QTRY_VERIFY(gridRows(history).front().startsWith("|3|Новогодние ПЕСНИ|Егоров Пётр|" +
+        QTRY_VERIFY(gridRows(history).front().startsWith("3|Новогодние ПЕСНИ|Егоров Пётр|" +
                                                          CommandsFixture::today() + "||"));
     }
     f.form1().Query6->reopen();
@@ -167,18 +178,123 @@ void ReportWindows::historyFollowsTheMainWindow() {
     QCOMPARE(f.boxes.errors(), QStringList());
 }
 
-void ReportWindows::overdueLimitHasASectionOfItsOwn() {
+// "Закрыть выдачу": refused for a disk still in the catalogue without a question; the
+// open loan of a deleted disk closed today once confirmed, and only then.
+void ReportWindows::aLoanOfADeletedDiskIsClosedByHand() {
+    CommandsFixture f;
+    CommandsFixture::raw("INSERT INTO dolg_db.Dolg VALUES (9, 2, '2024-02-01', NULL, 1)");
+    HistoryWindow& history = openHistory(f.form1());
+    QVERIFY(historyLoans(history).setCurrentRow(3));  // Матрица, out
+    control<QAbstractButton>(history, "CloseLoanButton")->click();
+    QCOMPARE(f.boxes.shown, QStringList("information: Диск № 1 есть в каталоге: его выдачу "
+                                        "закрывает кнопка «Забрать диск» в главном окне."));
+    QVERIFY(historyLoans(history).setCurrentRow(0));  // disk 9, deleted
+    f.boxes.answers = {false, true};
+    control<QAbstractButton>(history, "CloseLoanButton")->click();
+    QCOMPARE(gridRows(history).front(), "9|диск удалён|ёлкина мария|01.02.2024||60|диск удалён");
+    QVERIFY(historyLoans(history).setCurrentRow(0));
+    control<QAbstractButton>(history, "CloseLoanButton")->click();
+    QCOMPARE(f.boxes.shown.filter("confirm: ").size(), 2);
+    const QString closed = gridRows(history).front();
+    QVERIFY2(closed.startsWith("9|диск удалён|ёлкина мария|01.02.2024|" + CommandsFixture::today() +
+                               "|") &&
+                 closed.endsWith("|"),
+             qPrintable(closed));
+    QCOMPARE(CommandsFixture::rows("select Dolg from \"base\\Dolg.db\" where NomCD = 9"),
+             QStringList("False"));
+    QCOMPARE(f.boxes.errors(), QStringList());
+}
+
+// Both windows are windows to AT-SPI, their labels read as they show, each control has
+// an Alt letter of its own, and Tab goes round the history window through every control
+// and out of the grid, Shift+Tab the same way back.
+void ReportWindows::windowsServeTheKeyboardAndScreenReaders() {
+    CommandsFixture f;
+    f.form1().show();
+    HistoryWindow& history = openHistory(f.form1());
+    f.form1().ui->ActionWhoHasWhat->trigger();
+    WhoHasWhatWindow& who = *reportsMenu(f.form1()).whoHasWhatWindow();
+    for (QWidget* window : {static_cast<QWidget*>(&history), static_cast<QWidget*>(&who)}) {
+        const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window);
+        QCOMPARE(accessible->role(), QAccessible::Window);
+        QCOMPARE(accessible->text(QAccessible::Name), window->windowTitle());
+        for (const QLabel* label : window->findChildren<QLabel*>()) {
+            QTRY_VERIFY2(!label->text().isEmpty(), qPrintable(label->objectName()));
+            const QString read = QAccessible::queryAccessibleInterface(const_cast<QLabel*>(label))
+                                     ->text(QAccessible::Name);
+            QCOMPARE(read, QString(label->text()).remove('&'));
+        }
+        QStringList letters;
+        for (const QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            if (button->focusPolicy() != Qt::NoFocus)  // not the grid's corner
+                letters << QKeySequence::mnemonic(button->text()).toString().toLower();
+        for (const QLabel* label : window->findChildren<QLabel*>())
+            if (label->buddy())
+                letters << QKeySequence::mnemonic(label->text()).toString().toLower();
+        QVERIFY2(!letters.contains(QString()), qPrintable(letters.join(' ')));
+        QCOMPARE(QSet<QString>(letters.begin(), letters.end()).size(), letters.size());
+    }
+
+    history.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&history));
+    QWidget* first = control<QWidget>(history, "CurrentDiskOnly");
+    first->setFocus();
+    const auto goRound = [&](Qt::KeyboardModifiers modifiers) {
+        QList<QWidget*> passed{first};
+        for (int i = 0; i < 60 && (passed.size() == 1 || passed.last() != first); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+            if (QApplication::focusWidget() != passed.last())  // a date's days, months, years
+                passed << QApplication::focusWidget();
+        }
+        return passed;
+    };
+    const QList<QWidget*> forward = goRound(Qt::NoModifier);
+    QCOMPARE(forward.last(), first);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             control<QWidget>(history, "DebtorBox"), control<QWidget>(history, "OverdueDays"),
+             control<QWidget>(history, "HistoryGrid"), control<QWidget>(history, "ExportButton"),
+             control<QWidget>(history, "CloseLoanButton"),
+             control<QWidget>(history, "CloseButton")})
+        QVERIFY2(forward.contains(control), qPrintable(control->objectName()));
+    QList<QWidget*> backward = goRound(Qt::ShiftModifier);
+    std::reverse(backward.begin(), backward.end());
+    QCOMPARE(backward, forward);
+}
+
+void ReportWindows::settingsHaveASectionOfTheirOwn() {
     CommandsFixture f;
     HistoryWindow& history = openHistory(f.form1());
     QCOMPARE(control<QSpinBox>(history, "OverdueDays")->value(), 30);
     control<QSpinBox>(history, "OverdueDays")->setValue(40);  // the open loan is out 31 days
-    QTRY_VERIFY(gridRows(history).last().startsWith("|1|Матрица"));
+    QTRY_VERIFY(gridRows(history).last().startsWith("1|Матрица"));
     f.form1().close();
     const QSettings ini(settingsFilePath(), QSettings::IniFormat);
     QCOMPARE(ini.value("reports/overdue_days").toInt(), 40);
     QCOMPARE(ini.value("param/page").toInt(), 1);  // the main window's section as before
     HistoryWindow again(*f.form1().Query5);
     QCOMPARE(control<QSpinBox>(again, "OverdueDays")->value(), 40);
+
+    // The window's place and size come back as left, and within the screen however
+    // they were left.
+    again.show();
+    again.move(30, 40);
+    again.resize(700, 400);
+    again.close();
+    HistoryWindow third(*f.form1().Query5);
+    QCOMPARE(QRect(third.pos(), third.size()), QRect(30, 40, 700, 400));
+    {
+        QSettings place(settingsFilePath(), QSettings::IniFormat);
+        place.setValue("reports/history_x", 5000);
+        place.setValue("reports/history_height", 5000);
+    }
+    HistoryWindow fourth(*f.form1().Query5);
+    const QRect screen = fourth.screen()->availableGeometry();
+    QVERIFY2(screen.contains(QRect(fourth.pos(), fourth.size())),
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(fourth.x())
+                            .arg(fourth.y())
+                            .arg(fourth.width())
+                            .arg(fourth.height())));
 }
 
 void ReportWindows::whoHasWhatGroupsByDebtorAndSavesPdf() {

@@ -27,18 +27,24 @@ std::vector<std::string> exportLines(ExportWhat what) {
 
 long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format format,
                           std::ostream& out, const reports::ExportProgress& progress,
-                          const store::WaitWhileBusy& wait) {
+                          const store::WaitWhileBusy& wait, bool byteOrderMark) {
     const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
     store::Query query(exportLines(what), db);
     loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
     const auto& table = what == ExportWhat::Loans ? reports::loanExport() : reports::diskExport();
     const store::ReadMoment moment(*db, wait);
-    return reports::exportRows(query, table, format, out, progress);
+    reports::ExportNote note{"все диски", byteOrderMark};
+    if (what == ExportWhat::Loans) {
+        note.filter = "все выдачи; просрочен — на руках дольше ";
+        note.filter += std::to_string(loans::kDefaultOverdueDays);
+        note.filter += " дн.";
+    }
+    return reports::exportRows(query, table, format, out, progress, note);
 }
 
 long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
                                 const fs::path& file, const reports::ExportProgress& progress,
-                                const store::WaitWhileBusy& wait) {
+                                const store::WaitWhileBusy& wait, bool byteOrderMark) {
     store::refuseExportOver(dir / std::string(store::kBaseFolder), file);
     // A link is written through, as cp does: the link stays and names the new file.
     const fs::path target = store::throughLinks(file);
@@ -51,7 +57,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(store::Error::Kind::ReadOnly,
                                "Не удалось открыть " + file.string() +
                                    " для записи: " + store::systemErrorText(errno) + ".");
-        return exportCatalogue(dir, what, format, out, progress, wait);
+        return exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark);
     }
     store::removeKilledParts(target);
     store::PartPath part(target, store::PartPath::Kind::File);
@@ -62,7 +68,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(store::Error::Kind::ReadOnly,
                                "Не удалось создать файл " + file.string() + ": " +
                                    store::systemErrorText(errno) + ".");
-        rows = exportCatalogue(dir, what, format, out, progress, wait);
+        rows = exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark);
         errno = 0;
         out.close();
         if (!out)

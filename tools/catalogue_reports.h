@@ -14,10 +14,11 @@ enum class ExportWhat { Disks, Loans };
 
 // Writes the whole disk list or the whole loan history of dir/base to out (overdue
 // counted from today at the default limit), all as of one moment, which waits for
-// writers as wait allows. Returns the rows written; throws store::Error.
+// writers as wait allows; CSV begins with the byte-order mark unless told not to.
+// Returns the rows written; throws store::Error.
 long long exportCatalogue(const std::filesystem::path& dir, ExportWhat what, reports::Format format,
                           std::ostream& out, const reports::ExportProgress& progress = {},
-                          const store::WaitWhileBusy& wait = {});
+                          const store::WaitWhileBusy& wait = {}, bool byteOrderMark = true);
 
 // Writes the export into file through a temporary file beside it, renamed only when
 // complete: a failed export leaves no file under that name. A device or pipe is
@@ -25,6 +26,6 @@ long long exportCatalogue(const std::filesystem::path& dir, ExportWhat what, rep
 long long exportCatalogueToFile(const std::filesystem::path& dir, ExportWhat what,
                                 reports::Format format, const std::filesystem::path& file,
                                 const reports::ExportProgress& progress = {},
-                                const store::WaitWhileBusy& wait = {});
+                                const store::WaitWhileBusy& wait = {}, bool byteOrderMark = true);
 
 }  // namespace tools

@@ -30,9 +30,11 @@ int usage(std::ostream& out = std::cerr) {
            "                                          и удаление лишнего (триггеров и т. п.)\n"
            "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
            "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n"
-           "  korvalen-base export ПАПКА --what disks|loans --format csv|html [ФАЙЛ]\n"
-           "                                [--wait СЕКУНД]\n"
-           "      список дисков или история выдачи в CSV или HTML (без ФАЙЛ: в вывод)\n"
+           "  korvalen-base export ПАПКА --what disks|loans --format csv|html|ods [ФАЙЛ]\n"
+           "                                [--no-bom] [--wait СЕКУНД]\n"
+           "      список дисков или история выдачи в CSV, HTML или таблицу OpenDocument\n"
+           "      (плоский XML, .fods); без ФАЙЛ: в вывод. CSV начинается с метки UTF-8\n"
+           "      (BOM), по которой её узнают табличные программы; --no-bom: без неё\n"
            "  korvalen-base backup ПАПКА КУДА [--wait СЕКУНД]\n"
            "      копия каталога в КУДА/base и её проверка\n"
            "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n"
@@ -100,12 +102,14 @@ store::WaitWhileBusy waitingUpTo(double seconds) {
     return [seconds](double waited) { return waited < seconds; };
 }
 
-// korvalen-base export DIR --what disks|loans --format csv|html [OUT] [--wait SECONDS]
+// korvalen-base export DIR --what disks|loans --format csv|html|ods [OUT] [--no-bom]
+// [--wait SECONDS]
 int exportTable(int argc, char** argv) {
     std::optional<tools::ExportWhat> what;
     std::optional<reports::Format> format;
     std::optional<std::string> out;
     double wait = kDefaultWaitSeconds;
+    bool byteOrderMark = true;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--wait" && i + 1 < argc) {
@@ -121,7 +125,10 @@ int exportTable(int argc, char** argv) {
             const std::string v = argv[++i];
             if (v == "csv") format = reports::Format::Csv;
             if (v == "html") format = reports::Format::Html;
+            if (v == "ods") format = reports::Format::Ods;
             if (!format) return usage();
+        } else if (arg == "--no-bom") {
+            byteOrderMark = false;
         } else if (!out && arg.rfind("--", 0) != 0) {
             out = arg;
         } else {
@@ -131,12 +138,13 @@ int exportTable(int argc, char** argv) {
     if (!what || !format) return usage();
     try {
         if (!out) {
-            tools::exportCatalogue(argv[2], *what, *format, std::cout, {}, waitingUpTo(wait));
+            tools::exportCatalogue(argv[2], *what, *format, std::cout, {}, waitingUpTo(wait),
+                                   byteOrderMark);
             return std::cout ? 0 : 1;
         }
         tellRemoved(store::removeKilledParts(store::throughLinks(*out)), "выгрузки");
-        const long long rows =
-            tools::exportCatalogueToFile(argv[2], *what, *format, *out, {}, waitingUpTo(wait));
+        const long long rows = tools::exportCatalogueToFile(argv[2], *what, *format, *out, {},
+                                                            waitingUpTo(wait), byteOrderMark);
         std::cerr << "Записано строк: " << rows << " в " << *out << "\n";
         return 0;
     } catch (const store::Error& e) {
