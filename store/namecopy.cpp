@@ -19,12 +19,23 @@ uint64_t distance(int64_t base, int64_t key) {
     return static_cast<uint64_t>(key) - static_cast<uint64_t>(base);
 }
 
+// Characters of titles besides the Cyrillic letters, folded, that the copy writes as one
+// byte each, 0xB0 on: dashes, quotes, the ellipsis, the number sign, common accented
+// Latin letters. A name of such characters, Cyrillic and ASCII is matched byte by byte.
+constexpr std::string_view kOneByteSigns[] = {"\u2014", "\u2013", "\u00AB", "\u00BB", "\u201C",
+                                              "\u201D", "\u201E", "\u2026", "\u2116", "\u00E9",
+                                              "\u00E8", "\u00E0", "\u00FC", "\u00F6", "\u00E4"};
+constexpr unsigned char kFirstSignCode = 0xB0;
+// No character is written as this byte: a name's longer character stands as it.
+constexpr char kOtherCharacter = '\xBF';
+
 // The copy writes the folded names with each small Cyrillic letter (а to я, ѐ to џ:
-// what every Cyrillic capital folds to) as one byte, 0x80 to 0xAF, instead of two;
-// all else stays UTF-8. That halves a Russian name. A letter and a needle are
-// written alike, so a name holds the needle whenever its folded text holds the
-// literal; a byte of a longer character may look like such a letter, which only
-// makes one more candidate for the `like` to turn down.
+// what every Cyrillic capital folds to) as one byte, 0x80 to 0xAF, and each of the
+// signs above as one byte, instead of two or three; all else stays UTF-8. That halves a
+// Russian name. A character and a needle are written alike, so a name holds the needle
+// whenever its folded text holds the literal; a byte of a longer character may look
+// like such a character, which only makes one more candidate for the `like` to turn
+// down.
 void compact(std::string_view folded, std::string& out) {
     out.clear();
     const auto* p = reinterpret_cast<const unsigned char*>(folded.data());
@@ -33,18 +44,29 @@ void compact(std::string_view folded, std::string& out) {
         const unsigned char b = p[i];
         if (i + 1 < n && b == 0xD0 && p[i + 1] >= 0xB0 && p[i + 1] <= 0xBF) {
             out.push_back(static_cast<char>(0x80 + (p[++i] - 0xB0)));
-        } else if (i + 1 < n && b == 0xD1 && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F) {
-            out.push_back(static_cast<char>(0x90 + (p[++i] - 0x80)));
-        } else {
-            out.push_back(static_cast<char>(b));
+            continue;
         }
+        if (i + 1 < n && b == 0xD1 && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F) {
+            out.push_back(static_cast<char>(0x90 + (p[++i] - 0x80)));
+            continue;
+        }
+        bool sign = false;
+        if (b == 0xC2 || b == 0xC3 || b == 0xE2) {
+            for (size_t k = 0; k < std::size(kOneByteSigns) && !sign; ++k) {
+                if (folded.substr(i, kOneByteSigns[k].size()) != kOneByteSigns[k]) continue;
+                out.push_back(static_cast<char>(kFirstSignCode + k));
+                i += kOneByteSigns[k].size() - 1;
+                sign = true;
+            }
+        }
+        if (!sign) out.push_back(static_cast<char>(b));
     }
 }
 
 // True when every character of a name as the copy writes it is one byte.
 bool oneByteCharacters(std::string_view name) {
     return std::none_of(name.begin(), name.end(),
-                        [](char c) { return static_cast<unsigned char>(c) >= 0xB0; });
+                        [](char c) { return static_cast<unsigned char>(c) >= 0xC0; });
 }
 
 }  // namespace
@@ -322,9 +344,9 @@ namespace {
 
 constexpr size_t kNoMatch = std::string_view::npos;
 
-// The catalogue's `like` matching on a name as the copy writes it: each letter it
-// wrote as one byte is one character, as is every byte of a name without a byte from
-// 0xB0 up (OneByte, where the literal may be sought anywhere); in any other name a
+// The catalogue's `like` matching on a name as the copy writes it: each character it
+// wrote as one byte is one character, as is every byte of a name without a lead byte
+// (0xC0 up: OneByte, where the literal may be sought anywhere); in any other name a
 // character runs as long as its lead byte says (ByLead). The copy's names come from
 // folded text, which is well-formed UTF-8, so the characters are those the `like` sees.
 struct OneByte {
@@ -396,13 +418,13 @@ bool matches(std::string_view name, const std::vector<LikePattern::Segment>& seg
     return start != kNoMatch && segmentEnd<Units>(name, start, segments.back()) == name.size();
 }
 
-// The name with each character of several bytes written as the one byte 0xB0, which
-// no literal of one-byte characters holds: to such a pattern it matches as it was.
+// The name with each character of several bytes written as kOtherCharacter, which no
+// literal of one-byte characters holds: to such a pattern it matches as it was.
 void collapse(std::string_view name, std::string& out) {
     out.clear();
     for (size_t at = 0; at < name.size();) {
         const size_t size = ByLead::unit(name, at);
-        out.push_back(size == 1 ? name[at] : '\xB0');
+        out.push_back(size == 1 ? name[at] : kOtherCharacter);
         at += size;
     }
 }

@@ -22,7 +22,7 @@ bool middleAgrees(const char* at, std::string_view needle, std::string_view hole
 }
 
 bool isWide(unsigned char b) {
-    return b >= 0xB0 && b != 0xFF;
+    return b >= 0xC0 && b != 0xFF;
 }
 
 size_t findPlain(std::string_view hay, std::string_view needle, size_t from,
@@ -65,9 +65,9 @@ __attribute__((target("avx2"))) size_t findAvx2(std::string_view hay, std::strin
     return i + k <= hay.size() ? findPlain(hay, needle, i, holes) : kNone;
 }
 
-// Thirty-two bytes at a time: b >= 0xB0 unsigned, and not the separator 0xFF.
+// Thirty-two bytes at a time: b >= 0xC0 unsigned, and not the separator 0xFF.
 __attribute__((target("avx2"))) size_t findWideAvx2(std::string_view hay, size_t from) {
-    const __m256i low = _mm256_set1_epi8(static_cast<char>(0xB0));
+    const __m256i low = _mm256_set1_epi8(static_cast<char>(0xC0));
     const __m256i separator = _mm256_set1_epi8(static_cast<char>(0xFF));
     const char* h = hay.data();
     size_t i = from;

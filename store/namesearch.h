@@ -20,8 +20,8 @@ Path fastest();
 size_t find(Path path, std::string_view haystack, std::string_view needle, size_t from,
             std::string_view holes = {});
 
-// Where the next byte from 0xB0 to 0xFE lies at or after from; npos if nowhere. In a
-// copy's names such a byte starts or continues a character of more than one byte.
+// Where the next byte from 0xC0 to 0xFE lies at or after from; npos if nowhere. In a
+// copy's names such a byte starts a character of more than one byte.
 size_t findWide(Path path, std::string_view haystack, size_t from);
 
 }  // namespace store::namesearch

@@ -29,7 +29,8 @@ const std::vector<std::string> kPieces = {
     "Матрица", "ёлка",    "ЁЛКИ",         "елка",    "Хит",  "хиты", "ХИТ", "hit",
     "HiT",     "2003",    "(диск 2)",     "50%",     "a_b",  "it's", "O''", "😀",
     "Straße",  "STRASSE", "\xE2\x84\xAA", "\xFF",    "\xD0", "a\0b", " ",   "Ё",
-    "е",       "и",       "Ultimate",     "Best of", "%",    "_",    "ъ",   "\xED\xB2\x80"};
+    "е",       "и",       "Ultimate",     "Best of", "%",    "_",    "ъ",   "\xED\xB2\x80",
+    "—",       "«Ёлки»",  "Café",         "№ 5"};
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -288,7 +289,7 @@ private slots:
                 if (agrees) expected.push_back(at);
             }
             for (size_t at = 0; at < hay.size(); ++at)
-                if (uint8_t(hay[at]) >= 0xB0 && uint8_t(hay[at]) != 0xFF) wide.push_back(at);
+                if (uint8_t(hay[at]) >= 0xC0 && uint8_t(hay[at]) != 0xFF) wide.push_back(at);
             for (const Path path : paths) {
                 std::vector<size_t> found, foundWide;
                 for (size_t at = store::namesearch::find(path, hay, needle, 0, holes);
