@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/contents.h"
+
+namespace store {
+
+class Database;
+
+// A disk's volume as its last read left it.
+struct StoredVolume {
+    VolumeFacts facts;
+    std::string readAt;  // "YYYY-MM-DD HH:MM:SS", local time of the read
+    int64_t folders = 0;
+    int64_t files = 0;
+    int64_t unreadable = 0;  // entries marked kUnreadable
+    int64_t bytes = 0;       // the files' sizes summed
+};
+
+struct StoredEntry {
+    int64_t id = 0;
+    FolderId parent = kRootFolder;
+    std::string name;  // the bytes as read
+    bool folder = false;
+    std::optional<int64_t> size;  // a folder's: what is under it, summed
+    std::optional<int64_t> modified;
+    unsigned marks = 0;
+};
+
+// Reads the disks' contents from the sixth file; a catalogue without it has none.
+class ContentsReader {
+public:
+    explicit ContentsReader(const Database& db);
+    std::optional<StoredVolume> volume(int64_t disk) const;
+    // A folder's entries: folders first, then files, each by name.
+    std::vector<StoredEntry> children(int64_t disk, FolderId folder) const;
+    std::vector<Track> tracks(int64_t disk) const;
+    // Every entry of the disk, a folder before what is under it, with its path from the
+    // root ("a/b/c", names' bytes as read); the callback returns false to stop.
+    void forEachEntry(int64_t disk,
+                      const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
+
+private:
+    const Database& db_;
+};
+
+// Replaces a disk's contents with what a reader hands it, in one transaction: until
+// commit() nothing of the new read is seen and the previous contents stay whole; a writer
+// destroyed without commit() (a stop, a failure, a crash) leaves them as they were. Makes
+// the sixth file first when the catalogue has none.
+class ContentsWriter : public ContentsSink {
+public:
+    ContentsWriter(const Database& db, int64_t disk);
+    ~ContentsWriter() override;
+    void volume(const VolumeFacts& facts) override;
+    FolderId folder(FolderId parent, std::string_view name, std::optional<int64_t> modified,
+                    unsigned marks) override;
+    void file(FolderId parent, std::string_view name, std::optional<int64_t> size,
+              std::optional<int64_t> modified, unsigned marks) override;
+    void track(const Track& track) override;
+    void commit();
+
+    int64_t folders() const;
+    int64_t files() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace store
