@@ -14,10 +14,9 @@ constexpr const char* kDatesWrong =
     "coalesce(Dolg.DatK < Dolg.DatN or Dolg.DatN > date('now', 'localtime', '+1 day') or "
     "Dolg.DatK > date('now', 'localtime', '+1 day'), False)";
 // Days out: to the day it came back, or to today while it is out; none where the dates
-// are wrong, so they count into no average.
-const std::string kDays = std::string("CASE WHEN ") + kDatesWrong +
-                          " THEN NULL ELSE CAST(julianday(coalesce(Dolg.DatK, :Today)) - "
-                          "julianday(Dolg.DatN) AS INTEGER) END";
+// are wrong (as kDatesWrong says, by the clock's tomorrow), so they count into no average.
+constexpr const char* kDays =
+    "korvalen_days(Dolg.DatN, Dolg.DatK, :Today, date('now', 'localtime', '+1 day'))";
 // A loan of a deleted disk cannot come back: it is not counted late but marked for
 // closing. The disk is looked up only for a loan late by its dates (CASE, since SQLite
 // evaluates every operand of "and"), not once for each of a million loans.

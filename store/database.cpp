@@ -10,6 +10,7 @@
 
 #include "store/catalogue.h"
 #include "store/dialect.h"
+#include "store/loandays.h"
 #include "store/nameindex.h"
 #include "store/text.h"
 
@@ -139,6 +140,8 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
     sqlite3_busy_timeout(raw, kLockWaitMs);
     if (registerTextFunctions(raw) != SQLITE_OK)
         throw Error(Error::Kind::Other, "Не удалось подготовить сравнение текста (ICU).");
+    if (registerLoanDays(raw) != SQLITE_OK)
+        throw Error(Error::Kind::Other, "Не удалось подготовить счёт дней выдачи.");
     // The main file is read before any other is attached: attaching reads its schema,
     // and a fault of the main file must not be blamed on the file being attached.
     db->verifyTable(diskTable(), problems);
