@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QThread>
 #include <memory>
 #include <ostream>
 #include <streambuf>
@@ -28,7 +30,9 @@
 
 namespace {
 
-constexpr int kMaxEventPasses = 100;
+// How long the window is given: the summary is counted on a thread of its own, so events
+// are taken as they come, not a fixed number of passes.
+constexpr int kWaitMs = 60000;
 
 // Written bytes go nowhere: the export's own cost, not the disk's.
 class NullBuffer final : public std::streambuf {
@@ -48,9 +52,13 @@ enum class Until { FirstScreen, Summary };
 // query stands on after opening, or all there is) or until the summary line is written.
 bool untilShown(const HistoryWindow& window, Until until) {
     const QString counting = QStringLiteral("Подсчёт...");
-    for (int pass = 0; pass < kMaxEventPasses; ++pass) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kWaitMs) {
         QCoreApplication::processEvents();
         const QString summary = window.findChild<QLabel*>(QStringLiteral("SummaryLabel"))->text();
+        if (until == Until::Summary && (summary.isEmpty() || summary == counting))
+            QThread::msleep(1);  // the count is on its own thread: leave it the core
         if (summary.isEmpty()) continue;  // not refreshed yet
         const LoanModel& grid = *window.findChild<LoanModel*>();
         if (until == Until::FirstScreen && (grid.rowCount() > 1 || !grid.canFetchMore({})))
