@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 // Entries of every disk share one key sequence, and a read's entries take consecutive
 // keys: a disk's whole tree is the key range its read row names, so replacing or deleting
 // it is a range delete on the table's own b-tree, and no disk column is repeated per file.
-// An entry at the root has the negated read key as its parent.
+// An entry at the root has the negated read key as its parent. A search index of the names
+// can join this file later as a table of its own keyed by the entries' keys.
 constexpr std::string_view kTables = R"(
 CREATE TABLE IF NOT EXISTS disk_reads (
   id INTEGER PRIMARY KEY,
@@ -486,8 +487,13 @@ void ContentsWriter::track(const Track& track) {
 
 void ContentsWriter::commit() {
     state_->finish();
-    // The catalogue's connection sees a sixth file this writer has just made.
-    state_->catalogue.attachContents();
+    // The catalogue's connection takes up a sixth file this writer has just made, so that
+    // a disk's delete takes its contents along from now on. Not a failure of the read when
+    // it cannot (a transaction open there): its next reader of the contents attaches it.
+    try {
+        state_->catalogue.attachContents();
+    } catch (const Error&) {
+    }
 }
 
 int64_t ContentsWriter::folders() const {

@@ -72,7 +72,9 @@ private:
 // Replaces a disk's contents with what a reader hands it, in one transaction: until
 // commit() nothing of the new read is seen and the previous contents stay whole; a writer
 // destroyed without commit() (a stop, a failure, a crash) leaves them as they were. Makes
-// the sixth file first when the catalogue has none.
+// the sixth file first when the catalogue has none. It writes on a connection of its own
+// and may live on a thread of its own; the catalogue is only asked for its folder, and
+// after commit() to attach a sixth file it has just made.
 class ContentsWriter : public ContentsSink {
 public:
     // Off: the commit does not wait for the disk (a demo made from nothing).
