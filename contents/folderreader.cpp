@@ -15,6 +15,7 @@
 
 #include "contents/readers.h"
 #include "store/contentsstore.h"
+#include "store/systemerror.h"
 
 namespace contents {
 namespace {
@@ -54,11 +55,6 @@ struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-std::string systemText(int error) {
-    char buffer[256];
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
 
 // ---- the volume ------------------------------------------------------------------------
 
@@ -289,7 +285,7 @@ void readFolder(const fs::path& folder, ContentsSink& sink) {
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         throw store::ReadFailed("Не удалось открыть папку " + folder.string() + ": " +
-                                systemText(errno) + ".");
+                                store::systemErrorText(errno) + ".");
     sink.volume(volumeOf(folder, fd.get(), st));
     Walker(sink).walk(fd.get(), store::kRootFolder, st);
 }
