@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,7 +69,8 @@ std::string unescapeOctal(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3') {
-            out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+            out +=
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
             i += 3;
         } else {
             out += s[i];
@@ -160,10 +161,10 @@ store::VolumeFacts volumeOf(const fs::path& folder, int fd, const struct stat& s
         facts.capacity = static_cast<int64_t>(vfs.f_blocks) * static_cast<int64_t>(vfs.f_frsize);
         facts.freeSpace = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
     }
-    const bool optical = opticalFileSystem(mount.fileSystem) ||
-                         mount.source.rfind("/dev/sr", 0) == 0;
+    const bool optical =
+        opticalFileSystem(mount.fileSystem) || mount.source.rfind("/dev/sr", 0) == 0;
     facts.kind = !mount.point.empty() && mount.point == real && optical ? store::SourceKind::Mount
-                                                                         : store::SourceKind::Folder;
+                                                                        : store::SourceKind::Folder;
     return facts;
 }
 
@@ -260,8 +261,8 @@ private:
                 continue;
             }
             // O_RDONLY on a folder asks for the right to list it.
-            const Fd child(::openat(fd, name.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const Fd child(
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             struct stat st {};
             if (child.get() < 0 || ::fstat(child.get(), &st) != 0) {
                 sink_.folder(folder, name, sub.modified, sub.marks | store::kUnreadable);

@@ -101,7 +101,8 @@ Error fileError(sqlite3* db, const fs::path& file, std::string_view doing) {
     if (code == SQLITE_FULL) return Error(Error::Kind::DiskFull, message);
     if (code == SQLITE_READONLY || code == SQLITE_CANTOPEN || code == SQLITE_PERM)
         return Error(Error::Kind::ReadOnly, message);
-    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return Error(Error::Kind::NotCatalogue, message);
+    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+        return Error(Error::Kind::NotCatalogue, message);
     return Error(Error::Kind::Io, message);
 }
 
@@ -154,7 +155,8 @@ bool isUtf8(std::string_view bytes) {
         }
         size_t len = 0;
         unsigned lo = 0x80, hi = 0xBF;  // the second byte's range, narrowed against overlongs
-        if (c >= 0xC2 && c <= 0xDF) len = 2;
+        if (c >= 0xC2 && c <= 0xDF)
+            len = 2;
         else if (c >= 0xE0 && c <= 0xEF) {
             len = 3;
             if (c == 0xE0) lo = 0xA0;
@@ -380,10 +382,14 @@ struct ContentsWriter::State final : ErrorContext {
             sqlite3_bind_text64(s, 3, data, name.size(), SQLITE_STATIC, SQLITE_UTF8);
         else
             sqlite3_bind_blob64(s, 3, data, name.size(), SQLITE_STATIC);
-        if (size) sqlite3_bind_int64(s, 4, *size);
-        else sqlite3_bind_null(s, 4);
-        if (modified) sqlite3_bind_int64(s, 5, *modified);
-        else sqlite3_bind_null(s, 5);
+        if (size)
+            sqlite3_bind_int64(s, 4, *size);
+        else
+            sqlite3_bind_null(s, 4);
+        if (modified)
+            sqlite3_bind_int64(s, 5, *modified);
+        else
+            sqlite3_bind_null(s, 5);
         sqlite3_bind_int64(s, 6, flags);
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
@@ -417,10 +423,14 @@ struct ContentsWriter::State final : ErrorContext {
         read.bindText(4, facts.origin);
         read.bindText(5, facts.label);
         read.bindText(6, facts.fileSystem);
-        if (facts.capacity) read.bindInt64(7, *facts.capacity);
-        else read.bindNull(7);
-        if (facts.freeSpace) read.bindInt64(8, *facts.freeSpace);
-        else read.bindNull(8);
+        if (facts.capacity)
+            read.bindInt64(7, *facts.capacity);
+        else
+            read.bindNull(7);
+        if (facts.freeSpace)
+            read.bindInt64(8, *facts.freeSpace);
+        else
+            read.bindNull(8);
         read.bindInt64(9, folders);
         read.bindInt64(10, files);
         read.bindInt64(11, unreadable);
@@ -515,8 +525,8 @@ std::vector<std::string> contentsProblems(const Database& db) {
                       contentsFiles());
     while (orphans.step())
         problems.push_back("В файле " + std::string(kContentsFileName) +
-                           " записано содержимое диска № " + std::to_string(orphans.columnInt64(0)) +
-                           ", которого нет в каталоге.");
+                           " записано содержимое диска № " +
+                           std::to_string(orphans.columnInt64(0)) + ", которого нет в каталоге.");
     Statement stray(db,
                     "SELECT (SELECT count(*) FROM " + table("disk_entries") +
                         ") - ifnull((SELECT sum((SELECT count(*) FROM " + table("disk_entries") +
@@ -543,7 +553,8 @@ int64_t removeOrphanContents(const Database& db) {
         Statement(db, "DELETE FROM " + table("disk_reads") + missing, contentsFiles()).run();
     Statement(db,
               "DELETE FROM " + table("disk_entries") + " WHERE NOT EXISTS (SELECT 1 FROM " +
-                  table("disk_reads") + " r WHERE disk_entries.id BETWEEN r.first_entry AND "
+                  table("disk_reads") +
+                  " r WHERE disk_entries.id BETWEEN r.first_entry AND "
                   "r.last_entry)",
               contentsFiles())
         .run();

@@ -62,8 +62,9 @@ public:
     std::vector<Track> tracks(int64_t disk) const;
     // Every entry of the disk, a folder before what is under it, with its path from the
     // root ("a/b/c", names' bytes as read); the callback returns false to stop.
-    void forEachEntry(int64_t disk,
-                      const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
+    void forEachEntry(
+        int64_t disk,
+        const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
 
 private:
     const Database& db_;

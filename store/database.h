@@ -132,7 +132,7 @@ private:
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
-    std::unique_ptr<NameIndex> names_;  // goes before the connection closes
+    std::unique_ptr<NameIndex> names_;                    // goes before the connection closes
     mutable std::atomic<bool> contentsAttached_ = false;  // a writer's thread may attach
 };
 

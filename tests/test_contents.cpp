@@ -181,7 +181,8 @@ void Contents::folderEntries_data() {
         << QByteArray("docs/deep/up") << qint64(2) << uint(store::kLink | store::kLinkLoop);
     QTest::newRow("a dangling link") << QByteArray("nowhere") << qint64(7) << uint(store::kLink);
     QTest::newRow("a pipe") << QByteArray("pipe") << qint64(0) << uint(store::kSpecial);
-    QTest::newRow("a name not UTF-8") << QByteArray("bad\xff") << qint64(1) << uint(store::kNotUtf8);
+    QTest::newRow("a name not UTF-8")
+        << QByteArray("bad\xff") << qint64(1) << uint(store::kNotUtf8);
 }
 
 void Contents::folderEntries() {
@@ -286,9 +287,10 @@ void Contents::checkFindsContentsFaults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reported");
     QTest::addColumn<bool>("repaired");
-    QTest::newRow("not a database") << "garbage" << "CDFiles.db" << false;
-    QTest::newRow("contents of a disk the catalogue lacks")
-        << "orphan" << "содержимое диска № 99" << true;
+    QTest::newRow("not a database") << "garbage"
+                                    << "CDFiles.db" << false;
+    QTest::newRow("contents of a disk the catalogue lacks") << "orphan"
+                                                            << "содержимое диска № 99" << true;
 }
 
 void Contents::checkFindsContentsFaults() {
@@ -316,11 +318,16 @@ void Contents::scanVerb_data() {
     QTest::addColumn<QString>("source");  // in the test's folder
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said");
-    QTest::newRow("a folder") << "5" << "tree" << 0 << "папок 1, файлов 2";
-    QTest::newRow("no such disk") << "99" << "tree" << 1 << "нет диска № 99";
-    QTest::newRow("no such source") << "5" << "missing" << 1 << "Не найден источник";
-    QTest::newRow("not an image") << "5" << "tree/text.txt" << 1 << "не образ диска";
-    QTest::newRow("a disk not a number") << "пять" << "tree" << 2 << "Использование";
+    QTest::newRow("a folder") << "5"
+                              << "tree" << 0 << "папок 1, файлов 2";
+    QTest::newRow("no such disk") << "99"
+                                  << "tree" << 1 << "нет диска № 99";
+    QTest::newRow("no such source") << "5"
+                                    << "missing" << 1 << "Не найден источник";
+    QTest::newRow("not an image") << "5"
+                                  << "tree/text.txt" << 1 << "не образ диска";
+    QTest::newRow("a disk not a number") << "пять"
+                                         << "tree" << 2 << "Использование";
 }
 
 // What korvalen-base scan says and leaves: a failure keeps the disk's last read.
@@ -339,7 +346,8 @@ void Contents::scanVerb() {
     QProcess scan;
     scan.start(KORVALEN_BASE_EXE, {"scan", c.path(), disk, folder.filePath(source)});
     QVERIFY(scan.waitForFinished(60000));
-    const QString output = QString::fromUtf8(scan.readAllStandardOutput() + scan.readAllStandardError());
+    const QString output =
+        QString::fromUtf8(scan.readAllStandardOutput() + scan.readAllStandardError());
     QVERIFY2(output.contains(said), qPrintable(output));
     QCOMPARE(scan.exitCode(), exitCode);
     QCOMPARE(names(entries(*c.open(), 5)),
