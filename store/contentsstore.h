@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +13,24 @@
 namespace store {
 
 class Database;
+
+// The schema under which the catalogue's connection attaches the sixth file.
+inline constexpr std::string_view kContentsSchema = "cdfiles_db";
+
+// Makes base/CDFiles.db with its empty tables unless it is there already.
+void createContentsFile(const std::filesystem::path& baseDir);
+// The statements that make the sixth file's tables (on a connection where it is main).
+std::string_view contentsTablesSql();
+// A TEMP trigger on the catalogue's connection: a disk's delete takes its contents with it
+// in the same transaction (the program's delete statement stays as it is).
+std::string_view contentsFollowDiskSql();
+// What is wrong with the sixth file's rows (attached on db); empty when all is well.
+std::vector<std::string> contentsProblems(const Database& db);
+// Removes the contents of disks the catalogue no longer has; returns how many disks.
+int64_t removeOrphanContents(const Database& db);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
+bool isUtf8(std::string_view bytes);
 
 // A disk's volume as its last read left it.
 struct StoredVolume {
@@ -43,8 +62,9 @@ public:
     std::vector<Track> tracks(int64_t disk) const;
     // Every entry of the disk, a folder before what is under it, with its path from the
     // root ("a/b/c", names' bytes as read); the callback returns false to stop.
-    void forEachEntry(int64_t disk,
-                      const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
+    void forEachEntry(
+        int64_t disk,
+        const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
 
 private:
     const Database& db_;
@@ -53,10 +73,14 @@ private:
 // Replaces a disk's contents with what a reader hands it, in one transaction: until
 // commit() nothing of the new read is seen and the previous contents stay whole; a writer
 // destroyed without commit() (a stop, a failure, a crash) leaves them as they were. Makes
-// the sixth file first when the catalogue has none.
+// the sixth file first when the catalogue has none. It writes on a connection of its own
+// and may live on a thread of its own; the catalogue is only asked for its folder, and
+// after commit() to attach a sixth file it has just made.
 class ContentsWriter : public ContentsSink {
 public:
-    ContentsWriter(const Database& db, int64_t disk);
+    // Off: the commit does not wait for the disk (a demo made from nothing).
+    enum class Sync { Full, Off };
+    ContentsWriter(const Database& db, int64_t disk, Sync sync = Sync::Full);
     ~ContentsWriter() override;
     void volume(const VolumeFacts& facts) override;
     FolderId folder(FolderId parent, std::string_view name, std::optional<int64_t> modified,

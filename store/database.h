@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -93,6 +94,11 @@ public:
     // The file of a table as found in base/ (its own letter case).
     std::filesystem::path tableFile(const TableDef& table) const;
 
+    // The sixth file, the disks' contents (store/contentsstore.h), attached when base/ holds
+    // it; a catalogue without it opens and works. Attaches a file made since the catalogue
+    // was opened; false while there is none. Throws for a file that is not the contents'.
+    bool attachContents() const;
+
     // A unit of work over several statements: rolled back unless committed.
     class Transaction {
     public:
@@ -126,7 +132,8 @@ private:
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
-    std::unique_ptr<NameIndex> names_;  // goes before the connection closes
+    std::unique_ptr<NameIndex> names_;                    // goes before the connection closes
+    mutable std::atomic<bool> contentsAttached_ = false;  // a writer's thread may attach
 };
 
 // The SQL that Database::prepare hands to SQLite for a statement of ours.
