@@ -123,8 +123,8 @@ bool isJoliet(const Sector& s) {
 void takeIsoDescriptor(const Sector& s, Descriptors& found) {
     if (s[0] == 1) {
         found.iso9660 = true;
-        found.primaryLabel = labelFromBytes(trimmedRight(std::string(
-            reinterpret_cast<const char*>(&s[40]), 32)));
+        found.primaryLabel =
+            labelFromBytes(trimmedRight(std::string(reinterpret_cast<const char*>(&s[40]), 32)));
         const int64_t blocks = littleEndian32(&s[80]);
         const int64_t blockSize = s[128] | (s[129] << 8);
         found.capacity = blocks * (blockSize ? blockSize : kSectorSize);
@@ -138,9 +138,9 @@ Descriptors readDescriptors(const fs::path& image) {
     std::ifstream in(image, std::ios::binary);
     if (!in) {
         std::error_code error;
-        throw ReadFailed(fs::exists(image, error) ? "Не удалось открыть " + quoted(image)
-                                                  : "Не найден файл или устройство " +
-                                                        quoted(image));
+        throw ReadFailed(fs::exists(image, error)
+                             ? "Не удалось открыть " + quoted(image)
+                             : "Не найден файл или устройство " + quoted(image));
     }
     in.seekg(kFirstDescriptor * kSectorSize);
     Descriptors found;
@@ -231,7 +231,9 @@ std::string_view relativePath(const char* raw) {
     return path == "." ? std::string_view() : path;
 }
 
-unsigned nameMarks(std::string_view name) { return isUtf8(name) ? 0u : unsigned{store::kNotUtf8}; }
+unsigned nameMarks(std::string_view name) {
+    return isUtf8(name) ? 0u : unsigned{store::kNotUtf8};
+}
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
@@ -281,8 +283,8 @@ private:
             return;
         }
         const FolderId parent = folders_.parentOf(path);
-        sink_.file(parent, FolderIds::nameOf(path), sizeOf(entry, path, type, marks), modified,
-                   marks);
+        const auto size = sizeOf(entry, path, type, marks);
+        sink_.file(parent, FolderIds::nameOf(path), size, modified, marks);
     }
 
     std::optional<int64_t> sizeOf(archive_entry* entry, std::string_view path, mode_t type,
