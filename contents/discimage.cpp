@@ -133,6 +133,16 @@ void takeIsoDescriptor(const Sector& s, Descriptors& found) {
     }
 }
 
+// Joliet's label holds any letter but only 16 of them; the primary one 32, of few letters.
+// The Joliet label is taken unless it is the primary one cut short.
+std::string labelOf(const Descriptors& found) {
+    const auto& joliet = found.jolietLabel;
+    const auto& primary = found.primaryLabel;
+    if (joliet.empty() || (primary.size() > joliet.size() && primary.starts_with(joliet)))
+        return primary;
+    return joliet;
+}
+
 // Reads the ISO 9660 descriptors and the UDF recognition sequence that follows them.
 Descriptors readDescriptors(const fs::path& image) {
     std::ifstream in(image, std::ios::binary);
@@ -386,7 +396,7 @@ void readDiscImage(const fs::path& image, store::ContentsSink& sink, store::Sour
         return;
     }
     facts.fileSystem = "iso9660";
-    facts.label = found.jolietLabel.empty() ? found.primaryLabel : found.jolietLabel;
+    facts.label = labelOf(found);
     sink.volume(facts);
     const Utf8Locale utf8;
     IsoTreeReader(image, sink).read();

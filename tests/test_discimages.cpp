@@ -258,7 +258,9 @@ private slots:
         QTest::addColumn<bool>("keepsNames");
         QTest::newRow("Rock Ridge and Joliet")
             << true << QStringList{"-J", "-R"} << "Мой диск 2026" << true;
-        QTest::newRow("Joliet only") << false << QStringList{"-J"} << "Диск без RR" << true;
+        // Joliet's label holds 16 letters: a longer one is the primary descriptor's.
+        QTest::newRow("Joliet only")
+            << false << QStringList{"-J"} << "COLLECTION_2026_DISC_07" << true;
         QTest::newRow("ISO 9660 level 1")
             << false << QStringList{"-iso-level", "1"} << "KORVALEN_1" << false;
     }
