@@ -170,12 +170,8 @@ private:
     // xorriso writes Rock Ridge unless told before its mkisofs emulation not to.
     void makeImage(bool rockRidge, const QStringList& options, const QString& label,
                    const fs::path& image, bool withOdd = false) {
-        QStringList arguments;
-        if (!rockRidge)
-            arguments << "-rockridge"
-                      << "off";
-        arguments << "-as"
-                  << "mkisofs" << options << "-V" << label << "-o"
+        QStringList arguments = rockRidge ? QStringList() : QStringList{"-rockridge", "off"};
+        arguments << QStringList{"-as", "mkisofs"} << options << "-V" << label << "-o"
                   << QString::fromStdString(image.string()) << "-graft-points"
                   << "/=" + QString::fromStdString(tree_.string());
         if (withOdd) arguments << "/особое=" + QString::fromStdString(odd_.string());
