@@ -1,8 +1,7 @@
 // Disc images and audio discs read back: ISO images made here by xorriso from a tree of
-// 10,000 files with Cyrillic names, a BIN/CUE written here with CD-TEXT in the encodings
-// discs use, what cannot be read at all, and a stop asked for in the middle.
-#include <sys/stat.h>
-
+// 10,000 files with Cyrillic names, an empty UDF volume made by mkudffs, a BIN/CUE written
+// here with CD-TEXT in the encodings discs use, what cannot be read at all, and a stop
+// asked for in the middle.
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QRegularExpression>
@@ -177,13 +176,18 @@ private:
         if (withOdd) arguments << "/особое=" + QString::fromStdString(odd_.string());
         std::error_code error;
         fs::remove(image, error);
-        QProcess xorriso;
+        run("xorriso", arguments);
+    }
+
+    // The image makers read names and labels as UTF-8 only in a UTF-8 locale.
+    static void run(const QString& program, const QStringList& arguments) {
+        QProcess tool;
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("LC_ALL", "C.UTF-8");
-        xorriso.setProcessEnvironment(environment);
-        xorriso.start("xorriso", arguments);
-        QVERIFY(xorriso.waitForFinished(120000));
-        QVERIFY2(xorriso.exitCode() == 0, xorriso.readAllStandardError().right(500).constData());
+        tool.setProcessEnvironment(environment);
+        tool.start(program, arguments);
+        QVERIFY(tool.waitForFinished(120000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().right(500).constData());
     }
 
     // A BIN of silence, three tracks, and its CUE sheet with CD-TEXT in `encoding`.
@@ -217,8 +221,9 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        QVERIFY2(!QStandardPaths::findExecutable("xorriso").isEmpty(),
-                 "xorriso makes the test images: scripts/deps test");
+        for (const char* tool : {"xorriso", "mkudffs"})
+            QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
+                     "xorriso and mkudffs make the test images: scripts/deps test");
         tree_ = at("tree");
         for (int f = 0; f < kFolders; ++f) {
             const fs::path folder =
@@ -285,6 +290,23 @@ private slots:
         } else {
             QCOMPARE(fileSizes(sink.entries), fileSizes(expected));
         }
+    }
+
+    // mkudffs makes a UDF volume but cannot fill it (that takes a mount): its label, file
+    // system and size, and its empty root.
+    void udfImageReadsBack() {
+        const fs::path image = at("dvd.udf");
+        writeFile(image, {});
+        fs::resize_file(image, 10 << 20);
+        run("mkudffs",
+            {"--media-type=dvd", "--label=Фильм на DVD", QString::fromStdString(image.string())});
+        if (QTest::currentTestFailed()) return;
+        CollectingSink sink;
+        contents::readDiscImage(image, sink);
+        QCOMPARE(QString::fromStdString(sink.facts.label), "Фильм на DVD");
+        QCOMPARE(sink.facts.fileSystem, "udf");
+        QCOMPARE(sink.facts.capacity, std::optional<int64_t>(10 << 20));
+        QVERIFY(sink.entries.empty());
     }
 
     void unreadableSourceFails_data() {
