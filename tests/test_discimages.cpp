@@ -3,24 +3,23 @@
 // here with CD-TEXT in the encodings discs use, what cannot be read at all, and a stop
 // asked for in the middle.
 #include <QCryptographicHash>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
-
 #include "contents/readers.h"
-
 namespace {
-
 namespace fs = std::filesystem;
-
 // What a reader handed, by path from the root ("folder/" for folders): size, marks and,
 // for files, the modification time.
 class CollectingSink : public store::ContentsSink {
@@ -30,7 +29,6 @@ public:
     std::vector<store::Track> tracks;
     int stopAfter = -1;  // entries and tracks handed before a stop is asked
     int handed = 0;
-
     void volume(const store::VolumeFacts& volume) override { facts = volume; }
     store::FolderId folder(store::FolderId parent, std::string_view name, std::optional<int64_t>,
                            unsigned marks) override {
@@ -88,7 +86,6 @@ std::map<std::string, std::string> listTree(const fs::path& root, const std::str
     }
     return listed;
 }
-
 std::vector<int64_t> fileSizes(const std::map<std::string, std::string>& entries) {
     std::vector<int64_t> sizes;
     for (const auto& [path, description] : entries)
@@ -96,7 +93,6 @@ std::vector<int64_t> fileSizes(const std::map<std::string, std::string>& entries
     std::sort(sizes.begin(), sizes.end());
     return sizes;
 }
-
 // The first few differences between two listings, for a readable failure.
 QString differences(const std::map<std::string, std::string>& expected,
                     const std::map<std::string, std::string>& actual) {
@@ -134,7 +130,6 @@ QByteArray toCp1251(const QString& text) {
     }
     return bytes;
 }
-
 // The MusicBrainz disc id worked out from its definition: SHA-1 over the table of contents
 // in hexadecimal (first and last track, the lead-out, then 99 track offsets), in base64
 // with "._-" for "+/=".
@@ -148,7 +143,6 @@ QString musicBrainzId(int first, int last, const std::vector<int>& offsetsWithLe
     QByteArray id = QCryptographicHash::hash(toc, QCryptographicHash::Sha1).toBase64();
     return QString::fromLatin1(id.replace('+', '.').replace('/', '_').replace('=', '-'));
 }
-
 constexpr int kFolders = 200;
 constexpr int kFilesPerFolder = 50;
 constexpr int kDepth = 12;
@@ -158,7 +152,6 @@ const std::vector<int> kTrackSectors = {1000, 2345, 777};
 
 class DiscImagesTest : public QObject {
     Q_OBJECT
-
 private:
     QTemporaryDir dir_;
     fs::path tree_;  // 10,000 files under 200 folders, one branch 12 deep, a hard link
@@ -178,7 +171,6 @@ private:
         fs::remove(image, error);
         run("xorriso", arguments);
     }
-
     // The image makers read names and labels as UTF-8 only in a UTF-8 locale.
     static void run(const QString& program, const QStringList& arguments) {
         QProcess tool;
@@ -248,7 +240,6 @@ private slots:
         fs::create_directory_symlink("../Раздел 01", odd_ / "ссылка на раздел");
         writeFile(odd_ / "caf\xE9.txt", "latin-1");
     }
-
     // Qt cannot name, so cannot remove, the file whose name is not UTF-8.
     void cleanupTestCase() { fs::remove_all(odd_); }
 
@@ -292,6 +283,37 @@ private slots:
         }
     }
 
+    // A Joliet name broken on the disc (a lone UTF-16 surrogate) is kept, visibly and
+    // marked, with its size; its neighbours are read as they are.
+    void damagedEntryKeptMarked() {
+        const fs::path small = at("small");
+        fs::create_directories(small);
+        writeFile(small / "qqqq.txt", "1");
+        writeFile(small / "цел.txt", "22");
+        const fs::path image = at("damaged.iso");
+        run("xorriso",
+            {"-rockridge", "off", "-as", "mkisofs", "-J", "-o",
+             QString::fromStdString(image.string()), QString::fromStdString(small.string())});
+        if (QTest::currentTestFailed()) return;
+        QFile file(QString::fromStdString(image.string()));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const qsizetype at = bytes.indexOf(QByteArray("\0q\0q\0q\0q", 8));
+        QVERIFY(at > 0);
+        file.seek(at);
+        file.write(QByteArray("\xD8\0", 2));
+        file.close();
+        CollectingSink sink;
+        contents::readDiscImage(image, sink);
+        QCOMPARE(sink.entries.size(), size_t(2));
+        QCOMPARE(sink.entries["цел.txt"].substr(0, 2), "2 ");
+        const auto damaged =
+            std::find_if(sink.entries.begin(), sink.entries.end(),
+                         [](const auto& entry) { return entry.first != "цел.txt"; });
+        QVERIFY(damaged->first.starts_with("\xEF\xBF\xBD"));
+        QVERIFY(damaged->second.starts_with("1 ") &&
+                damaged->second.ends_with(" marks " + std::to_string(store::kUnreadable)));
+    }
     // mkudffs makes a UDF volume but cannot fill it (that takes a mount): its label, file
     // system and size, and its empty root.
     void udfImageReadsBack() {
@@ -345,7 +367,6 @@ private slots:
         }
         QVERIFY(sink.entries.empty() && sink.tracks.empty());
     }
-
     void audioDiscReadsBack_data() {
         QTest::addColumn<QString>("cueName");
         QTest::addColumn<QString>("binName");
@@ -411,6 +432,5 @@ private slots:
         QCOMPARE(sink.handed, sink.stopAfter);
     }
 };
-
 QTEST_GUILESS_MAIN(DiscImagesTest)
 #include "test_discimages.moc"
