@@ -130,9 +130,10 @@ void quietLog(cdio_log_level_t, const char*) {}
 class CueAlias {
 public:
     explicit CueAlias(const fs::path& cue) {
-        const fs::path expected = fs::path(cue).replace_extension(".bin");
         std::error_code error;
-        if (fs::exists(expected, error)) return;
+        if (const CdioText expected{cdio_is_cuefile(cue.c_str())};
+            expected && fs::exists(expected.get(), error))
+            return;
         const auto named = binNamedIn(cue);
         if (!named) return;
         const fs::path bin = cue.parent_path() / *named;
