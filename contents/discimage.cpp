@@ -144,13 +144,16 @@ std::string labelOf(const Descriptors& found) {
 }
 
 // Reads the ISO 9660 descriptors and the UDF recognition sequence that follows them.
-Descriptors readDescriptors(const fs::path& image) {
+Descriptors readDescriptors(const fs::path& image, store::SourceKind kind) {
     std::ifstream in(image, std::ios::binary);
     if (!in) {
         std::error_code error;
-        throw ReadFailed(fs::exists(image, error)
-                             ? "Не удалось открыть " + quoted(image)
-                             : "Не найден файл или устройство " + quoted(image));
+        if (!fs::exists(image, error))
+            throw ReadFailed("Не найден файл или устройство " + quoted(image));
+        throw ReadFailed(kind == store::SourceKind::Drive
+                             ? "Не удалось открыть привод " + quoted(image) +
+                                   ": в нём нет диска или к нему нет доступа"
+                             : "Не удалось открыть " + quoted(image));
     }
     in.seekg(kFirstDescriptor * kSectorSize);
     Descriptors found;
@@ -377,9 +380,13 @@ void readUdf(const fs::path& image, store::VolumeFacts facts, store::ContentsSin
 }  // namespace
 
 void readDiscImage(const fs::path& image, store::ContentsSink& sink, store::SourceKind kind) {
-    const Descriptors found = readDescriptors(image);
-    if (!found.iso9660 && !found.udf)
-        throw ReadFailed(quoted(image) + " — не образ диска: в нём нет ни ISO 9660, ни UDF");
+    const Descriptors found = readDescriptors(image, kind);
+    if (!found.iso9660 && !found.udf) {
+        throw ReadFailed(kind == store::SourceKind::Drive
+                             ? "На диске в приводе " + quoted(image) +
+                                   " нет файловой системы ISO 9660 или UDF"
+                             : quoted(image) + " — не образ диска: в нём нет ни ISO 9660, ни UDF");
+    }
     const auto size = regularFileSize(image);
     if (found.iso9660 && size && found.capacity && *size < *found.capacity)
         throw ReadFailed("Образ " + quoted(image) + " обрезан: в нём " + std::to_string(*size) +
