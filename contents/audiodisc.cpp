@@ -73,26 +73,43 @@ private:
 };
 
 // Letters a Windows-1251 text is made of: А..я and Ё, ё.
-bool isCyrillic1251(unsigned char c) { return c >= 0xC0 || c == 0xA8 || c == 0xB8; }
-bool isLatinLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+bool isCyrillic1251(unsigned char c) {
+    return c >= 0xC0 || c == 0xA8 || c == 0xB8;
+}
+bool isLatinLetter(unsigned char c) {
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+// In a Windows-1251 text the high letters make whole words; in ISO-8859-1 they are
+// accents beside plain Latin letters. Adjacent pairs of each kind are counted.
+bool looksLike1251(std::string_view bytes) {
+    int cyrillic = 0;
+    int latin = 0;
+    for (size_t i = 1; i < bytes.size(); ++i) {
+        const auto a = static_cast<unsigned char>(bytes[i - 1]);
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (isCyrillic1251(a) && isCyrillic1251(b)) {
+            ++cyrillic;
+        } else if ((isCyrillic1251(a) && isLatinLetter(b)) ||
+                   (isLatinLetter(a) && isCyrillic1251(b))) {
+            ++latin;
+        }
+    }
+    return cyrillic > latin;
+}
 
 // Russian discs often hold Windows-1251 under CD-TEXT's ISO-8859-1 code, and CUE sheets
 // are written in whatever the tool used; libcdio reads them all as ISO-8859-1. The bytes
-// are taken back and read as UTF-8 where they are that, as Windows-1251 where its letters
-// outnumber the Latin ones (a Latin-1 text has a few accents among plain letters), and as
-// ISO-8859-1 otherwise.
+// are taken back and read as UTF-8 where they are that, as Windows-1251 where they look
+// like it, and as ISO-8859-1 otherwise.
 std::string readableText(const char* asLatin1) {
-    static const Iconv toLatin1("ISO-8859-1", "UTF-8");
-    static const Iconv from1251("UTF-8", "CP1251");
+    const Iconv toLatin1("ISO-8859-1", "UTF-8");
+    const Iconv from1251("UTF-8", "CP1251");
     const std::string decoded = asLatin1;
     const auto bytes = toLatin1.convert(decoded);
     if (!bytes || *bytes == decoded) return decoded;
     if (isUtf8(*bytes)) return *bytes;
-    const auto cyrillic = std::count_if(bytes->begin(), bytes->end(),
-                                        [](char c) { return isCyrillic1251(c); });
-    const auto latin = std::count_if(bytes->begin(), bytes->end(),
-                                     [](char c) { return isLatinLetter(c); });
-    if (cyrillic >= latin) {
+    if (looksLike1251(*bytes)) {
         if (auto text = from1251.convert(*bytes)) return *text;
     }
     return decoded;
@@ -113,9 +130,10 @@ void quietLog(cdio_log_level_t, const char*) {}
 class CueAlias {
 public:
     explicit CueAlias(const fs::path& cue) {
-        const fs::path expected = fs::path(cue).replace_extension(".bin");
         std::error_code error;
-        if (fs::exists(expected, error)) return;
+        if (const CdioText expected{cdio_is_cuefile(cue.c_str())};
+            expected && fs::exists(expected.get(), error))
+            return;
         const auto named = binNamedIn(cue);
         if (!named) return;
         const fs::path bin = cue.parent_path() / *named;
@@ -124,8 +142,7 @@ public:
                              quoted(cue));
         std::string pattern = (fs::temp_directory_path() / "korvalen-cue-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
-            throw ReadFailed("Не удалось создать временную папку, чтобы прочитать " +
-                             quoted(cue));
+            throw ReadFailed("Не удалось создать временную папку, чтобы прочитать " + quoted(cue));
         folder_ = pattern;
         fs::copy_file(cue, folder_ / "disc.cue", error);
         if (!error) fs::create_symlink(fs::absolute(bin), folder_ / "disc.bin", error);
@@ -140,7 +157,9 @@ public:
     CueAlias(const CueAlias&) = delete;
     CueAlias& operator=(const CueAlias&) = delete;
 
-    fs::path sheet(const fs::path& cue) const { return folder_.empty() ? cue : folder_ / "disc.cue"; }
+    fs::path sheet(const fs::path& cue) const {
+        return folder_.empty() ? cue : folder_ / "disc.cue";
+    }
 
 private:
     static std::optional<std::string> binNamedIn(const fs::path& cue) {
@@ -238,8 +257,7 @@ std::string discIdOf(CdIo_t* cdio, const TableOfContents& toc) {
 
 }  // namespace
 
-void readAudioDisc(const fs::path& cueOrDevice, store::ContentsSink& sink,
-                   store::SourceKind kind) {
+void readAudioDisc(const fs::path& cueOrDevice, store::ContentsSink& sink, store::SourceKind kind) {
     cdio_log_set_handler(quietLog);
     std::unique_ptr<CueAlias> alias;
     const Cdio cdio =
@@ -252,8 +270,8 @@ void readAudioDisc(const fs::path& cueOrDevice, store::ContentsSink& sink,
     facts.origin = cueOrDevice.string();
     facts.fileSystem = "cdda";
     facts.label = cdText(text, CDTEXT_FIELD_TITLE, 0);
-    facts.capacity = int64_t{toc.leadOut - cdio_get_track_lba(cdio.get(), toc.first)} *
-                     kAudioSectorSize;
+    facts.capacity =
+        int64_t{toc.leadOut - cdio_get_track_lba(cdio.get(), toc.first)} * kAudioSectorSize;
     facts.freeSpace = 0;
     facts.discId = discIdOf(cdio.get(), toc);
     if (const CdioText mcn{cdio_get_mcn(cdio.get())}) {

@@ -123,8 +123,8 @@ bool isJoliet(const Sector& s) {
 void takeIsoDescriptor(const Sector& s, Descriptors& found) {
     if (s[0] == 1) {
         found.iso9660 = true;
-        found.primaryLabel = labelFromBytes(trimmedRight(std::string(
-            reinterpret_cast<const char*>(&s[40]), 32)));
+        found.primaryLabel =
+            labelFromBytes(trimmedRight(std::string(reinterpret_cast<const char*>(&s[40]), 32)));
         const int64_t blocks = littleEndian32(&s[80]);
         const int64_t blockSize = s[128] | (s[129] << 8);
         found.capacity = blocks * (blockSize ? blockSize : kSectorSize);
@@ -133,14 +133,27 @@ void takeIsoDescriptor(const Sector& s, Descriptors& found) {
     }
 }
 
+// Joliet's label holds any letter but only 16 of them; the primary one 32, of few letters.
+// The Joliet label is taken unless it is the primary one cut short.
+std::string labelOf(const Descriptors& found) {
+    const auto& joliet = found.jolietLabel;
+    const auto& primary = found.primaryLabel;
+    if (joliet.empty() || (primary.size() > joliet.size() && primary.starts_with(joliet)))
+        return primary;
+    return joliet;
+}
+
 // Reads the ISO 9660 descriptors and the UDF recognition sequence that follows them.
-Descriptors readDescriptors(const fs::path& image) {
+Descriptors readDescriptors(const fs::path& image, store::SourceKind kind) {
     std::ifstream in(image, std::ios::binary);
     if (!in) {
         std::error_code error;
-        throw ReadFailed(fs::exists(image, error) ? "Не удалось открыть " + quoted(image)
-                                                  : "Не найден файл или устройство " +
-                                                        quoted(image));
+        if (!fs::exists(image, error))
+            throw ReadFailed("Не найден файл или устройство " + quoted(image));
+        throw ReadFailed(kind == store::SourceKind::Drive
+                             ? "Не удалось открыть привод " + quoted(image) +
+                                   ": в нём нет диска или к нему нет доступа"
+                             : "Не удалось открыть " + quoted(image));
     }
     in.seekg(kFirstDescriptor * kSectorSize);
     Descriptors found;
@@ -231,7 +244,9 @@ std::string_view relativePath(const char* raw) {
     return path == "." ? std::string_view() : path;
 }
 
-unsigned nameMarks(std::string_view name) { return isUtf8(name) ? 0u : unsigned{store::kNotUtf8}; }
+unsigned nameMarks(std::string_view name) {
+    return isUtf8(name) ? 0u : unsigned{store::kNotUtf8};
+}
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
@@ -281,8 +296,8 @@ private:
             return;
         }
         const FolderId parent = folders_.parentOf(path);
-        sink_.file(parent, FolderIds::nameOf(path), sizeOf(entry, path, type, marks), modified,
-                   marks);
+        const auto size = sizeOf(entry, path, type, marks);
+        sink_.file(parent, FolderIds::nameOf(path), size, modified, marks);
     }
 
     std::optional<int64_t> sizeOf(archive_entry* entry, std::string_view path, mode_t type,
@@ -365,9 +380,13 @@ void readUdf(const fs::path& image, store::VolumeFacts facts, store::ContentsSin
 }  // namespace
 
 void readDiscImage(const fs::path& image, store::ContentsSink& sink, store::SourceKind kind) {
-    const Descriptors found = readDescriptors(image);
-    if (!found.iso9660 && !found.udf)
-        throw ReadFailed(quoted(image) + " — не образ диска: в нём нет ни ISO 9660, ни UDF");
+    const Descriptors found = readDescriptors(image, kind);
+    if (!found.iso9660 && !found.udf) {
+        throw ReadFailed(kind == store::SourceKind::Drive
+                             ? "На диске в приводе " + quoted(image) +
+                                   " нет файловой системы ISO 9660 или UDF"
+                             : quoted(image) + " — не образ диска: в нём нет ни ISO 9660, ни UDF");
+    }
     const auto size = regularFileSize(image);
     if (found.iso9660 && size && found.capacity && *size < *found.capacity)
         throw ReadFailed("Образ " + quoted(image) + " обрезан: в нём " + std::to_string(*size) +
@@ -384,7 +403,7 @@ void readDiscImage(const fs::path& image, store::ContentsSink& sink, store::Sour
         return;
     }
     facts.fileSystem = "iso9660";
-    facts.label = found.jolietLabel.empty() ? found.primaryLabel : found.jolietLabel;
+    facts.label = labelOf(found);
     sink.volume(facts);
     const Utf8Locale utf8;
     IsoTreeReader(image, sink).read();

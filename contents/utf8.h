@@ -10,7 +10,7 @@ inline bool isUtf8(std::string_view bytes) {
     size_t i = 0;
     while (i < bytes.size()) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
-        const int follow = lead < 0x80                  ? 0
+        const int follow = lead < 0x80                   ? 0
                            : lead >= 0xC2 && lead < 0xE0 ? 1
                            : lead >= 0xE0 && lead < 0xF0 ? 2
                            : lead >= 0xF0 && lead < 0xF5 ? 3
