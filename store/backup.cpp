@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/check.h"
 #include "store/connection.h"
 #include "store/database.h"
@@ -42,8 +43,8 @@ private:
     fs::path path_;
 };
 
-long long pageCount(const Database& db, const TableDef& t) {
-    Statement count(db, "PRAGMA \"" + std::string(t.schema) + "\".page_count");
+long long pageCount(const Database& db, std::string_view schema) {
+    Statement count(db, "PRAGMA \"" + std::string(schema) + "\".page_count");
     return count.step() ? count.columnInt64(0) : 0;
 }
 
@@ -76,13 +77,13 @@ public:
     Copier(const Database& db, const CopyProgress& progress, long long total)
         : db_(db), progress_(progress), total_(total) {}
 
-    void copy(const TableDef& t, const fs::path& target) {
+    void copy(std::string_view schema, const fs::path& target) {
         sqlite3* raw = nullptr;
         int rc = sqlite3_open_v2(target.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
         ConnectionHandle dest(raw);
         if (rc != SQLITE_OK) throw writeError(rc, raw, target, dest ? sqlite3_errmsg(raw) : "");
-        BackupHandle backup(sqlite3_backup_init(raw, "main", db_.handle(), t.schema.data()));
+        BackupHandle backup(sqlite3_backup_init(raw, "main", db_.handle(), std::string(schema).c_str()));
         if (!backup) throw writeError(sqlite3_errcode(raw), raw, target, sqlite3_errmsg(raw));
         const long long before = done_;
         do {
@@ -121,15 +122,21 @@ void copyCatalogue(const Database& db, const fs::path& destBase, const CopyProgr
     removeKilledParts(destBase);
     PartPath part(destBase, PartPath::Kind::Folder);
     {
+        // The disks' contents, when the catalogue has them, are held in the same moment.
+        const bool contents = db.attachContents();
         const ReadMoment moment(db, wait);
         long long total = 0;
-        for (const TableDef& t : catalogueTables()) total += pageCount(db, t);
+        for (const TableDef& t : catalogueTables()) total += pageCount(db, t.schema);
+        if (contents) total += pageCount(db, kContentsSchema);
         Copier copier(db, progress, total);
         for (const TableDef& t : catalogueTables()) {
             const auto source = findFileNoCase(db.baseDir(), t.fileName);
             const fs::path name = source ? source->filename() : fs::path(std::string(t.fileName));
-            copier.copy(t, part.path() / name);
+            copier.copy(t.schema, part.path() / name);
         }
+        if (contents)
+            copier.copy(kContentsSchema,
+                        part.path() / findFileNoCase(db.baseDir(), kContentsFileName)->filename());
     }
     part.handOver();
 }

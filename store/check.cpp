@@ -1,8 +1,10 @@
 #include "store/check.h"
 
 #include <limits>
+#include <optional>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
@@ -20,30 +22,47 @@ std::vector<std::string> collect(const Database& db, const std::string& sql,
     return out;
 }
 
-// SQLite's integrity check of each file, the file named and the first of its lines shown.
-std::vector<std::string> integrityProblems(const Database& db) {
+// SQLite's integrity check of one attached file, the file named and the first of its
+// lines shown; empty when sound.
+std::optional<std::string> integrityProblem(const Database& db, std::string_view schema,
+                                            const std::string& file) {
     constexpr size_t kLinesShown = 10;
-    std::vector<std::string> problems;
-    for (const auto& t : catalogueTables()) {
-        const std::string file = db.tableFile(t).string();
-        std::vector<std::string> lines;
-        std::string stopped;  // SQLite may give up on a damaged file after its first lines
-        try {
-            Statement check =
-                db.prepareOn(t, "PRAGMA \"" + std::string(t.schema) + "\".integrity_check");
-            while (check.step()) lines.emplace_back(check.columnText(0));
-        } catch (const Error& e) {
-            stopped = e.what();
-        }
-        if (stopped.empty() && lines.size() == 1 && lines.front() == "ok") continue;
-        std::string report = "Файл " + file + " повреждён. Проверка целостности SQLite:";
-        for (size_t i = 0; i < lines.size() && i < kLinesShown; ++i) report += "\n  " + lines[i];
-        if (lines.size() > kLinesShown)
-            report += "\n  … и ещё строк: " + std::to_string(lines.size() - kLinesShown);
-        if (!stopped.empty()) report += "\n  Проверка прервана: " + stopped;
-        problems.push_back(report);
+    std::vector<std::string> lines;
+    std::string stopped;  // SQLite may give up on a damaged file after its first lines
+    try {
+        Statement check(db, "PRAGMA \"" + std::string(schema) + "\".integrity_check",
+                        {fs::path(file).filename().string()});
+        while (check.step()) lines.emplace_back(check.columnText(0));
+    } catch (const Error& e) {
+        stopped = e.what();
     }
+    if (stopped.empty() && lines.size() == 1 && lines.front() == "ok") return std::nullopt;
+    std::string report = "Файл " + file + " повреждён. Проверка целостности SQLite:";
+    for (size_t i = 0; i < lines.size() && i < kLinesShown; ++i) report += "\n  " + lines[i];
+    if (lines.size() > kLinesShown)
+        report += "\n  … и ещё строк: " + std::to_string(lines.size() - kLinesShown);
+    if (!stopped.empty()) report += "\n  Проверка прервана: " + stopped;
+    return report;
+}
+
+std::vector<std::string> integrityProblems(const Database& db) {
+    std::vector<std::string> problems;
+    for (const auto& t : catalogueTables())
+        if (auto p = integrityProblem(db, t.schema, db.tableFile(t).string())) problems.push_back(*p);
     return problems;
+}
+
+// The sixth file, when the catalogue has one: sound, and holding only disks it has.
+std::vector<std::string> contentsFileProblems(const Database& db) {
+    const auto file = findFileNoCase(db.baseDir(), kContentsFileName);
+    if (!file) return {};
+    try {
+        db.attachContents();
+        if (auto p = integrityProblem(db, kContentsSchema, file->string())) return {*p};
+        return contentsProblems(db);
+    } catch (const Error& e) {
+        return {e.what()};
+    }
 }
 
 std::string tableName(Table which) {
@@ -152,10 +171,13 @@ std::vector<std::string> checkCatalogue(const fs::path& dir) {
     // may never end, and a damaged file tells nothing more.
     if (!problems.empty()) return problems;
     try {
-        return contentProblems(*db);
+        problems = contentProblems(*db);
     } catch (const Error& e) {
-        return {e.what()};
+        problems = {e.what()};
     }
+    const auto contents = contentsFileProblems(*db);
+    problems.insert(problems.end(), contents.begin(), contents.end());
+    return problems;
 }
 
 }  // namespace store

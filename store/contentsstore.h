@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +13,24 @@
 namespace store {
 
 class Database;
+
+// The schema under which the catalogue's connection attaches the sixth file.
+inline constexpr std::string_view kContentsSchema = "cdfiles_db";
+
+// Makes base/CDFiles.db with its empty tables unless it is there already.
+void createContentsFile(const std::filesystem::path& baseDir);
+// The statements that make the sixth file's tables (on a connection where it is main).
+std::string_view contentsTablesSql();
+// A TEMP trigger on the catalogue's connection: a disk's delete takes its contents with it
+// in the same transaction (the program's delete statement stays as it is).
+std::string_view contentsFollowDiskSql();
+// What is wrong with the sixth file's rows (attached on db); empty when all is well.
+std::vector<std::string> contentsProblems(const Database& db);
+// Removes the contents of disks the catalogue no longer has; returns how many disks.
+int64_t removeOrphanContents(const Database& db);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
+bool isUtf8(std::string_view bytes);
 
 // A disk's volume as its last read left it.
 struct StoredVolume {

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/dialect.h"
 #include "store/nameindex.h"
 #include "store/text.h"
@@ -145,6 +146,14 @@ std::shared_ptr<Database> Database::openFiles(const fs::path& baseDirIn,
     db->attachAll();
     for (const auto& t : catalogueTables())
         if (&t != &diskTable()) db->verifyTable(t, problems);
+    if (!problems) {
+        // A fault of the sixth file leaves the catalogue working: the contents' own
+        // reader and writer report it when asked, and check names it.
+        try {
+            db->attachContents();
+        } catch (const Error&) {
+        }
+    }
     return db;
 }
 
@@ -178,6 +187,43 @@ void Database::attachAll() {
         attach.bindText(1, file->string());
         attach.run();
     }
+}
+
+bool Database::attachContents() const {
+    if (contentsAttached_) return true;
+    const auto file = findFileNoCase(baseDir_, kContentsFileName);
+    if (!file) return false;
+    checkIsSqliteFile(*file);
+    const std::string schema = quotedName(kContentsSchema);
+    const std::vector<std::string> files{file->filename().string()};
+    Statement attach(db_.get(), this, "ATTACH DATABASE ?1 AS " + schema, files, {});
+    attach.bindText(1, file->string());
+    attach.run();
+    try {
+        Statement tables(db_.get(), this,
+                         "SELECT count(*) FROM " + schema +
+                             ".sqlite_master WHERE type = 'table' AND name IN "
+                             "('disk_reads', 'disk_entries', 'disk_tracks')",
+                         files, {});
+        if (!tables.step() || tables.columnInt64(0) != 3)
+            throw Error(Error::Kind::NotCatalogue,
+                        "Файл " + file->string() + " не является файлом содержимого дисков Korvalen.");
+        const bool readOnly = sqlite3_db_readonly(db_.get(), "main") == 1;
+        if (!readOnly) {
+            Statement ask(db_.get(), this, "PRAGMA " + schema + ".journal_mode", files, {});
+            if (ask.step() && equalsNoCase(ask.columnText(0), "wal")) {
+                ask = Statement(db_.get(), this, "PRAGMA " + schema + ".journal_mode = DELETE",
+                                files, {});
+                ask.step();
+            }
+            execRaw(contentsFollowDiskSql());
+        }
+    } catch (...) {
+        sqlite3_exec(db_.get(), ("DETACH DATABASE " + schema).c_str(), nullptr, nullptr, nullptr);
+        throw;
+    }
+    contentsAttached_ = true;
+    return true;
 }
 
 fs::path Database::tableFile(const TableDef& t) const {

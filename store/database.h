@@ -93,6 +93,11 @@ public:
     // The file of a table as found in base/ (its own letter case).
     std::filesystem::path tableFile(const TableDef& table) const;
 
+    // The sixth file, the disks' contents (store/contentsstore.h), attached when base/ holds
+    // it; a catalogue without it opens and works. Attaches a file made since the catalogue
+    // was opened; false while there is none. Throws for a file that is not the contents'.
+    bool attachContents() const;
+
     // A unit of work over several statements: rolled back unless committed.
     class Transaction {
     public:
@@ -127,6 +132,7 @@ private:
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
     std::unique_ptr<NameIndex> names_;  // goes before the connection closes
+    mutable bool contentsAttached_ = false;
 };
 
 // The SQL that Database::prepare hands to SQLite for a statement of ours.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
@@ -71,11 +72,22 @@ ReadMoment::~ReadMoment() {
 // Each file is read once inside one transaction, so each keeps its shared lock; a file
 // refused is named by its own statement.
 void ReadMoment::holdEveryFile() const {
+    // Attached before the transaction, as SQLite asks; a broken sixth file is no reason to
+    // refuse a moment of the five.
+    bool contents = false;
+    try {
+        contents = db_.attachContents();
+    } catch (const Error&) {
+    }
     db_.execRaw("BEGIN");
     try {
         for (const TableDef& t : catalogueTables())
             db_.prepareOn(t, "SELECT 1 FROM " + quotedName(t.schema) + "." + quotedName(t.table) +
                                  " LIMIT 1")
+                .step();
+        if (contents)
+            Statement(db_, "SELECT 1 FROM " + quotedName(kContentsSchema) + ".disk_reads LIMIT 1",
+                      {std::string(kContentsFileName)})
                 .step();
     } catch (...) {
         end();

@@ -95,6 +95,11 @@ void Statement::bindText(int index, std::string_view value) {
         sqlite3_bind_text64(stmt_.get(), index, data, value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
 }
 
+void Statement::bindBlob(int index, std::string_view bytes) {
+    const char* data = bytes.data() ? bytes.data() : "";
+    check(sqlite3_bind_blob64(stmt_.get(), index, data, bytes.size(), SQLITE_TRANSIENT));
+}
+
 bool Statement::step() {
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) return true;

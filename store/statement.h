@@ -50,6 +50,7 @@ public:
     void bindInt64(int index, int64_t value);
     void bindDouble(int index, double value);
     void bindText(int index, std::string_view value);
+    void bindBlob(int index, std::string_view bytes);
     void bindNull(std::string_view name) { bindNull(parameterIndex(name)); }
     void bindInt64(std::string_view name, int64_t value) { bindInt64(parameterIndex(name), value); }
     void bindDouble(std::string_view name, double value) {

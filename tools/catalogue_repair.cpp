@@ -6,6 +6,7 @@
 #include <set>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/partfile.h"
@@ -110,6 +111,19 @@ void drop(const Database& db, const TableDef& t, const store::ExtraObject& objec
                store::quotedName(object.name));
 }
 
+// The contents of disks the catalogue no longer has (deleted by a program that did not
+// know the sixth file) are dropped.
+void removeOrphanContents(const Database& db, std::vector<std::string>& done) {
+    try {
+        if (const int64_t disks = store::removeOrphanContents(db); disks > 0)
+            done.push_back("Из файла " + std::string(store::kContentsFileName) +
+                           " удалено содержимое дисков, которых нет в каталоге: " +
+                           std::to_string(disks) + ".");
+    } catch (const Error& e) {
+        done.push_back(std::string("Содержимое дисков не исправлено: ") + e.what());
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> repairCatalogue(const fs::path& dir) {
@@ -131,7 +145,10 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
     for (const TableDef& t : store::catalogueTables())
         for (const auto& leftover : store::removeKilledParts(firstCopyName(db->tableFile(t))))
             done.push_back("Удалён остаток прерванной перестройки: " + leftover.string() + ".");
-    if (tables.empty()) return done;
+    if (tables.empty()) {
+        removeOrphanContents(*db, done);
+        return done;
+    }
     db->leaveWalMode();
     // Writers of any file wait from here to the end, so the copies match what is rebuilt.
     Database::Transaction unit(*db);
@@ -167,6 +184,7 @@ std::vector<std::string> repairCatalogue(const fs::path& dir) {
         done.push_back(line + " Прежний файл сохранён как " + copy.string() + ".");
     }
     unit.commit();
+    removeOrphanContents(*db, done);
     return done;
 }
 
