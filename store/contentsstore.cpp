@@ -318,12 +318,13 @@ struct ContentsWriter::State final : ErrorContext {
         return s.step() ? s.columnInt64(0) : 0;
     }
 
-    void begin() {
+    void begin(bool unsynced) {
         createContentsFile(catalogue.baseDir());
         file = *findFileNoCase(catalogue.baseDir(), kContentsFileName);
         db = openFile(file, SQLITE_OPEN_READWRITE);
         // Only a rollback journal keeps a transaction over attached files atomic.
         exec(db.get(), "PRAGMA journal_mode = DELETE", file, "открыть");
+        if (unsynced) exec(db.get(), "PRAGMA synchronous = OFF", file, "открыть");
         exec(db.get(), "BEGIN IMMEDIATE", file, "начать запись в");
         open = true;
         Statement old(*this, "SELECT id, first_entry, last_entry FROM disk_reads WHERE disk = ?1");
@@ -446,9 +447,9 @@ struct ContentsWriter::State final : ErrorContext {
     }
 };
 
-ContentsWriter::ContentsWriter(const Database& db, int64_t disk)
+ContentsWriter::ContentsWriter(const Database& db, int64_t disk, Sync sync)
     : state_(std::make_unique<State>(db, disk)) {
-    state_->begin();
+    state_->begin(sync == Sync::Off);
 }
 
 ContentsWriter::~ContentsWriter() = default;

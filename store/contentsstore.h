@@ -75,7 +75,9 @@ private:
 // the sixth file first when the catalogue has none.
 class ContentsWriter : public ContentsSink {
 public:
-    ContentsWriter(const Database& db, int64_t disk);
+    // Off: the commit does not wait for the disk (a demo made from nothing).
+    enum class Sync { Full, Off };
+    ContentsWriter(const Database& db, int64_t disk, Sync sync = Sync::Full);
     ~ContentsWriter() override;
     void volume(const VolumeFacts& facts) override;
     FolderId folder(FolderId parent, std::string_view name, std::optional<int64_t> modified,

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "store/catalogue.h"
+#include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
 #include "store/value.h"
+#include "tools/demo_contents.h"
 
 namespace tools {
 namespace {
@@ -322,7 +324,17 @@ std::vector<DemoLoan> demoLoans(int disk, std::mt19937& rng) {
     return loans;
 }
 
-void fillDemo(const Database& db, const DemoOptions& options) {
+// What a disk of each category holds, in the order of demoCategories().
+DemoShape shapeOf(size_t category) {
+    constexpr std::array kShapes = {
+        DemoShape::Video,     DemoShape::Audio,      DemoShape::Installer, DemoShape::Installer,
+        DemoShape::Photos,    DemoShape::Documents,  DemoShape::Documents, DemoShape::Video,
+        DemoShape::Recordings, DemoShape::Recordings, DemoShape::Backup,    DemoShape::Installer,
+    };
+    return category < kShapes.size() ? kShapes[category] : DemoShape::Documents;
+}
+
+std::vector<DemoDisk> fillDemo(const Database& db, const DemoOptions& options) {
     std::mt19937 rng(options.seed);
     const auto& categories = demoCategories();
 
@@ -355,13 +367,16 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         DemoLoan loan;
     };
     std::vector<DemoLending> lending;
+    std::vector<DemoDisk> made;
     for (int n = 1; n <= options.disks; ++n) {
         const size_t c = whichCategory(rng);
         const DemoCategory& category = categories[c];
         const std::vector<DemoLoan> loans = demoLoans(n, rng);
         const bool outNow = !loans.empty() && loans.back().backDaysAgo < 0;
         disk.bindNull(1);
-        disk.bindText(2, demoName(category, titleOrder[c], disksOf[c]++));
+        const std::string name = demoName(category, titleOrder[c], disksOf[c]++);
+        made.push_back({n, name, shapeOf(c)});
+        disk.bindText(2, name);
         disk.bindText(3, demoDescription(category, rng));
         disk.bindInt64(4, static_cast<int64_t>(c) + 1);
         disk.bindInt64(5, category.media[rng() % category.media.size()]);
@@ -387,6 +402,7 @@ void fillDemo(const Database& db, const DemoOptions& options) {
         loan.run();
     }
     tx.commit();
+    return made;
 }
 
 }  // namespace
@@ -394,8 +410,11 @@ void fillDemo(const Database& db, const DemoOptions& options) {
 void makeDemo(const fs::path& dir, const DemoOptions& options) {
     store::createCatalogue(dir);
     try {
-        auto db = Database::open(dir / std::string(store::kBaseFolder));
-        fillDemo(*db, options);
+        const fs::path base = dir / std::string(store::kBaseFolder);
+        auto db = Database::open(base);
+        const auto disks = fillDemo(*db, options);
+        store::createContentsFile(base);
+        fillDemoContents(*db, disks, options.files, options.seed);
     } catch (...) {
         std::error_code ec;
         fs::remove_all(dir / std::string(store::kBaseFolder), ec);  // nothing half-made stays

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 
 namespace tools {
 
 struct DemoOptions {
     int disks = 300;
+    int64_t files = 30000;  // on the disks' contents, all told
     unsigned seed = 1;
 };
 

@@ -1,4 +1,5 @@
 // korvalen-base: makes, fills and checks Korvalen catalogue folders.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,9 +11,11 @@
 #include "store/backup.h"
 #include "store/catalogue.h"
 #include "store/check.h"
+#include "store/contentsstore.h"
 #include "store/error.h"
 #include "store/partfile.h"
 #include "store/readmoment.h"
+#include "tools/catalogue_contents.h"
 #include "tools/catalogue_import.h"
 #include "tools/catalogue_repair.h"
 #include "tools/catalogue_reports.h"
@@ -24,7 +27,8 @@ namespace {
 int usage(std::ostream& out = std::cerr) {
     out << "Использование:\n"
            "  korvalen-base create ПАПКА              пустой каталог в ПАПКА/base\n"
-           "  korvalen-base demo ПАПКА [--disks N]    демонстрационный каталог\n"
+           "  korvalen-base demo ПАПКА [--disks N] [--files N]\n"
+           "      демонстрационный каталог; --files: сколько всего файлов на его дисках\n"
            "  korvalen-base check ПАПКА               проверка каталога\n"
            "  korvalen-base repair ПАПКА              перестройка таблиц, объявленных не так,\n"
            "                                          и удаление лишнего (триггеров и т. п.)\n"
@@ -37,6 +41,12 @@ int usage(std::ostream& out = std::cerr) {
            "      (BOM), по которой её узнают табличные программы; --no-bom: без неё\n"
            "  korvalen-base backup ПАПКА КУДА [--wait СЕКУНД]\n"
            "      копия каталога в КУДА/base и её проверка\n"
+           "  korvalen-base scan ПАПКА ДИСК ИСТОЧНИК\n"
+           "      чтение содержимого диска № ДИСК из папки, точки монтирования, образа\n"
+           "      (ISO 9660, UDF, CUE) или привода; прежнее содержимое заменяется целиком\n"
+           "  korvalen-base contents ПАПКА ДИСК\n"
+           "      содержимое диска: размер, дата изменения и путь через табуляцию\n"
+           "      (у папок размер пуст, путь кончается на /); у звукового диска дорожки\n"
            "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n"
            "  korvalen-base --help | --version\n";
     return 2;
@@ -183,6 +193,46 @@ int backup(int argc, char** argv) {
     }
 }
 
+// The disk's key of "DISK"; none for anything but a whole number.
+std::optional<int64_t> diskKey(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long long key = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0) return std::nullopt;
+    return key;
+}
+
+// korvalen-base scan DIR DISK SOURCE
+int scan(int argc, char** argv) {
+    const auto disk = argc == 5 ? diskKey(argv[3]) : std::nullopt;
+    if (!disk) return usage();
+    try {
+        const auto read = tools::scanDisk(argv[2], *disk, argv[4]);
+        std::cout << "Содержимое диска № " << *disk << " прочитано из " << argv[4]
+                  << ": папок " << read.folders << ", файлов " << read.files;
+        if (read.unreadable > 0) std::cout << ", не прочитано " << read.unreadable;
+        std::cout << ".\n";
+        return 0;
+    } catch (const std::exception& e) {  // store::Error, store::ReadFailed
+        std::cerr << "korvalen-base: " << e.what() << "\nСодержимое диска не изменено.\n";
+        return 1;
+    }
+}
+
+// korvalen-base contents DIR DISK
+int contents(int argc, char** argv) {
+    const auto disk = argc == 4 ? diskKey(argv[3]) : std::nullopt;
+    if (!disk) return usage();
+    try {
+        if (!tools::printContents(argv[2], *disk, std::cout))
+            std::cerr << "Содержимое диска № " << *disk << " ещё не прочитано.\n";
+        return std::cout ? 0 : 1;
+    } catch (const store::Error& e) {
+        std::cerr << "korvalen-base: " << e.what() << "\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,11 +248,14 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "import") == 0) return import(argc, argv);
     if (std::strcmp(argv[1], "export") == 0) return exportTable(argc, argv);
     if (std::strcmp(argv[1], "backup") == 0) return backup(argc, argv);
+    if (std::strcmp(argv[1], "scan") == 0) return scan(argc, argv);
+    if (std::strcmp(argv[1], "contents") == 0) return contents(argc, argv);
     const std::string command = argv[1];
     const std::string dir = argv[2];
     try {
         if (command == "create" && argc == 3) {
             store::createCatalogue(dir);
+            store::createContentsFile(std::filesystem::path(dir) / std::string(store::kBaseFolder));
             std::cout << "Создан пустой каталог " << dir << "/base\n";
             return 0;
         }
@@ -214,6 +267,11 @@ int main(int argc, char** argv) {
                     const long n = std::strtol(argv[++i], &end, 10);
                     if (*end != '\0' || n < 0 || n > 100000000) return usage();
                     options.disks = static_cast<int>(n);
+                } else if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
+                    char* end = nullptr;
+                    const long long n = std::strtoll(argv[++i], &end, 10);
+                    if (*end != '\0' || n < 0 || n > 1000000000) return usage();
+                    options.files = n;
                 } else {
                     return usage();
                 }
