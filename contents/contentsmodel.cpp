@@ -21,10 +21,10 @@ struct ContentsModel::Node {
 QString readableSize(int64_t bytes) {
     static const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
     const QLocale russian(QLocale::Russian);
-    if (bytes < 1024) return QStringLiteral("%1 байт").arg(bytes);
+    if (bytes < 1000) return QStringLiteral("%1 байт").arg(bytes);
     double value = static_cast<double>(bytes) / 1024;
     int unit = 0;
-    while (value >= 1024 && unit < 3) {
+    while (value >= 1000 && unit < 3) {  // "1 020 МБ" reads worse than "1,0 ГБ"
         value /= 1024;
         ++unit;
     }

@@ -2,6 +2,7 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QScreen>
@@ -42,7 +43,17 @@ QString optionalSize(const std::optional<int64_t>& bytes) {
     return bytes ? readableSize(*bytes) : QStringLiteral("неизвестно");
 }
 
-QString volumeText(const store::StoredVolume& v) {
+QString trackLength(int64_t sectors) {
+    const int64_t seconds = (sectors + 37) / 75;  // 75 sectors to a second, rounded
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString orNone(const std::string& text) {
+    return text.empty() ? QStringLiteral("нет") : QString::fromStdString(text);
+}
+
+// The volume's facts, a line each; an audio CD's say its tracks and ids instead of files.
+QString volumeText(const store::StoredVolume& v, const std::vector<store::Track>& tracks) {
     const store::VolumeFacts& f = v.facts;
     QStringList lines;
     lines << QStringLiteral("Источник: %1 %2").arg(kindText(f.kind), QString::fromUtf8(f.origin));
@@ -50,25 +61,27 @@ QString volumeText(const store::StoredVolume& v) {
                  .arg(f.label.empty() ? QStringLiteral("нет") : "«" + QString::fromUtf8(f.label) + "»",
                       f.fileSystem.empty() ? QStringLiteral("неизвестна")
                                            : QString::fromUtf8(f.fileSystem));
+    const QDateTime readAt = QDateTime::fromString(QString::fromStdString(v.readAt),
+                                                   QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString when = readAt.isValid() ? readAt.toString(QStringLiteral("dd.MM.yyyy hh:mm"))
+                                          : QString::fromStdString(v.readAt);
+    if (!tracks.empty()) {
+        int64_t sectors = 0;
+        for (const store::Track& t : tracks) sectors += t.sectors;
+        lines << QStringLiteral("Прочитано %1: дорожек %2, общая длительность %3")
+                     .arg(when)
+                     .arg(tracks.size())
+                     .arg(trackLength(sectors));
+        lines << QStringLiteral("Disc ID: %1; MCN: %2").arg(orNone(f.discId), orNone(f.catalogueNumber));
+        return lines.join(QLatin1Char('\n'));
+    }
     lines << QStringLiteral("Ёмкость: %1; свободно: %2; занято файлами: %3")
                  .arg(optionalSize(f.capacity), optionalSize(f.freeSpace), readableSize(v.bytes));
-    QString counts = QStringLiteral("Прочитано %1: папок %L2, файлов %L3")
-                         .arg(QString::fromStdString(v.readAt))
-                         .arg(v.folders)
-                         .arg(v.files);
+    QString counts =
+        QStringLiteral("Прочитано %1: папок %L2, файлов %L3").arg(when).arg(v.folders).arg(v.files);
     if (v.unreadable) counts += QStringLiteral(", не прочитано %L1").arg(v.unreadable);
     lines << counts;
-    if (!f.discId.empty() || !f.catalogueNumber.empty())
-        lines << QStringLiteral("Disc ID: %1; MCN: %2")
-                     .arg(f.discId.empty() ? QStringLiteral("нет") : QString::fromStdString(f.discId),
-                          f.catalogueNumber.empty() ? QStringLiteral("нет")
-                                                    : QString::fromStdString(f.catalogueNumber));
     return lines.join(QLatin1Char('\n'));
-}
-
-QString trackLength(int64_t sectors) {
-    const int64_t seconds = (sectors + 37) / 75;  // 75 sectors to a second, rounded
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -178,19 +191,19 @@ void ContentsWindow::refresh() {
                                    "«Прочитать содержимое...» с папки, образа или привода."));
         return;
     }
-    ui->VolumeFacts->setText(volumeText(*volume));
+    const std::vector<store::Track> tracks = store::ContentsReader(*db).tracks(disk);
+    ui->VolumeFacts->setText(volumeText(*volume, tracks));
     model_->show(db, disk);
-    showTracks(disk);
+    showTracks(tracks);
     // An audio CD has tracks and no files: the tree is left out rather than shown empty.
     const bool files = !model_->empty() || ui->TracksList->topLevelItemCount() == 0;
     ui->FilesLabel->setVisible(files);
     ui->FilesTree->setVisible(files);
 }
 
-void ContentsWindow::showTracks(int64_t disk) {
+void ContentsWindow::showTracks(const std::vector<store::Track>& tracks) {
     ui->TracksList->clear();
-    const auto db = disks_.query().databaseForRun();
-    for (const store::Track& t : store::ContentsReader(*db).tracks(disk)) {
+    for (const store::Track& t : tracks) {
         auto* item = new QTreeWidgetItem(ui->TracksList,
                                          {QString::number(t.number), trackLength(t.sectors),
                                           QString::fromUtf8(t.title), QString::fromUtf8(t.performer)});

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
+
+#include "store/contents.h"
 
 namespace Ui {
 class DiskContents;
@@ -41,7 +44,7 @@ private:
     void settle();
     void savePlace() const;
     void scheduleRefresh();
-    void showTracks(int64_t disk);
+    void showTracks(const std::vector<store::Track>& tracks);
     void showNothing(const QString& why);
     std::optional<int64_t> currentDisk() const;
 
