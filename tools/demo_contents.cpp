@@ -136,13 +136,29 @@ store::VolumeFacts factsOf(const DemoDisk& d, int64_t n) {
 
 void fillDemoContents(const store::Database& db, const std::vector<DemoDisk>& disks, int64_t files,
                       unsigned seed) {
-    std::mt19937 rng(seed);
-    const int64_t read = static_cast<int64_t>(disks.size()) - static_cast<int64_t>(disks.size()) / 5;
-    if (read <= 0) return;
-    const int64_t perDisk = std::max<int64_t>(1, files / read);
-    int64_t k = 0;
+    // At most about a hundred files a disk: a large demo gives a share of its disks contents
+    // (spread over the list), not a file or two to each.
+    constexpr int64_t kFilesPerDisk = 100;
+    const auto all = static_cast<int64_t>(disks.size());
+    const int64_t readable = all - all / 5;
+    if (files <= 0 || readable <= 0) return;
+    const int64_t given = std::min(readable, std::max<int64_t>(1, files / kFilesPerDisk));
+    std::vector<const DemoDisk*> chosen;
+    int64_t k = 0, r = 0;
     for (const DemoDisk& d : disks) {
         if (++k % 5 == 0) continue;
+        const int64_t at = r++;
+        if ((at + 1) * given / readable != at * given / readable) chosen.push_back(&d);
+    }
+    // A DVD-Video's files and an audio CD's tracks are as many as they are: the others
+    // share the files asked for.
+    const auto free = std::count_if(chosen.begin(), chosen.end(), [](const DemoDisk* d) {
+        return d->shape != DemoShape::Audio && d->shape != DemoShape::Video;
+    });
+    const int64_t perDisk = std::max<int64_t>(1, files / std::max<int64_t>(1, free));
+    std::mt19937 rng(seed);
+    for (const DemoDisk* disk : chosen) {
+        const DemoDisk& d = *disk;
         ContentsWriter w(db, d.key, ContentsWriter::Sync::Off);
         w.volume(factsOf(d, d.key));
         // Written some years back, a few days apart.
