@@ -87,6 +87,7 @@ void ContentsMenu::readIntoCurrentDisk() {
                                        .arg(result.folders)
                                        .arg(result.files),
                                    main);
+            showContents();  // what was read, to look at
             break;
         case ReadOutcome::Stopped:
             messages().information(

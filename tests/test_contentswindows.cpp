@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -21,6 +22,7 @@
 #include "contents/contentsmenu.h"
 #include "contents/contentsmodel.h"
 #include "contents/contentswindow.h"
+#include "settings/settingsfile.h"
 #include "store/contents.h"
 #include "tests/commands_fixture.h"
 #include "ui_Unit1.h"
@@ -100,8 +102,13 @@ class ContentsWindows : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { setSettingsFilePath(folder_.filePath("Korvalen.ini")); }
     // The folder's odd name is beyond QTemporaryDir, which names files as text.
-    void cleanup() { std::filesystem::remove_all(QFile::encodeName(folder_.path()).toStdString()); }
+    void cleanup() {
+        setSettingsFilePath({});
+        std::filesystem::remove_all(QFile::encodeName(folder_.path()).toStdString() + "/disc");
+        QFile::remove(folder_.filePath("Korvalen.ini"));
+    }
     void aFolderReadThroughTheMenuShowsInTheWindow();
     void aStoppedOrFailedReadKeepsWhatTheDiskHad_data();
     void aStoppedOrFailedReadKeepsWhatTheDiskHad();
@@ -231,7 +238,8 @@ void ContentsWindows::theWindowFollowsTheCurrentDisk() {
 }
 
 // A window to AT-SPI whose labels read as they show, an Alt letter of its own for each
-// control, and Tab round every control and out of the tree, Shift+Tab the same way back.
+// control, Tab round every control and out of the tree, Shift+Tab the same way back; its
+// place kept as left.
 void ContentsWindows::theWindowServesTheKeyboardAndScreenReaders() {
     CommandsFixture f;
     f.form1().show();
@@ -273,6 +281,13 @@ void ContentsWindows::theWindowServesTheKeyboardAndScreenReaders() {
     QList<QWidget*> backward = goRound(Qt::ShiftModifier);
     std::reverse(backward.begin(), backward.end());
     QCOMPARE(backward, forward);
+
+    // Its place is kept in a section of its own.
+    window.resize(640, 420);
+    window.close();
+    const QSettings ini(settingsFilePath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("contents/window_width").toInt(), 640);
+    QCOMPARE(ini.value("contents/window_height").toInt(), 420);
 }
 
 QTEST_MAIN(ContentsWindows)
