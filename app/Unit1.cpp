@@ -147,8 +147,7 @@ void TForm1::wireHandlers() {
     new ReportsMenu({*this, *Query5, *ui->ActionLoanHistory, *ui->ActionWhoHasWhat,
                      *ui->ActionExportDisks, *ui->ActionBackup,
                      [this] { return diskFilterText(); }});
-    new contents::ContentsMenu(
-        {*this, *Query5, *ui->ActionReadContents, *ui->ActionShowContents});
+    new contents::ContentsMenu({*this, *Query5, *ui->ActionReadContents, *ui->ActionShowContents});
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

@@ -65,16 +65,17 @@ void ContentsMenu::readIntoCurrentDisk() {
         return;
     }
     const int64_t disk = disks.integer(QStringLiteral("N"));
-    const QString named = QStringLiteral("№ %1 «%2»").arg(disk).arg(disks.text(QStringLiteral("Name")));
+    const QString named =
+        QStringLiteral("№ %1 «%2»").arg(disk).arg(disks.text(QStringLiteral("Name")));
     const auto source = chooseSource(main);
     if (!source) return;
     const auto db = disks.query().databaseForRun();
     if (const auto had = store::ContentsReader(*db).volume(disk)) {
-        if (!messages().confirm(QStringLiteral("Содержимое диска %1 уже прочитано (%2). Заменить "
-                                               "его прочитанным из %3?")
-                                    .arg(named, QString::fromStdString(had->readAt),
-                                         sourceName(*source)),
-                                main))
+        if (!messages().confirm(
+                QStringLiteral("Содержимое диска %1 уже прочитано (%2). Заменить "
+                               "его прочитанным из %3?")
+                    .arg(named, QString::fromStdString(had->readAt), sourceName(*source)),
+                main))
             return;
     }
     const ReadResult result = readWithProgress(main, db->baseDir(), disk, *source, reader);

@@ -166,15 +166,18 @@ QVariant ContentsModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             switch (column) {
-                case Name: return QString::fromUtf8(entry.name);  // bad bytes: U+FFFD
-                case Size: return entry.size ? readableSize(*entry.size) : QString();
-                case Modified: return modifiedText(entry.modified);
-                case Marks: return marksText(entry.marks);
+                case Name:
+                    return QString::fromUtf8(entry.name);  // bad bytes: U+FFFD
+                case Size:
+                    return entry.size ? readableSize(*entry.size) : QString();
+                case Modified:
+                    return modifiedText(entry.modified);
+                case Marks:
+                    return marksText(entry.marks);
             }
             break;
         case Qt::ToolTipRole:
-            if (column == Size && entry.size)
-                return QStringLiteral("%L1 байт").arg(*entry.size);
+            if (column == Size && entry.size) return QStringLiteral("%L1 байт").arg(*entry.size);
             if (column == Name || column == Marks) {
                 const QString marks = marksText(entry.marks);
                 if (!marks.isEmpty()) return marks;
@@ -184,7 +187,8 @@ QVariant ContentsModel::data(const QModelIndex& index, int role) const {
             if (column == Name) return icon(entry);
             break;
         case Qt::ForegroundRole:
-            if (entry.marks & store::kUnreadable) return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+            if (entry.marks & store::kUnreadable)
+                return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
             break;
         case Qt::TextAlignmentRole:
             if (column == Size) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -196,10 +200,14 @@ QVariant ContentsModel::data(const QModelIndex& index, int role) const {
 QVariant ContentsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     switch (section) {
-        case Name: return QStringLiteral("Имя");
-        case Size: return QStringLiteral("Размер");
-        case Modified: return QStringLiteral("Изменён");
-        case Marks: return QStringLiteral("Отметка");
+        case Name:
+            return QStringLiteral("Имя");
+        case Size:
+            return QStringLiteral("Размер");
+        case Modified:
+            return QStringLiteral("Изменён");
+        case Marks:
+            return QStringLiteral("Отметка");
     }
     return {};
 }

@@ -31,7 +31,8 @@ struct Shared {
 // passing on the user's stop.
 class CountingSink final : public store::ContentsSink {
 public:
-    CountingSink(store::ContentsWriter& writer, Shared& shared) : writer_(writer), shared_(shared) {}
+    CountingSink(store::ContentsWriter& writer, Shared& shared)
+        : writer_(writer), shared_(shared) {}
     void volume(const store::VolumeFacts& facts) override { writer_.volume(facts); }
     store::FolderId folder(store::FolderId parent, std::string_view name,
                            std::optional<int64_t> modified, unsigned marks) override {

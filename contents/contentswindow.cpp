@@ -31,10 +31,14 @@ QAccessibleInterface* accessibleContentsWindow(const QString& className, QObject
 
 QString kindText(store::SourceKind kind) {
     switch (kind) {
-        case store::SourceKind::Folder: return QStringLiteral("папка");
-        case store::SourceKind::Mount: return QStringLiteral("смонтированный диск");
-        case store::SourceKind::Image: return QStringLiteral("образ");
-        case store::SourceKind::Drive: return QStringLiteral("привод");
+        case store::SourceKind::Folder:
+            return QStringLiteral("папка");
+        case store::SourceKind::Mount:
+            return QStringLiteral("смонтированный диск");
+        case store::SourceKind::Image:
+            return QStringLiteral("образ");
+        case store::SourceKind::Drive:
+            return QStringLiteral("привод");
     }
     return {};
 }
@@ -58,7 +62,8 @@ QString volumeText(const store::StoredVolume& v, const std::vector<store::Track>
     QStringList lines;
     lines << QStringLiteral("Источник: %1 %2").arg(kindText(f.kind), QString::fromUtf8(f.origin));
     lines << QStringLiteral("Метка: %1; файловая система: %2")
-                 .arg(f.label.empty() ? QStringLiteral("нет") : "«" + QString::fromUtf8(f.label) + "»",
+                 .arg(f.label.empty() ? QStringLiteral("нет")
+                                      : "«" + QString::fromUtf8(f.label) + "»",
                       f.fileSystem.empty() ? QStringLiteral("неизвестна")
                                            : QString::fromUtf8(f.fileSystem));
     const QDateTime readAt = QDateTime::fromString(QString::fromStdString(v.readAt),
@@ -72,7 +77,8 @@ QString volumeText(const store::StoredVolume& v, const std::vector<store::Track>
                      .arg(when)
                      .arg(tracks.size())
                      .arg(trackLength(sectors));
-        lines << QStringLiteral("Disc ID: %1; MCN: %2").arg(orNone(f.discId), orNone(f.catalogueNumber));
+        lines << QStringLiteral("Disc ID: %1; MCN: %2")
+                     .arg(orNone(f.discId), orNone(f.catalogueNumber));
         return lines.join(QLatin1Char('\n'));
     }
     lines << QStringLiteral("Ёмкость: %1; свободно: %2; занято файлами: %3")
@@ -187,8 +193,9 @@ void ContentsWindow::refresh() {
     const auto db = disks_.query().databaseForRun();
     const auto volume = store::ContentsReader(*db).volume(disk);
     if (!volume) {
-        showNothing(QStringLiteral("Содержимое этого диска ещё не прочитано. Его читает кнопка "
-                                   "«Прочитать содержимое...» с папки, образа или привода."));
+        showNothing(
+            QStringLiteral("Содержимое этого диска ещё не прочитано. Его читает кнопка "
+                           "«Прочитать содержимое...» с папки, образа или привода."));
         return;
     }
     const std::vector<store::Track> tracks = store::ContentsReader(*db).tracks(disk);
@@ -204,9 +211,9 @@ void ContentsWindow::refresh() {
 void ContentsWindow::showTracks(const std::vector<store::Track>& tracks) {
     ui->TracksList->clear();
     for (const store::Track& t : tracks) {
-        auto* item = new QTreeWidgetItem(ui->TracksList,
-                                         {QString::number(t.number), trackLength(t.sectors),
-                                          QString::fromUtf8(t.title), QString::fromUtf8(t.performer)});
+        auto* item = new QTreeWidgetItem(
+            ui->TracksList, {QString::number(t.number), trackLength(t.sectors),
+                             QString::fromUtf8(t.title), QString::fromUtf8(t.performer)});
         item->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }

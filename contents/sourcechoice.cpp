@@ -36,10 +36,10 @@ std::vector<OfferedSource> offeredSources() {
         if (!volume.isValid() || !volume.isReady() || !onOpticalDisc(volume)) continue;
         const QString label =
             volume.name().isEmpty() ? QStringLiteral("без метки") : "«" + volume.name() + "»";
-        sources.push_back({QStringLiteral("Диск %1 в %2 (%3)")
-                               .arg(label, volume.rootPath(),
-                                    QString::fromLatin1(volume.fileSystemType())),
-                           volume.rootPath()});
+        sources.push_back(
+            {QStringLiteral("Диск %1 в %2 (%3)")
+                 .arg(label, volume.rootPath(), QString::fromLatin1(volume.fileSystemType())),
+             volume.rootPath()});
     }
     for (const QString& drive : opticalDrives())
         sources.push_back({QStringLiteral("Привод %1").arg(drive), drive});
@@ -80,7 +80,8 @@ void SourceChoice::takeListed() {
 void SourceChoice::chooseFolder() {
     QList<QUrl> places;
     for (const OfferedSource& source : offered_)
-        if (!source.path.startsWith(QStringLiteral("/dev/"))) places << QUrl::fromLocalFile(source.path);
+        if (!source.path.startsWith(QStringLiteral("/dev/")))
+            places << QUrl::fromLocalFile(source.path);
     const QString start = places.isEmpty() ? QDir::homePath() : places.front().toLocalFile();
     places << QUrl::fromLocalFile(QDir::homePath()) << QUrl::fromLocalFile(QDir::rootPath());
     QFileDialog dialog(this, QStringLiteral("Папка или смонтированный диск"), start);

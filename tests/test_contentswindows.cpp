@@ -43,8 +43,8 @@ Control* control(const QWidget& window, const char* name) {
 
 // The tree's rows under parent as shown, cells joined by "|".
 QStringList treeRows(contents::ContentsWindow& window, const QModelIndex& parent = {}) {
-    auto* model = qobject_cast<contents::ContentsModel*>(
-        control<QTreeView>(window, "FilesTree")->model());
+    auto* model =
+        qobject_cast<contents::ContentsModel*>(control<QTreeView>(window, "FilesTree")->model());
     if (model->canFetchMore(parent)) model->fetchMore(parent);
     QStringList rows;
     for (int r = 0; r < model->rowCount(parent); ++r) {
@@ -127,21 +127,22 @@ void ContentsWindows::aFolderReadThroughTheMenuShowsInTheWindow() {
     makeFolder(folder_.filePath("disc"));
     QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
     contents::ContentsWindow& window = openWindow(f.form1());
-    QVERIFY2(control<QLabel>(window, "VolumeFacts")->text().startsWith(
-                 "Содержимое этого диска ещё не прочитано"),
+    QVERIFY2(control<QLabel>(window, "VolumeFacts")
+                 ->text()
+                 .startsWith("Содержимое этого диска ещё не прочитано"),
              qPrintable(control<QLabel>(window, "VolumeFacts")->text()));
     QCOMPARE(treeRows(window), QStringList());
 
     readThroughMenu(f.form1(), folder_.filePath("disc"));
     QCOMPARE(f.boxes.errors(), QStringList());
     QCOMPARE(f.boxes.informations(),
-             QStringList("Содержимое диска № 1 «Матрица» прочитано из " +
-                         folder_.filePath("disc") + ": папок 1, файлов 4."));
+             QStringList("Содержимое диска № 1 «Матрица» прочитано из " + folder_.filePath("disc") +
+                         ": папок 1, файлов 4."));
     QCOMPARE(f.boxes.parents, QList<QWidget*>({&f.form1()}));
     QCOMPARE(f.boxes.underProgress, 0);
     QTRY_COMPARE(withoutDates(treeRows(window)), kFolderRows);
-    const QStringList inFolder = treeRows(
-        window, control<QTreeView>(window, "FilesTree")->model()->index(0, 0));
+    const QStringList inFolder =
+        treeRows(window, control<QTreeView>(window, "FilesTree")->model()->index(0, 0));
     QCOMPARE(withoutDates(inFolder), QStringList({"a.avi|2,9 КБ||", "b.txt|5 байт||"}));
     QVERIFY2(QRegularExpression(R"(^a\.avi\|2,9 КБ\|\d\d\.\d\d\.\d{4} \d\d:\d\d\|$)")
                  .match(inFolder[0])
@@ -223,8 +224,9 @@ void ContentsWindows::theWindowFollowsTheCurrentDisk() {
     QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Abbey Road"));
     QTRY_COMPARE(window.shownDisk(), std::optional<int64_t>(2));
     QCOMPARE(treeRows(window), QStringList());
-    QVERIFY(control<QLabel>(window, "VolumeFacts")->text().startsWith(
-        "Содержимое этого диска ещё не прочитано"));
+    QVERIFY(control<QLabel>(window, "VolumeFacts")
+                ->text()
+                .startsWith("Содержимое этого диска ещё не прочитано"));
 
     QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
     QTRY_COMPARE(window.shownDisk(), std::optional<int64_t>(1));
