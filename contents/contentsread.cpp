@@ -1,5 +1,6 @@
 #include "contents/contentsread.h"
 
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTimer>
@@ -80,6 +81,22 @@ ReadResult runRead(const std::filesystem::path& baseDir, int64_t disk,
     return result;
 }
 
+// Stays up until the read's thread has ended, whatever the user presses: a stop asked for
+// shows as such, and the windows behind stay out of reach until the read is over.
+class ReadProgressDialog final : public QProgressDialog {
+public:
+    explicit ReadProgressDialog(QWidget* parent) : QProgressDialog(parent) {
+        QObject::disconnect(this, SIGNAL(canceled()), this, SLOT(cancel()));
+    }
+    void reject() override { emit canceled(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        emit canceled();
+        event->ignore();
+    }
+};
+
 QString countsText(const Shared& shared) {
     QString text = QStringLiteral("Прочитано папок: %L1, файлов: %L2")
                        .arg(shared.folders.load())
@@ -93,7 +110,7 @@ QString countsText(const Shared& shared) {
 ReadResult readWithProgress(QWidget* parent, const std::filesystem::path& baseDir, int64_t disk,
                             const std::filesystem::path& source, const SourceReader& reader) {
     Shared shared;
-    auto dialog = std::make_unique<QProgressDialog>(parent);
+    auto dialog = std::make_unique<ReadProgressDialog>(parent);
     dialog->setObjectName(QStringLiteral("ReadProgress"));
     dialog->setWindowTitle(QStringLiteral("Чтение содержимого диска"));
     dialog->setWindowModality(Qt::ApplicationModal);
