@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include "commands/changes.h"
+#include "contents/contentsmodel.h"
 #include "contents/contentswindow.h"
 #include "contents/readers.h"
 #include "contents/sourcechoice.h"
@@ -71,23 +72,21 @@ void ContentsMenu::readIntoCurrentDisk() {
     if (!source) return;
     const auto db = disks.query().databaseForRun();
     if (const auto had = store::ContentsReader(*db).volume(disk)) {
-        if (!messages().confirm(
-                QStringLiteral("Содержимое диска %1 уже прочитано (%2). Заменить "
-                               "его прочитанным из %3?")
-                    .arg(named, QString::fromStdString(had->readAt), sourceName(*source)),
-                main))
+        if (!messages().confirm(QStringLiteral("Содержимое диска %1 уже прочитано (%2). Заменить "
+                                               "его прочитанным из %3?")
+                                    .arg(named, readMoment(had->readAt), sourceName(*source)),
+                                main))
             return;
     }
     const ReadResult result = readWithProgress(main, db->baseDir(), disk, *source, reader);
     switch (result.outcome) {
         case ReadOutcome::Done:
             emit command::Changes::instance().contentsWritten(disk);
-            messages().information(QStringLiteral("Содержимое диска %1 прочитано из %2: папок %L3, "
-                                                  "файлов %L4.")
-                                       .arg(named, sourceName(*source))
-                                       .arg(result.folders)
-                                       .arg(result.files),
-                                   main);
+            messages().information(
+                QStringLiteral("Содержимое диска %1 прочитано из %2: папок %3, "
+                               "файлов %4.")
+                    .arg(named, sourceName(*source), count(result.folders), count(result.files)),
+                main);
             showContents();  // what was read, to look at
             break;
         case ReadOutcome::Stopped:

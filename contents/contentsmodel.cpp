@@ -32,6 +32,16 @@ QString readableSize(int64_t bytes) {
            QString::fromUtf8(units[unit]);
 }
 
+QString count(int64_t n) {
+    return QLocale(QLocale::Russian).toString(static_cast<qlonglong>(n));
+}
+
+QString readMoment(const std::string& stored) {
+    const QString text = QString::fromStdString(stored);
+    const QDateTime moment = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return moment.isValid() ? moment.toString(QStringLiteral("dd.MM.yyyy hh:mm")) : text;
+}
+
 QString marksText(unsigned marks) {
     QStringList said;
     if (marks & store::kUnreadable) said << QStringLiteral("не прочитано");
@@ -177,7 +187,7 @@ QVariant ContentsModel::data(const QModelIndex& index, int role) const {
             }
             break;
         case Qt::ToolTipRole:
-            if (column == Size && entry.size) return QStringLiteral("%L1 байт").arg(*entry.size);
+            if (column == Size && entry.size) return count(*entry.size) + QStringLiteral(" байт");
             if (column == Name || column == Marks) {
                 const QString marks = marksText(entry.marks);
                 if (!marks.isEmpty()) return marks;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "store/contentsstore.h"
@@ -16,6 +17,10 @@ namespace contents {
 
 // A size as a person reads it: "512 байт", "1,5 КБ", "700 МБ", "4,4 ГБ".
 QString readableSize(int64_t bytes);
+// A count as Russian writes it: "12 345".
+QString count(int64_t n);
+// When a disk was read ("YYYY-MM-DD HH:MM:SS" as stored) as the catalogue shows a moment.
+QString readMoment(const std::string& stored);
 // What an entry's marks say, "" for an ordinary one.
 QString marksText(unsigned marks);
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "contents/contentsmodel.h"
 #include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
@@ -98,10 +99,10 @@ protected:
 };
 
 QString countsText(const Shared& shared) {
-    QString text = QStringLiteral("Прочитано папок: %L1, файлов: %L2")
-                       .arg(shared.folders.load())
-                       .arg(shared.files.load());
-    if (const int64_t tracks = shared.tracks) text += QStringLiteral(", дорожек: %L1").arg(tracks);
+    QString text = QStringLiteral("Прочитано папок: %1, файлов: %2")
+                       .arg(count(shared.folders), count(shared.files));
+    if (const int64_t tracks = shared.tracks)
+        text += QStringLiteral(", дорожек: %1").arg(count(tracks));
     return text;
 }
 

@@ -66,10 +66,7 @@ QString volumeText(const store::StoredVolume& v, const std::vector<store::Track>
                                       : "«" + QString::fromUtf8(f.label) + "»",
                       f.fileSystem.empty() ? QStringLiteral("неизвестна")
                                            : QString::fromUtf8(f.fileSystem));
-    const QDateTime readAt = QDateTime::fromString(QString::fromStdString(v.readAt),
-                                                   QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QString when = readAt.isValid() ? readAt.toString(QStringLiteral("dd.MM.yyyy hh:mm"))
-                                          : QString::fromStdString(v.readAt);
+    const QString when = readMoment(v.readAt);
     if (!tracks.empty()) {
         int64_t sectors = 0;
         for (const store::Track& t : tracks) sectors += t.sectors;
@@ -83,9 +80,9 @@ QString volumeText(const store::StoredVolume& v, const std::vector<store::Track>
     }
     lines << QStringLiteral("Ёмкость: %1; свободно: %2; занято файлами: %3")
                  .arg(optionalSize(f.capacity), optionalSize(f.freeSpace), readableSize(v.bytes));
-    QString counts =
-        QStringLiteral("Прочитано %1: папок %L2, файлов %L3").arg(when).arg(v.folders).arg(v.files);
-    if (v.unreadable) counts += QStringLiteral(", не прочитано %L1").arg(v.unreadable);
+    QString counts = QStringLiteral("Прочитано %1: папок %2, файлов %3")
+                         .arg(when, count(v.folders), count(v.files));
+    if (v.unreadable) counts += QStringLiteral(", не прочитано %1").arg(count(v.unreadable));
     lines << counts;
     return lines.join(QLatin1Char('\n'));
 }
