@@ -43,8 +43,8 @@ fs::path treeOf(int files) {
     fs::remove_all(root);
     for (int i = 0; i < files; ++i) {
         const int folder = i / 100;
-        const fs::path at = root / ("папка " + std::to_string(folder / 10)) /
-                            ("Folder_" + std::to_string(folder));
+        const fs::path at =
+            root / ("папка " + std::to_string(folder / 10)) / ("Folder_" + std::to_string(folder));
         if (i % 100 == 0) fs::create_directories(at);
         std::ofstream(at / ("document_" + std::to_string(i) + ".txt")) << std::string(i % 13, 'x');
     }
@@ -102,8 +102,18 @@ void BM_find(benchmark::State& state) {
 }
 
 constexpr int kFiles = 100000;
-BENCHMARK(BM_read)->Arg(kFiles)->Repetitions(7)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_find)->Arg(kFiles)->Repetitions(7)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_read)
+    ->Arg(kFiles)
+    ->Repetitions(7)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_find)
+    ->Arg(kFiles)
+    ->Repetitions(7)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The console's output, and each repetition's time kept for the table.
 class Collector : public benchmark::ConsoleReporter {
@@ -128,11 +138,13 @@ int main(int argc, char** argv) {
     if (read.empty() || find.empty()) return 1;
     const auto [readBest, readWorst] = std::minmax_element(read.begin(), read.end());
     const auto [findBest, findWorst] = std::minmax_element(find.begin(), find.end());
-    std::printf("\n| %d files (+%d folders) | best, ms | worst, ms | best / floor's best | worst / floor's worst |\n",
-                kFiles, kFiles / 100 + kFiles / 1000);
+    std::printf(
+        "\n| %d files (+%d folders) | best, ms | worst, ms | best / floor's best | worst / floor's "
+        "worst |\n",
+        kFiles, kFiles / 100 + kFiles / 1000);
     std::printf("|---|---:|---:|---:|---:|\n");
-    std::printf("| read into a disk (re-read, replacing) | %.0f | %.0f | %.2f | %.2f |\n", *readBest,
-                *readWorst, *readBest / *findBest, *readWorst / *findWorst);
+    std::printf("| read into a disk (re-read, replacing) | %.0f | %.0f | %.2f | %.2f |\n",
+                *readBest, *readWorst, *readBest / *findBest, *readWorst / *findWorst);
     std::printf("| floor: `find -printf '%%s %%T@ %%p\\n'` | %.0f | %.0f | 1 | 1 |\n", *findBest,
                 *findWorst);
 
@@ -152,8 +164,8 @@ int main(int argc, char** argv) {
     for (const int files : {10000, kFiles}) {
         const fs::path tree = treeOf(files);
         catalogueFor("memory");
-        const long kb = runProgram({KORVALEN_BASE_PROGRAM, "scan", (workDir() / "memory").string(),
-                                    "1", tree.string()});
+        const long kb = runProgram(
+            {KORVALEN_BASE_PROGRAM, "scan", (workDir() / "memory").string(), "1", tree.string()});
         std::printf("| %d files | %ld |\n", files, kb);
     }
     return 0;

@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +15,7 @@
 
 #include "contents/readers.h"
 #include "store/contentsstore.h"
+#include "store/systemerror.h"
 
 namespace contents {
 namespace {
@@ -55,11 +56,6 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-std::string systemText(int error) {
-    char buffer[256];
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
-
 // ---- the volume ------------------------------------------------------------------------
 
 struct Mount {
@@ -73,7 +69,8 @@ std::string unescapeOctal(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3') {
-            out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+            out +=
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
             i += 3;
         } else {
             out += s[i];
@@ -164,10 +161,10 @@ store::VolumeFacts volumeOf(const fs::path& folder, int fd, const struct stat& s
         facts.capacity = static_cast<int64_t>(vfs.f_blocks) * static_cast<int64_t>(vfs.f_frsize);
         facts.freeSpace = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
     }
-    const bool optical = opticalFileSystem(mount.fileSystem) ||
-                         mount.source.rfind("/dev/sr", 0) == 0;
+    const bool optical =
+        opticalFileSystem(mount.fileSystem) || mount.source.rfind("/dev/sr", 0) == 0;
     facts.kind = !mount.point.empty() && mount.point == real && optical ? store::SourceKind::Mount
-                                                                         : store::SourceKind::Folder;
+                                                                        : store::SourceKind::Folder;
     return facts;
 }
 
@@ -264,8 +261,8 @@ private:
                 continue;
             }
             // O_RDONLY on a folder asks for the right to list it.
-            const Fd child(::openat(fd, name.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const Fd child(
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             struct stat st {};
             if (child.get() < 0 || ::fstat(child.get(), &st) != 0) {
                 sink_.folder(folder, name, sub.modified, sub.marks | store::kUnreadable);
@@ -289,7 +286,7 @@ void readFolder(const fs::path& folder, ContentsSink& sink) {
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         throw store::ReadFailed("Не удалось открыть папку " + folder.string() + ": " +
-                                systemText(errno) + ".");
+                                store::systemErrorText(errno) + ".");
     sink.volume(volumeOf(folder, fd.get(), st));
     Walker(sink).walk(fd.get(), store::kRootFolder, st);
 }

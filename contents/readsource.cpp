@@ -10,6 +10,7 @@
 #include <string>
 
 #include "contents/readers.h"
+#include "store/systemerror.h"
 
 namespace contents {
 namespace {
@@ -64,7 +65,7 @@ void readSource(const fs::path& source, store::ContentsSink& sink) {
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0)
         throw store::ReadFailed("Не найден источник " + source.string() + ": " +
-                                std::strerror(errno) + ".");
+                                store::systemErrorText(errno) + ".");
     if (S_ISDIR(st.st_mode)) return readFolder(source, sink);
     const bool device = S_ISBLK(st.st_mode);
     if (!device && !S_ISREG(st.st_mode))
@@ -73,7 +74,7 @@ void readSource(const fs::path& source, store::ContentsSink& sink) {
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | (device ? O_NONBLOCK : 0));
     if (fd < 0)
         throw store::ReadFailed("Не удалось открыть " + source.string() + ": " +
-                                std::strerror(errno) + ".");
+                                store::systemErrorText(errno) + ".");
     const bool data = holdsFileSystem(fd);
     const bool cue = !device && !data && looksLikeCueSheet(fd);
     ::close(fd);

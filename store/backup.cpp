@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "store/catalogue.h"
-#include "store/contentsstore.h"
 #include "store/check.h"
 #include "store/connection.h"
+#include "store/contentsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/partfile.h"
@@ -83,7 +83,8 @@ public:
                                  nullptr);
         ConnectionHandle dest(raw);
         if (rc != SQLITE_OK) throw writeError(rc, raw, target, dest ? sqlite3_errmsg(raw) : "");
-        BackupHandle backup(sqlite3_backup_init(raw, "main", db_.handle(), std::string(schema).c_str()));
+        BackupHandle backup(
+            sqlite3_backup_init(raw, "main", db_.handle(), std::string(schema).c_str()));
         if (!backup) throw writeError(sqlite3_errcode(raw), raw, target, sqlite3_errmsg(raw));
         const long long before = done_;
         do {

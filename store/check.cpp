@@ -48,7 +48,8 @@ std::optional<std::string> integrityProblem(const Database& db, std::string_view
 std::vector<std::string> integrityProblems(const Database& db) {
     std::vector<std::string> problems;
     for (const auto& t : catalogueTables())
-        if (auto p = integrityProblem(db, t.schema, db.tableFile(t).string())) problems.push_back(*p);
+        if (auto p = integrityProblem(db, t.schema, db.tableFile(t).string()))
+            problems.push_back(*p);
     return problems;
 }
 

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 // Entries of every disk share one key sequence, and a read's entries take consecutive
 // keys: a disk's whole tree is the key range its read row names, so replacing or deleting
 // it is a range delete on the table's own b-tree, and no disk column is repeated per file.
-// An entry at the root has the negated read key as its parent.
+// An entry at the root has the negated read key as its parent. A search index of the names
+// can join this file later as a table of its own keyed by the entries' keys.
 constexpr std::string_view kTables = R"(
 CREATE TABLE IF NOT EXISTS disk_reads (
   id INTEGER PRIMARY KEY,
@@ -100,7 +101,8 @@ Error fileError(sqlite3* db, const fs::path& file, std::string_view doing) {
     if (code == SQLITE_FULL) return Error(Error::Kind::DiskFull, message);
     if (code == SQLITE_READONLY || code == SQLITE_CANTOPEN || code == SQLITE_PERM)
         return Error(Error::Kind::ReadOnly, message);
-    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return Error(Error::Kind::NotCatalogue, message);
+    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+        return Error(Error::Kind::NotCatalogue, message);
     return Error(Error::Kind::Io, message);
 }
 
@@ -153,7 +155,8 @@ bool isUtf8(std::string_view bytes) {
         }
         size_t len = 0;
         unsigned lo = 0x80, hi = 0xBF;  // the second byte's range, narrowed against overlongs
-        if (c >= 0xC2 && c <= 0xDF) len = 2;
+        if (c >= 0xC2 && c <= 0xDF)
+            len = 2;
         else if (c >= 0xE0 && c <= 0xEF) {
             len = 3;
             if (c == 0xE0) lo = 0xA0;
@@ -379,10 +382,14 @@ struct ContentsWriter::State final : ErrorContext {
             sqlite3_bind_text64(s, 3, data, name.size(), SQLITE_STATIC, SQLITE_UTF8);
         else
             sqlite3_bind_blob64(s, 3, data, name.size(), SQLITE_STATIC);
-        if (size) sqlite3_bind_int64(s, 4, *size);
-        else sqlite3_bind_null(s, 4);
-        if (modified) sqlite3_bind_int64(s, 5, *modified);
-        else sqlite3_bind_null(s, 5);
+        if (size)
+            sqlite3_bind_int64(s, 4, *size);
+        else
+            sqlite3_bind_null(s, 4);
+        if (modified)
+            sqlite3_bind_int64(s, 5, *modified);
+        else
+            sqlite3_bind_null(s, 5);
         sqlite3_bind_int64(s, 6, flags);
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
@@ -416,10 +423,14 @@ struct ContentsWriter::State final : ErrorContext {
         read.bindText(4, facts.origin);
         read.bindText(5, facts.label);
         read.bindText(6, facts.fileSystem);
-        if (facts.capacity) read.bindInt64(7, *facts.capacity);
-        else read.bindNull(7);
-        if (facts.freeSpace) read.bindInt64(8, *facts.freeSpace);
-        else read.bindNull(8);
+        if (facts.capacity)
+            read.bindInt64(7, *facts.capacity);
+        else
+            read.bindNull(7);
+        if (facts.freeSpace)
+            read.bindInt64(8, *facts.freeSpace);
+        else
+            read.bindNull(8);
         read.bindInt64(9, folders);
         read.bindInt64(10, files);
         read.bindInt64(11, unreadable);
@@ -486,8 +497,13 @@ void ContentsWriter::track(const Track& track) {
 
 void ContentsWriter::commit() {
     state_->finish();
-    // The catalogue's connection sees a sixth file this writer has just made.
-    state_->catalogue.attachContents();
+    // The catalogue's connection takes up a sixth file this writer has just made, so that
+    // a disk's delete takes its contents along from now on. Not a failure of the read when
+    // it cannot (a transaction open there): its next reader of the contents attaches it.
+    try {
+        state_->catalogue.attachContents();
+    } catch (const Error&) {
+    }
 }
 
 int64_t ContentsWriter::folders() const {
@@ -509,8 +525,8 @@ std::vector<std::string> contentsProblems(const Database& db) {
                       contentsFiles());
     while (orphans.step())
         problems.push_back("В файле " + std::string(kContentsFileName) +
-                           " записано содержимое диска № " + std::to_string(orphans.columnInt64(0)) +
-                           ", которого нет в каталоге.");
+                           " записано содержимое диска № " +
+                           std::to_string(orphans.columnInt64(0)) + ", которого нет в каталоге.");
     Statement stray(db,
                     "SELECT (SELECT count(*) FROM " + table("disk_entries") +
                         ") - ifnull((SELECT sum((SELECT count(*) FROM " + table("disk_entries") +
@@ -537,7 +553,8 @@ int64_t removeOrphanContents(const Database& db) {
         Statement(db, "DELETE FROM " + table("disk_reads") + missing, contentsFiles()).run();
     Statement(db,
               "DELETE FROM " + table("disk_entries") + " WHERE NOT EXISTS (SELECT 1 FROM " +
-                  table("disk_reads") + " r WHERE disk_entries.id BETWEEN r.first_entry AND "
+                  table("disk_reads") +
+                  " r WHERE disk_entries.id BETWEEN r.first_entry AND "
                   "r.last_entry)",
               contentsFiles())
         .run();

@@ -62,8 +62,9 @@ public:
     std::vector<Track> tracks(int64_t disk) const;
     // Every entry of the disk, a folder before what is under it, with its path from the
     // root ("a/b/c", names' bytes as read); the callback returns false to stop.
-    void forEachEntry(int64_t disk,
-                      const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
+    void forEachEntry(
+        int64_t disk,
+        const std::function<bool(const std::string& path, const StoredEntry&)>& each) const;
 
 private:
     const Database& db_;
@@ -72,7 +73,9 @@ private:
 // Replaces a disk's contents with what a reader hands it, in one transaction: until
 // commit() nothing of the new read is seen and the previous contents stay whole; a writer
 // destroyed without commit() (a stop, a failure, a crash) leaves them as they were. Makes
-// the sixth file first when the catalogue has none.
+// the sixth file first when the catalogue has none. It writes on a connection of its own
+// and may live on a thread of its own; the catalogue is only asked for its folder, and
+// after commit() to attach a sixth file it has just made.
 class ContentsWriter : public ContentsSink {
 public:
     // Off: the commit does not wait for the disk (a demo made from nothing).

@@ -206,8 +206,9 @@ bool Database::attachContents() const {
                              "('disk_reads', 'disk_entries', 'disk_tracks')",
                          files, {});
         if (!tables.step() || tables.columnInt64(0) != 3)
-            throw Error(Error::Kind::NotCatalogue,
-                        "Файл " + file->string() + " не является файлом содержимого дисков Korvalen.");
+            throw Error(
+                Error::Kind::NotCatalogue,
+                "Файл " + file->string() + " не является файлом содержимого дисков Korvalen.");
         const bool readOnly = sqlite3_db_readonly(db_.get(), "main") == 1;
         if (!readOnly) {
             Statement ask(db_.get(), this, "PRAGMA " + schema + ".journal_mode", files, {});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -131,8 +132,8 @@ private:
 
     std::filesystem::path baseDir_;
     ConnectionHandle db_;
-    std::unique_ptr<NameIndex> names_;  // goes before the connection closes
-    mutable bool contentsAttached_ = false;
+    std::unique_ptr<NameIndex> names_;                    // goes before the connection closes
+    mutable std::atomic<bool> contentsAttached_ = false;  // a writer's thread may attach
 };
 
 // The SQL that Database::prepare hands to SQLite for a statement of ours.

@@ -8,7 +8,7 @@
 namespace store {
 namespace {
 
-constexpr std::array<std::pair<int, const char*>, 10> kCauses = {{
+constexpr std::array<std::pair<int, const char*>, 12> kCauses = {{
     {EEXIST, "такой файл или папка уже есть"},
     {EACCES, "нет прав доступа"},
     {EPERM, "нет прав доступа"},
@@ -19,6 +19,8 @@ constexpr std::array<std::pair<int, const char*>, 10> kCauses = {{
     {EROFS, "файловая система доступна только для чтения"},
     {ENOENT, "нет такого файла или папки"},
     {ENAMETOOLONG, "слишком длинное имя"},
+    {ENOMEDIUM, "в приводе нет диска"},
+    {EIO, "ошибка чтения: диск повреждён или не читается"},
 }};
 
 std::string bracketed(std::string_view text) {

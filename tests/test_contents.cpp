@@ -122,6 +122,8 @@ private slots:
     void backupCopiesContentsWithTheFive();
     void checkFindsContentsFaults_data();
     void checkFindsContentsFaults();
+    void scanVerb_data();
+    void scanVerb();
     void killedDuringRead_data();
     void killedDuringRead();
 
@@ -179,7 +181,8 @@ void Contents::folderEntries_data() {
         << QByteArray("docs/deep/up") << qint64(2) << uint(store::kLink | store::kLinkLoop);
     QTest::newRow("a dangling link") << QByteArray("nowhere") << qint64(7) << uint(store::kLink);
     QTest::newRow("a pipe") << QByteArray("pipe") << qint64(0) << uint(store::kSpecial);
-    QTest::newRow("a name not UTF-8") << QByteArray("bad\xff") << qint64(1) << uint(store::kNotUtf8);
+    QTest::newRow("a name not UTF-8")
+        << QByteArray("bad\xff") << qint64(1) << uint(store::kNotUtf8);
 }
 
 void Contents::folderEntries() {
@@ -284,9 +287,10 @@ void Contents::checkFindsContentsFaults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reported");
     QTest::addColumn<bool>("repaired");
-    QTest::newRow("not a database") << "garbage" << "CDFiles.db" << false;
-    QTest::newRow("contents of a disk the catalogue lacks")
-        << "orphan" << "содержимое диска № 99" << true;
+    QTest::newRow("not a database") << "garbage"
+                                    << "CDFiles.db" << false;
+    QTest::newRow("contents of a disk the catalogue lacks") << "orphan"
+                                                            << "содержимое диска № 99" << true;
 }
 
 void Contents::checkFindsContentsFaults() {
@@ -307,6 +311,47 @@ void Contents::checkFindsContentsFaults() {
     QVERIFY(c.open());  // the five still open and work
     tools::repairCatalogue(c.root());
     QCOMPARE(store::checkCatalogue(c.root()).empty(), repaired);
+}
+
+void Contents::scanVerb_data() {
+    QTest::addColumn<QString>("disk");
+    QTest::addColumn<QString>("source");  // in the test's folder
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a folder") << "5"
+                              << "tree" << 0 << "папок 1, файлов 2";
+    QTest::newRow("no such disk") << "99"
+                                  << "tree" << 1 << "нет диска № 99";
+    QTest::newRow("no such source") << "5"
+                                    << "missing" << 1 << "Не найден источник";
+    QTest::newRow("not an image") << "5"
+                                  << "tree/text.txt" << 1 << "не образ диска";
+    QTest::newRow("a disk not a number") << "пять"
+                                         << "tree" << 2 << "Использование";
+}
+
+// What korvalen-base scan says and leaves: a failure keeps the disk's last read.
+void Contents::scanVerb() {
+    QFETCH(QString, disk);
+    QFETCH(QString, source);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    const fixture::FixtureCatalogue c;
+    const QTemporaryDir folder, before;
+    fs::create_directories(folder.filePath("tree/sub").toStdString());
+    writeFile(folder.filePath("tree/text.txt").toStdString(), 10);
+    writeFile(folder.filePath("tree/sub/x").toStdString(), 1);
+    writeFile(fs::path(before.path().toStdString()) / "kept", 1);
+    readInto(*c.open(), 5, before.path().toStdString());
+    QProcess scan;
+    scan.start(KORVALEN_BASE_EXE, {"scan", c.path(), disk, folder.filePath(source)});
+    QVERIFY(scan.waitForFinished(60000));
+    const QString output =
+        QString::fromUtf8(scan.readAllStandardOutput() + scan.readAllStandardError());
+    QVERIFY2(output.contains(said), qPrintable(output));
+    QCOMPARE(scan.exitCode(), exitCode);
+    QCOMPARE(names(entries(*c.open(), 5)),
+             exitCode == 0 ? QStringLiteral("sub/, sub/x, text.txt") : QStringLiteral("kept"));
 }
 
 void Contents::killedDuringRead_data() {

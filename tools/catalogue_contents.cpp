@@ -19,9 +19,9 @@ void refuseMissingDisk(const store::Database& db, int64_t disk) {
     store::Statement find(db, "SELECT 1 FROM main.\"CDBase\" WHERE N = ?1");
     find.bindInt64(1, disk);
     if (!find.step())
-        throw store::Error(store::Error::Kind::NotFound, "В каталоге " + db.baseDir().string() +
-                                                             " нет диска № " +
-                                                             std::to_string(disk) + ".");
+        throw store::Error(
+            store::Error::Kind::NotFound,
+            "В каталоге " + db.baseDir().string() + " нет диска № " + std::to_string(disk) + ".");
 }
 
 // The length of the UTF-8 sequence starting at bytes[i]; 0 when none well-formed does.

@@ -327,8 +327,8 @@ std::vector<DemoLoan> demoLoans(int disk, std::mt19937& rng) {
 // What a disk of each category holds, in the order of demoCategories().
 DemoShape shapeOf(size_t category) {
     constexpr std::array kShapes = {
-        DemoShape::Video,     DemoShape::Audio,      DemoShape::Installer, DemoShape::Installer,
-        DemoShape::Photos,    DemoShape::Documents,  DemoShape::Documents, DemoShape::Video,
+        DemoShape::Video,      DemoShape::Audio,      DemoShape::Installer, DemoShape::Installer,
+        DemoShape::Photos,     DemoShape::Documents,  DemoShape::Documents, DemoShape::Video,
         DemoShape::Recordings, DemoShape::Recordings, DemoShape::Backup,    DemoShape::Installer,
     };
     return category < kShapes.size() ? kShapes[category] : DemoShape::Documents;

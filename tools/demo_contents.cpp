@@ -85,7 +85,8 @@ void installer(Maker& m, int64_t budget) {
     constexpr std::array kinds = {"%04lld.dll", "res%04lld.dat", "help%03lld.chm", "tex%04lld.pak"};
     for (int64_t i = 0; i < budget - 15; ++i) {
         const FolderId in = i % 3 == 0 ? program : setup;
-        m.file(in, numbered(kinds[static_cast<size_t>(i) % kinds.size()], i), m.between(4, 900) * 1024);
+        m.file(in, numbered(kinds[static_cast<size_t>(i) % kinds.size()], i),
+               m.between(4, 900) * 1024);
     }
 }
 
@@ -106,7 +107,8 @@ void documents(Maker& m, int64_t budget, const std::vector<const char*>& folders
     for (const char* name : folders) in.push_back(m.folder(kRootFolder, name));
     for (int64_t i = 0; i < budget; ++i) {
         const FolderId to = in[static_cast<size_t>(i) % in.size()];
-        m.file(to, numbered(kinds[static_cast<size_t>(i) % kinds.size()], i + 1), m.between(kb / 4, kb * 2) * 1024);
+        m.file(to, numbered(kinds[static_cast<size_t>(i) % kinds.size()], i + 1),
+               m.between(kb / 4, kb * 2) * 1024);
     }
 }
 
@@ -122,7 +124,8 @@ void audio(ContentsWriter& w, std::mt19937& rng, const std::string& name) {
 store::VolumeFacts factsOf(const DemoDisk& d, int64_t n) {
     store::VolumeFacts f;
     f.kind = d.shape == DemoShape::Audio ? store::SourceKind::Drive : store::SourceKind::Image;
-    f.origin = d.shape == DemoShape::Audio ? "/dev/sr0" : numbered("/home/user/images/disk%lld.iso", n);
+    f.origin =
+        d.shape == DemoShape::Audio ? "/dev/sr0" : numbered("/home/user/images/disk%lld.iso", n);
     f.label = d.shape == DemoShape::Audio ? "" : numbered("DISK_%04lld", n);
     f.fileSystem = d.shape == DemoShape::Audio   ? "cdda"
                    : d.shape == DemoShape::Video ? "udf"
@@ -165,14 +168,23 @@ void fillDemoContents(const store::Database& db, const std::vector<DemoDisk>& di
         Maker m(w, rng, 1'100'000'000 + d.key * 86400 * 5 % 400'000'000);
         const int64_t budget = std::max<int64_t>(1, perDisk + m.between(-perDisk / 3, perDisk / 3));
         switch (d.shape) {
-            case DemoShape::Audio: audio(w, rng, d.name); break;
-            case DemoShape::Video: video(m, budget); break;
-            case DemoShape::Installer: installer(m, budget); break;
-            case DemoShape::Photos: photos(m, budget); break;
+            case DemoShape::Audio:
+                audio(w, rng, d.name);
+                break;
+            case DemoShape::Video:
+                video(m, budget);
+                break;
+            case DemoShape::Installer:
+                installer(m, budget);
+                break;
+            case DemoShape::Photos:
+                photos(m, budget);
+                break;
             case DemoShape::Documents:
-                documents(m, budget, {"Документы", "Таблицы", "Сканы", "Письма"},
-                          {"Документ %lld.doc", "Отчёт %lld.xls", "Скан %lld.pdf", "Письмо %lld.txt"},
-                          120);
+                documents(
+                    m, budget, {"Документы", "Таблицы", "Сканы", "Письма"},
+                    {"Документ %lld.doc", "Отчёт %lld.xls", "Скан %lld.pdf", "Письмо %lld.txt"},
+                    120);
                 break;
             case DemoShape::Recordings:
                 documents(m, budget, {"CD1", "CD2"}, {"%03lld.mp3", "Глава %03lld.mp3"}, 9000);

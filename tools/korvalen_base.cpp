@@ -16,10 +16,10 @@
 #include "store/partfile.h"
 #include "store/readmoment.h"
 #include "tools/catalogue_contents.h"
+#include "tools/catalogue_demo.h"
 #include "tools/catalogue_import.h"
 #include "tools/catalogue_repair.h"
 #include "tools/catalogue_reports.h"
-#include "tools/catalogue_demo.h"
 
 namespace {
 
@@ -208,8 +208,8 @@ int scan(int argc, char** argv) {
     if (!disk) return usage();
     try {
         const auto read = tools::scanDisk(argv[2], *disk, argv[4]);
-        std::cout << "Содержимое диска № " << *disk << " прочитано из " << argv[4]
-                  << ": папок " << read.folders << ", файлов " << read.files;
+        std::cout << "Содержимое диска № " << *disk << " прочитано из " << argv[4] << ": папок "
+                  << read.folders << ", файлов " << read.files;
         if (read.unreadable > 0) std::cout << ", не прочитано " << read.unreadable;
         std::cout << ".\n";
         return 0;
