@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 
+#include "contents/contentsmenu.h"
 #include "dialogs/about.h"
 #include "reports/reportsmenu.h"
 #include "resources/layoutqueries.h"
@@ -146,6 +147,8 @@ void TForm1::wireHandlers() {
     new ReportsMenu({*this, *Query5, *ui->ActionLoanHistory, *ui->ActionWhoHasWhat,
                      *ui->ActionExportDisks, *ui->ActionBackup,
                      [this] { return diskFilterText(); }});
+    new contents::ContentsMenu(
+        {*this, *Query5, *ui->ActionReadContents, *ui->ActionShowContents});
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

@@ -19,6 +19,9 @@ public:
 
 signals:
     void written(const command::Tables& tables);
+    // A disk's contents were read anew and committed (they live in a file of their own,
+    // beside the tables).
+    void contentsWritten(qint64 disk);
 };
 
 }  // namespace command

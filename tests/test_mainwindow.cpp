@@ -300,11 +300,12 @@ void TestMainWindow::gridsAndMenusAreLaidOut() {
     QCOMPARE(form->ui->DBGrid4->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(form->ui->DBGrid5->selectionBehavior(), QAbstractItemView::SelectItems);
 
-    // The menu bar: three drop-downs and two commands, items in order with separators,
+    // The menu bar: four drop-downs and two commands, items in order with separators,
     // each command with the picture of its button.
     QStringList bar;
     for (QAction* a : form->ui->MainMenu1->actions()) bar << a->text();
-    QCOMPARE(bar, QStringList({"Диски", "Справочники", "&Отчёты", "О программе...", "Выход"}));
+    QCOMPARE(bar, QStringList({"Диски", "Справочники", "&Отчёты", "&Содержимое", "О программе...",
+                              "Выход"}));
     auto items = [](QMenu* menu) {
         QStringList out;
         for (QAction* a : menu->actions())
@@ -314,6 +315,8 @@ void TestMainWindow::gridsAndMenusAreLaidOut() {
     QCOMPARE(items(form->ui->N1), QStringList({"N3", "N4", "N5", "-N6", "N7", "N8"}));
     QCOMPARE(items(form->ui->N2), QStringList({"N9", "N10", "N11", "-N12", "N13", "N14", "N15",
                                                "-N18", "N16", "N17", "N19"}));
+    QCOMPARE(items(form->ui->MenuContents),
+             QStringList({"ActionReadContents", "ActionShowContents"}));
     const std::pair<QAction*, QPushButton*> pictures[] = {
         {form->ui->N3, form->ui->BitBtn3},
         {form->ui->N4, form->ui->BitBtn4},

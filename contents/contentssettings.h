@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QRect>
+#include <optional>
+
+// The contents window's own settings, in Korvalen.ini under a section of their own
+// ([contents]); the other sections are not touched.
+namespace contents {
+
+// Where the window stood and how large it was; nothing when never saved or not whole.
+std::optional<QRect> windowPlace();
+// Kept quietly: a place that cannot be saved costs the user no box.
+void saveWindowPlace(const QRect& place);
+
+// place moved and shrunk as little as needed to lie within screen, room kept for the
+// frame the window manager adds.
+QRect withinScreen(QRect place, const QRect& screen);
+
+}  // namespace contents

@@ -1,0 +1,279 @@
+// The "Содержимое" menu and window over the commands' catalogue: a folder read into the
+// current disk through the menu shows in the window, a stopped or failed read keeps what
+// the disk had, the window follows the main window, and a person can work it by keyboard
+// and screen reader.
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "app/Unit1.h"
+#include "contents/contentsmenu.h"
+#include "contents/contentsmodel.h"
+#include "contents/contentswindow.h"
+#include "store/contents.h"
+#include "tests/commands_fixture.h"
+#include "ui_Unit1.h"
+#include "widgets/listquery.h"
+
+namespace {
+
+contents::ContentsMenu& contentsMenu(TForm1& form) {
+    return *form.findChild<contents::ContentsMenu*>(QStringLiteral("ContentsMenu"));
+}
+
+template <typename Control>
+Control* control(const QWidget& window, const char* name) {
+    auto* found = window.findChild<Control*>(QLatin1String(name));
+    if (!found) qFatal("no control %s", name);
+    return found;
+}
+
+// The tree's rows under parent as shown, cells joined by "|".
+QStringList treeRows(contents::ContentsWindow& window, const QModelIndex& parent = {}) {
+    auto* model = qobject_cast<contents::ContentsModel*>(
+        control<QTreeView>(window, "FilesTree")->model());
+    if (model->canFetchMore(parent)) model->fetchMore(parent);
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(r, c, parent).data().toString();
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+// A folder to read: a subfolder of two files, a file and a name that is not UTF-8.
+void makeFolder(const QString& root) {
+    QDir().mkpath(root + "/Фильмы");
+    // Paths as bytes: a QString cannot hold a name that is not UTF-8.
+    const auto write = [&root](const std::string& name, std::streamsize bytes) {
+        std::ofstream(QFile::encodeName(root).toStdString() + name) << std::string(bytes, 'x');
+    };
+    write("/Фильмы/a.avi", 3000);
+    write("/Фильмы/b.txt", 5);
+    write("/readme.txt", 10);
+    write("/\xff\xfe.bin", 2);
+}
+
+// Reads folder into the main window's current disk through the menu.
+void readThroughMenu(TForm1& form, const QString& folder) {
+    contentsMenu(form).chooseSource = [folder](QWidget*) {
+        return std::filesystem::path(QFile::encodeName(folder).toStdString());
+    };
+    form.ui->ActionReadContents->trigger();
+}
+
+contents::ContentsWindow& openWindow(TForm1& form) {
+    form.ui->ActionShowContents->trigger();
+    contents::ContentsWindow& window = *contentsMenu(form).contentsWindow();
+    window.refresh();
+    return window;
+}
+
+const QStringList kFolderRows{"Фильмы|2,9 КБ||", "readme.txt|10 байт||",
+                              "\uFFFD\uFFFD.bin|2 байт||имя не в UTF-8"};
+
+QStringList withoutDates(QStringList rows) {
+    for (QString& row : rows) {
+        QStringList cells = row.split('|');
+        cells[2].clear();
+        row = cells.join('|');
+    }
+    return rows;
+}
+
+}  // namespace
+
+class ContentsWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The folder's odd name is beyond QTemporaryDir, which names files as text.
+    void cleanup() { std::filesystem::remove_all(QFile::encodeName(folder_.path()).toStdString()); }
+    void aFolderReadThroughTheMenuShowsInTheWindow();
+    void aStoppedOrFailedReadKeepsWhatTheDiskHad_data();
+    void aStoppedOrFailedReadKeepsWhatTheDiskHad();
+    void theWindowFollowsTheCurrentDisk();
+    void theWindowServesTheKeyboardAndScreenReaders();
+
+private:
+    QTemporaryDir folder_;
+};
+
+// The window, open before the read, shows the new contents as soon as they are
+// committed; the box saying so comes over the main window with the progress dialog gone.
+// Reading again asks first, and "No" reads nothing.
+void ContentsWindows::aFolderReadThroughTheMenuShowsInTheWindow() {
+    CommandsFixture f;
+    makeFolder(folder_.filePath("disc"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    contents::ContentsWindow& window = openWindow(f.form1());
+    QVERIFY2(control<QLabel>(window, "VolumeFacts")->text().startsWith(
+                 "Содержимое этого диска ещё не прочитано"),
+             qPrintable(control<QLabel>(window, "VolumeFacts")->text()));
+    QCOMPARE(treeRows(window), QStringList());
+
+    readThroughMenu(f.form1(), folder_.filePath("disc"));
+    QCOMPARE(f.boxes.errors(), QStringList());
+    QCOMPARE(f.boxes.informations(),
+             QStringList("Содержимое диска № 1 «Матрица» прочитано из " +
+                         folder_.filePath("disc") + ": папок 1, файлов 4."));
+    QCOMPARE(f.boxes.parents, QList<QWidget*>({&f.form1()}));
+    QCOMPARE(f.boxes.underProgress, 0);
+    QTRY_COMPARE(withoutDates(treeRows(window)), kFolderRows);
+    const QStringList inFolder = treeRows(
+        window, control<QTreeView>(window, "FilesTree")->model()->index(0, 0));
+    QCOMPARE(withoutDates(inFolder), QStringList({"a.avi|2,9 КБ||", "b.txt|5 байт||"}));
+    QVERIFY2(QRegularExpression(R"(^a\.avi\|2,9 КБ\|\d\d\.\d\d\.\d{4} \d\d:\d\d\|$)")
+                 .match(inFolder[0])
+                 .hasMatch(),
+             qPrintable(inFolder[0]));
+    const QString facts = control<QLabel>(window, "VolumeFacts")->text();
+    QVERIFY2(facts.startsWith("Источник: папка " + folder_.filePath("disc")) &&
+                 facts.contains("папок 1, файлов 4"),
+             qPrintable(facts));
+
+    f.boxes.answers = {false};
+    readThroughMenu(f.form1(), folder_.path());
+    QCOMPARE(f.boxes.shown.size(), 2);
+    QVERIFY(f.boxes.shown[1].startsWith("confirm: Содержимое диска № 1 «Матрица» уже прочитано"));
+    QCOMPARE(withoutDates(treeRows(window)), kFolderRows);
+}
+
+void ContentsWindows::aStoppedOrFailedReadKeepsWhatTheDiskHad_data() {
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("stopped") << true
+                             << "information: Чтение остановлено. У диска № 1 «Матрица» "
+                                "осталось прежнее содержимое.";
+    QTest::newRow("failed") << false
+                            << "error: Содержимое диска № 1 «Матрица» не прочитано: Образ "
+                               "/нет/такого.iso не найден.\nУ диска осталось прежнее содержимое.";
+}
+
+// A read that hands part of a tree and is then stopped by the dialog's button, or fails:
+// the disk keeps its previous contents, and the box comes with the dialog gone.
+void ContentsWindows::aStoppedOrFailedReadKeepsWhatTheDiskHad() {
+    QFETCH(bool, stop);
+    QFETCH(QString, says);
+    CommandsFixture f;
+    makeFolder(folder_.filePath("disc"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    readThroughMenu(f.form1(), folder_.filePath("disc"));
+    contents::ContentsWindow& window = openWindow(f.form1());
+    QTRY_COMPARE(withoutDates(treeRows(window)), kFolderRows);
+
+    contentsMenu(f.form1()).reader = [stop](const std::filesystem::path&,
+                                            store::ContentsSink& sink) {
+        sink.volume({});
+        sink.file(store::kRootFolder, "half.txt", 1, std::nullopt, 0);
+        if (!stop) throw store::ReadFailed("Образ /нет/такого.iso не найден.");
+        while (!sink.stopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        throw store::ReadStopped();
+    };
+    QTimer pressStop;
+    connect(&pressStop, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(w); dialog && dialog->isVisible())
+                dialog->findChild<QAbstractButton*>()->click();
+    });
+    pressStop.start(20);
+    f.boxes.shown.clear();
+    readThroughMenu(f.form1(), folder_.path());
+    pressStop.stop();
+    QCOMPARE(f.boxes.shown.size(), 2);
+    QVERIFY(f.boxes.shown[0].startsWith("confirm: Содержимое диска № 1 «Матрица» уже прочитано"));
+    QCOMPARE(f.boxes.shown[1], says);
+    QCOMPARE(f.boxes.underProgress, 0);
+    window.refresh();
+    QCOMPARE(withoutDates(treeRows(window)), kFolderRows);
+}
+
+// The window shows the main window's current disk as it moves, a disk not yet read
+// saying so, and no disk at all when the list has none.
+void ContentsWindows::theWindowFollowsTheCurrentDisk() {
+    CommandsFixture f;
+    makeFolder(folder_.filePath("disc"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    readThroughMenu(f.form1(), folder_.filePath("disc"));
+    contents::ContentsWindow& window = openWindow(f.form1());
+    QTRY_COMPARE(window.shownDisk(), std::optional<int64_t>(1));
+    QCOMPARE(withoutDates(treeRows(window)), kFolderRows);
+    QCOMPARE(control<QLabel>(window, "CurrentDiskLabel")->text(), "Диск № 1 «Матрица»");
+
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Abbey Road"));
+    QTRY_COMPARE(window.shownDisk(), std::optional<int64_t>(2));
+    QCOMPARE(treeRows(window), QStringList());
+    QVERIFY(control<QLabel>(window, "VolumeFacts")->text().startsWith(
+        "Содержимое этого диска ещё не прочитано"));
+
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    QTRY_COMPARE(window.shownDisk(), std::optional<int64_t>(1));
+    QCOMPARE(withoutDates(treeRows(window)), kFolderRows);
+
+    f.form1().Query5->close();
+    QTRY_COMPARE(window.shownDisk(), std::nullopt);
+    QCOMPARE(control<QLabel>(window, "CurrentDiskLabel")->text(),
+             "В списке дисков нет текущего диска.");
+    QCOMPARE(f.boxes.errors(), QStringList());
+}
+
+// A window to AT-SPI whose labels read as they show, an Alt letter of its own for each
+// control, and Tab round every control and out of the tree, Shift+Tab the same way back.
+void ContentsWindows::theWindowServesTheKeyboardAndScreenReaders() {
+    CommandsFixture f;
+    f.form1().show();
+    makeFolder(folder_.filePath("disc"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    readThroughMenu(f.form1(), folder_.filePath("disc"));
+    contents::ContentsWindow& window = openWindow(f.form1());
+    const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&window);
+    QCOMPARE(accessible->role(), QAccessible::Window);
+    QCOMPARE(accessible->text(QAccessible::Name), "Содержимое диска");
+    QStringList letters;
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        QVERIFY2(!label->text().isEmpty(), qPrintable(label->objectName()));
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QLabel*>(label))
+                     ->text(QAccessible::Name),
+                 QString(label->text()).remove('&'));
+        if (label->buddy()) letters << QKeySequence::mnemonic(label->text()).toString().toLower();
+    }
+    for (const QAbstractButton* button : window.findChildren<QAbstractButton*>())
+        letters << QKeySequence::mnemonic(button->text()).toString().toLower();
+    QVERIFY2(!letters.contains(QString()), qPrintable(letters.join(' ')));
+    QCOMPARE(QSet<QString>(letters.begin(), letters.end()).size(), letters.size());
+
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QWidget* first = control<QWidget>(window, "FilesTree");
+    first->setFocus();
+    const auto goRound = [&](Qt::KeyboardModifiers modifiers) {
+        QList<QWidget*> passed{first};
+        for (int i = 0; i < 20 && (passed.size() == 1 || passed.last() != first); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+            passed << QApplication::focusWidget();
+        }
+        return passed;
+    };
+    const QList<QWidget*> forward = goRound(Qt::NoModifier);
+    QCOMPARE(forward, QList<QWidget*>({first, control<QWidget>(window, "ReadButton"),
+                                       control<QWidget>(window, "CloseButton"), first}));
+    QList<QWidget*> backward = goRound(Qt::ShiftModifier);
+    std::reverse(backward.begin(), backward.end());
+    QCOMPARE(backward, forward);
+}
+
+QTEST_MAIN(ContentsWindows)
+#include "test_contentswindows.moc"
