@@ -643,8 +643,8 @@ int64_t removeOrphanContents(const Database& db) {
         .run();
     if (hasFileNameIndex(db))
         Statement(db,
-                  "DELETE FROM " + table("entry_names") + " WHERE rowid NOT IN (SELECT id FROM " +
-                      table("disk_entries") + ")",
+                  "DELETE FROM " + table("entry_names") + " WHERE NOT EXISTS (SELECT 1 FROM " +
+                      table("disk_entries") + " e WHERE e.id = entry_names.rowid)",
                   contentsFiles())
             .run();
     t.commit();
