@@ -100,8 +100,10 @@ void FileSearch::openRun() {
               " WHERE entry_names MATCH ?1 AND rowid BETWEEN ?2 AND ?3 AND instr(folded, ?4) > 0 "
               "ORDER BY rowid";
     else if (hasIndex_)
-        sql = "SELECT rowid FROM " + table("entry_names") +
-              " WHERE rowid BETWEEN ?2 AND ?3 AND instr(folded, ?4) > 0 ORDER BY rowid";
+        // The index's own copy of the folded names (FTS5 keeps column i as c<i> of its
+        // _content table): a plain b-tree walk, quicker than the virtual table's scan.
+        sql = "SELECT id FROM " + table("entry_names_content") +
+              " WHERE id BETWEEN ?2 AND ?3 AND instr(c0, ?4) > 0 ORDER BY id";
     else
         sql = "SELECT id FROM " + table("disk_entries") + " WHERE id BETWEEN ?2 AND ?3 AND instr(" +
               std::string(kFoldFunction) + "(name), ?4) > 0 ORDER BY id";
