@@ -1,5 +1,7 @@
 #include "store/filesearch.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 
 #include "store/catalogue.h"
@@ -66,9 +68,11 @@ std::string foldedFragment(std::string_view fragment) {
     return likeFolded(fragment);
 }
 
-FileSearch::FileSearch(const Database& db, std::string_view fragment)
-    : db_(db), folded_(foldedFragment(fragment)) {
+FileSearch::FileSearch(const Database& db, std::string_view fragment,
+                       std::function<bool()> stopRequested)
+    : db_(db), stopRequested_(std::move(stopRequested)), folded_(foldedFragment(fragment)) {
     if (folded_.empty() || !db.attachContents()) return;
+
     hasIndex_ = hasFileNameIndex(db);
     match_ = trigramQuery(folded_);
     indexed_ = hasIndex_ && !match_.empty();
@@ -89,9 +93,17 @@ FileSearch::FileSearch(const Database& db, std::string_view fragment)
     byFirst_ = byDisk_;
     std::sort(byFirst_.begin(), byFirst_.end(),
               [](const Read& a, const Read& b) { return a.first < b.first; });
+    if (stopRequested_)
+        sqlite3_progress_handler(
+            db.handle(), 256,
+            [](void* self) { return static_cast<FileSearch*>(self)->stopRequested_() ? 1 : 0; },
+            this);
 }
 
-FileSearch::~FileSearch() = default;
+FileSearch::~FileSearch() {
+    rows_.reset();
+    if (stopRequested_) sqlite3_progress_handler(db_.handle(), 0, nullptr, nullptr);
+}
 
 void FileSearch::openRun() {
     std::string sql;

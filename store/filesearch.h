@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,11 +28,14 @@ struct FoundFile {
 // filter's `like` compares (case folded in every alphabet, the same folding), with % and
 // _ taken as plain characters. Rows come by disk key, then in the order the disk was read
 // (a folder before what is under it). A fragment of three characters or more is narrowed
-// by the names' trigram index; a shorter one reads every folded name. Database::interrupt
-// stops either: the running step throws.
+// by the names' trigram index; a shorter one reads every folded name. Either stops when
+// stopRequested (asked every few hundred steps of SQLite) says so, or on
+// Database::interrupt: the running next() or countRest() then throws store::Error. The
+// question is put to the connection while the search lives: one search at a time on it.
 class FileSearch {
 public:
-    FileSearch(const Database& db, std::string_view fragment);
+    FileSearch(const Database& db, std::string_view fragment,
+               std::function<bool()> stopRequested = {});
     ~FileSearch();
     FileSearch(const FileSearch&) = delete;
     FileSearch& operator=(const FileSearch&) = delete;
@@ -57,6 +61,7 @@ private:
     std::string pathOf(int64_t entry, FoundFile& found);
 
     const Database& db_;
+    std::function<bool()> stopRequested_;
     std::string folded_;
     std::string match_;  // the index's query: the fragment's trigrams
     bool indexed_ = false;

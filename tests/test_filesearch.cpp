@@ -135,6 +135,7 @@ private slots:
     void plainCharactersAndFolding();
     void equalsScan_data();
     void equalsScan();
+    void stopsWhenAsked();
     void indexCheckedAndRebuilt();
     void findPrintsLines();
 
@@ -213,6 +214,19 @@ void FileSearchTest::equalsScan() {
     // Both paths and both outcomes were tried.
     QVERIFY(indexed > fragments / 4 && indexed < fragments);
     QVERIFY(nonEmpty > fragments / 2 && nonEmpty < fragments);
+}
+
+// A search a new key supersedes stops, even a short fragment's scan of every name, and the
+// connection serves the next search.
+void FileSearchTest::stopsWhenAsked() {
+    int asked = 0;
+    {
+        store::FileSearch stopped(*db_, "щ", [&] { return ++asked > 0; });
+        store::FoundFile f;
+        QVERIFY_THROWS_EXCEPTION(store::Error, stopped.next(f));
+    }
+    QVERIFY(asked > 0);
+    QCOMPARE(found(*db_, "0%.t"), QStringList{"6|100%.txt|1"});
 }
 
 void FileSearchTest::indexCheckedAndRebuilt() {
