@@ -3,13 +3,16 @@
 // and however the contents changed; korvalen-base find prints it.
 #include <QProcess>
 #include <QTest>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <random>
 
 #include "statements/commands.h"
 #include "store/check.h"
 #include "store/contentsstore.h"
 #include "store/filesearch.h"
+#include "store/filesearchrunner.h"
 #include "store/query.h"
 #include "store/statement.h"
 #include "store/text.h"
@@ -136,6 +139,8 @@ private slots:
     void equalsScan_data();
     void equalsScan();
     void stopsWhenAsked();
+    void runnerNarrowsAndCounts_data();
+    void runnerNarrowsAndCounts();
     void indexCheckedAndRebuilt();
     void findPrintsLines();
 
@@ -227,6 +232,52 @@ void FileSearchTest::stopsWhenAsked() {
     }
     QVERIFY(asked > 0);
     QCOMPARE(found(*db_, "0%.t"), QStringList{"6|100%.txt|1"});
+}
+
+void FileSearchTest::runnerNarrowsAndCounts_data() {
+    QTest::addColumn<QString>("narrowing");
+    QTest::addColumn<QString>("expected");  // the first rows' "disk|path|lent to", then the count
+    QTest::newRow("a screen of two, the rest counted") << "" << "6|100%.txt|Петров Пётр;6|100x.txt|Петров Пётр;2";
+    QTest::newRow("least size leaves the smaller out") << "size" << "count 0";
+    QTest::newRow("another category leaves the disk out") << "category" << "count 0";
+}
+
+// The window's searches on their own thread: rows a screen at a time with the disk's loan,
+// narrowed as asked, then the count; a newer search supersedes the running one.
+void FileSearchTest::runnerNarrowsAndCounts() {
+    QFETCH(QString, narrowing);
+    QFETCH(QString, expected);
+    std::mutex m;
+    std::condition_variable done;
+    std::map<uint64_t, QStringList> got;  // by query
+    std::optional<uint64_t> counted;
+    store::FileSearchRunner runner(
+        catalogue_->base(),
+        {[&](uint64_t query, std::vector<store::FoundRow> rows) {
+             std::lock_guard lock(m);
+             for (const auto& r : rows)
+                 got[query] << QString::fromStdString(std::to_string(r.disk) + "|" + r.path + "|" +
+                                                      (r.lent ? r.lentTo : "-"));
+         },
+         [&](uint64_t query, int64_t matches) {
+             std::lock_guard lock(m);
+             got[query] << (got[query].isEmpty() ? "count " : "") + QString::number(matches);
+             counted = query;
+             done.notify_one();
+         },
+         [&](uint64_t query, std::string message) {
+             std::lock_guard lock(m);
+             got[query] << QString::fromStdString(message);
+         }},
+        2, 2);
+    store::FileQuery query{".TXT", {}, {}, 0};
+    if (narrowing == "size") query.minimumSize = 2;
+    if (narrowing == "category") query.category = 1;  // disk 6 is in another
+    runner.search({"щ", {}, {}, 0});  // superseded at once, or done before the next
+    const uint64_t last = runner.search(query);
+    std::unique_lock lock(m);
+    QVERIFY(done.wait_for(lock, std::chrono::seconds(60), [&] { return counted == last; }));
+    QCOMPARE(got[last].join(';'), expected);
 }
 
 void FileSearchTest::indexCheckedAndRebuilt() {
