@@ -98,6 +98,8 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setTabKeyNavigation(false);
     table_->verticalHeader()->hide();
+    table_->setWordWrap(false);  // one line a row: a screen holds more of them
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("CountLabel"));
