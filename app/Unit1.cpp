@@ -147,7 +147,13 @@ void TForm1::wireHandlers() {
     new ReportsMenu({*this, *Query5, *ui->ActionLoanHistory, *ui->ActionWhoHasWhat,
                      *ui->ActionExportDisks, *ui->ActionBackup,
                      [this] { return diskFilterText(); }});
-    new contents::ContentsMenu({*this, *Query5, *ui->ActionReadContents, *ui->ActionShowContents});
+    new contents::ContentsMenu({*this, *Query5, *ui->ActionReadContents, *ui->ActionShowContents,
+                                *ui->ActionFindFile, [this] {
+                                    ui->CheckBox1->setChecked(false);
+                                    ui->CheckBox2->setChecked(false);
+                                    ui->CheckBox4->setChecked(false);
+                                    ui->RadioButton1->setChecked(true);
+                                }});
 
     // Filter switches run their handler whenever their state changes, by the user or
     // from code; a radio button only when it becomes selected.

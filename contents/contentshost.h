@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
+
 class ListQuery;
 class QAction;
 class QWidget;
 
-// What the contents' menu and window use of the main window: the window they stand
+// What the contents' menu and windows use of the main window: the window they stand
 // over, its disk list (whose current disk is read into and shown) and the actions of its
 // "Содержимое" menu.
 struct ContentsHost {
@@ -12,4 +14,7 @@ struct ContentsHost {
     ListQuery& disks;
     QAction& readContents;
     QAction& showContents;
+    QAction& findFile;
+    // Takes the disk list's filter off, so that every disk is listed.
+    std::function<void()> clearFilter;
 };

@@ -6,6 +6,7 @@
 #include "commands/changes.h"
 #include "contents/contentsmodel.h"
 #include "contents/contentswindow.h"
+#include "contents/filesearchwindow.h"
 #include "contents/readers.h"
 #include "contents/sourcechoice.h"
 #include "store/contentsstore.h"
@@ -41,6 +42,8 @@ ContentsMenu::ContentsMenu(const ContentsHost& host)
             [this] { guarded([&] { readIntoCurrentDisk(); }); });
     connect(&host.showContents, &QAction::triggered, this,
             [this] { guarded([&] { showContents(); }); });
+    connect(&host.findFile, &QAction::triggered, this,
+            [this] { guarded([&] { showFileSearch(); }); });
 }
 
 ContentsWindow* ContentsMenu::contentsWindow() {
@@ -54,6 +57,17 @@ ContentsWindow* ContentsMenu::contentsWindow() {
 
 void ContentsMenu::showContents() {
     bringUp(contentsWindow());
+}
+
+FileSearchWindow* ContentsMenu::fileSearchWindow() {
+    if (!search_)
+        search_ = new FileSearchWindow(host_.disks, host_.clearFilter,
+                                       [this] { showContents(); }, &host_.window);
+    return search_;
+}
+
+void ContentsMenu::showFileSearch() {
+    bringUp(fileSearchWindow());
 }
 
 void ContentsMenu::readIntoCurrentDisk() {

@@ -11,6 +11,7 @@
 namespace contents {
 
 class ContentsWindow;
+class FileSearchWindow;
 
 // The main window's "Содержимое" menu: reading a source into the current disk's contents
 // and the modeless window that shows them (made on first use, one).
@@ -21,6 +22,9 @@ public:
 
     ContentsWindow* contentsWindow();
     void showContents();
+    // "Найти файл...": the modeless search over every disk's contents (made on first use).
+    FileSearchWindow* fileSearchWindow();
+    void showFileSearch();
     // "Прочитать содержимое диска...": asks for the source, and before replacing what
     // the disk has; says how it went in a box over the main window.
     void readIntoCurrentDisk();
@@ -33,6 +37,7 @@ public:
 private:
     ContentsHost host_;
     ContentsWindow* window_ = nullptr;
+    FileSearchWindow* search_ = nullptr;
 };
 
 }  // namespace contents

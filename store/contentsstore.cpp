@@ -10,6 +10,7 @@
 #include "store/error.h"
 #include "store/errorcontext.h"
 #include "store/statement.h"
+#include "store/text.h"
 
 namespace store {
 namespace {
@@ -60,12 +61,24 @@ CREATE TABLE IF NOT EXISTS disk_tracks (
 ) WITHOUT ROWID;
 )";
 
+// The file names' index: each entry's name as the name filter's `like` folds it, under the
+// entry's key, with a trigram index over the folded text (our folding, so the tokenizer
+// must not fold again). detail=none keeps only which rows hold a trigram: a fragment's
+// trigrams narrow, and instr() on the folded text decides.
+constexpr std::string_view kNameIndex = R"(
+CREATE VIRTUAL TABLE IF NOT EXISTS entry_names USING fts5(
+  folded, tokenize = 'trigram case_sensitive 1', detail = none, columnsize = 0);
+)";
+
 // A TEMP trigger may act on any attached file; the tables' names are unique among the
 // six, so the body names them unqualified as a trigger must.
 constexpr std::string_view kFollowDisk = R"(
 CREATE TEMP TRIGGER IF NOT EXISTS disk_contents_follow AFTER DELETE ON main."CDBase"
 BEGIN
   DELETE FROM disk_entries WHERE id BETWEEN
+    (SELECT first_entry FROM disk_reads WHERE disk = old."N") AND
+    (SELECT last_entry FROM disk_reads WHERE disk = old."N");
+  DELETE FROM entry_names WHERE rowid BETWEEN
     (SELECT first_entry FROM disk_reads WHERE disk = old."N") AND
     (SELECT last_entry FROM disk_reads WHERE disk = old."N");
   DELETE FROM disk_tracks WHERE read = (SELECT id FROM disk_reads WHERE disk = old."N");
@@ -134,6 +147,14 @@ StoredEntry entryAt(const Statement& row) {
     return e;
 }
 
+// Fills the names' index from the entries; schema: "" or a quoted schema and a dot.
+std::string fillNameIndexSql(const std::string& schema) {
+    std::string sql = "INSERT INTO " + schema + "entry_names (rowid, folded) SELECT id, ";
+    sql += kFoldFunction;
+    sql += "(name) FROM " + schema + "disk_entries";
+    return sql;
+}
+
 }  // namespace
 
 std::string_view contentsTablesSql() {
@@ -142,6 +163,10 @@ std::string_view contentsTablesSql() {
 
 std::string_view contentsFollowDiskSql() {
     return kFollowDisk;
+}
+
+std::string_view fileNameIndexSql() {
+    return kNameIndex;
 }
 
 bool isUtf8(std::string_view bytes) {
@@ -183,6 +208,7 @@ void createContentsFile(const fs::path& baseDir) {
     // IF NOT EXISTS: two programs making it at once both succeed.
     exec(db.get(), "BEGIN IMMEDIATE", file, "создать");
     exec(db.get(), kTables, file, "создать");
+    exec(db.get(), kNameIndex, file, "создать");
     exec(db.get(), "COMMIT", file, "создать");
 }
 
@@ -303,6 +329,8 @@ struct ContentsWriter::State final : ErrorContext {
     size_t lastFolder = 0;
     std::vector<Track> tracks;
     StatementHandle insert;
+    StatementHandle insertName;
+    std::string folded;
     bool open = false;
 
     State(const Database& c, int64_t d) : catalogue(c), disk(d) {}
@@ -328,8 +356,10 @@ struct ContentsWriter::State final : ErrorContext {
         // Only a rollback journal keeps a transaction over attached files atomic.
         exec(db.get(), "PRAGMA journal_mode = DELETE", file, "открыть");
         if (unsynced) exec(db.get(), "PRAGMA synchronous = OFF", file, "открыть");
+        if (registerTextFunctions(db.get()) != SQLITE_OK) throw fileError(db.get(), file, "открыть");
         exec(db.get(), "BEGIN IMMEDIATE", file, "начать запись в");
         open = true;
+        addNameIndexIfMissing();
         Statement old(*this, "SELECT id, first_entry, last_entry FROM disk_reads WHERE disk = ?1");
         old.bindInt64(1, disk);
         if (old.step()) {
@@ -337,6 +367,10 @@ struct ContentsWriter::State final : ErrorContext {
             drop.bindInt64(1, old.columnInt64(1));
             drop.bindInt64(2, old.columnInt64(2));
             drop.run();
+            Statement dropNames(*this, "DELETE FROM entry_names WHERE rowid BETWEEN ?1 AND ?2");
+            dropNames.bindInt64(1, old.columnInt64(1));
+            dropNames.bindInt64(2, old.columnInt64(2));
+            dropNames.run();
             Statement dropTracks(*this, "DELETE FROM disk_tracks WHERE read = ?1");
             dropTracks.bindInt64(1, old.columnInt64(0));
             dropTracks.run();
@@ -354,6 +388,32 @@ struct ContentsWriter::State final : ErrorContext {
             SQLITE_OK)
             throw fileError(db.get(), file, "записать");
         insert.reset(raw);
+        insertName = prepare("INSERT INTO entry_names (rowid, folded) VALUES (?1, ?2)");
+    }
+
+    StatementHandle prepare(const char* sql) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v3(db.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
+            SQLITE_OK)
+            throw fileError(db.get(), file, "записать");
+        return StatementHandle(raw);
+    }
+
+    // A file made before the names' index gets it, filled, in the read's transaction.
+    void addNameIndexIfMissing() {
+        if (scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'entry_names'") != 0) return;
+        exec(db.get(), kNameIndex, file, "записать");
+        exec(db.get(), fillNameIndexSql(""), file, "записать");
+    }
+
+    void addName(int64_t id, std::string_view name) {
+        likeFold(name, folded);
+        sqlite3_stmt* s = insertName.get();
+        sqlite3_bind_int64(s, 1, id);
+        sqlite3_bind_text64(s, 2, folded.data(), folded.size(), SQLITE_STATIC, SQLITE_UTF8);
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE) throw fileError(db.get(), file, "записать");
     }
 
     // The index in sums of a folder this writer gave; -1 for the root.
@@ -394,6 +454,7 @@ struct ContentsWriter::State final : ErrorContext {
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) throw fileError(db.get(), file, "записать");
+        addName(id, name);
         if (flags & kUnreadable) ++unreadable;
         return id;
     }
@@ -453,6 +514,7 @@ struct ContentsWriter::State final : ErrorContext {
             track.reset();
         }
         insert.reset();
+        insertName.reset();
         exec(db.get(), "COMMIT", file, "записать");
         open = false;
     }
@@ -537,7 +599,45 @@ std::vector<std::string> contentsProblems(const Database& db) {
         problems.push_back("В файле " + std::string(kContentsFileName) + " есть записи о файлах (" +
                            std::to_string(stray.columnInt64(0)) +
                            "), не принадлежащие ни одному диску.");
+    if (const auto p = fileNameIndexProblem(db)) problems.push_back(*p);
     return problems;
+}
+
+bool hasFileNameIndex(const Database& db) {
+    if (!db.attachContents()) return false;
+    Statement find(db, "SELECT 1 FROM " + table("sqlite_schema") + " WHERE name = 'entry_names'",
+                   contentsFiles());
+    return find.step();
+}
+
+std::optional<std::string> fileNameIndexProblem(const Database& db) {
+    const std::string start = "В файле " + std::string(kContentsFileName);
+    if (!hasFileNameIndex(db)) return start + " нет указателя имён файлов для поиска.";
+    std::string sql = "SELECT (SELECT count(*) FROM " + table("disk_entries") +
+                      " e WHERE NOT EXISTS (SELECT 1 FROM " + table("entry_names") +
+                      " n WHERE n.rowid = e.id AND n.folded = ";
+    sql += kFoldFunction;
+    sql += "(e.name))) + (SELECT count(*) FROM " + table("entry_names") +
+           " n WHERE NOT EXISTS (SELECT 1 FROM " + table("disk_entries") +
+           " e WHERE e.id = n.rowid))";
+    Statement differ(db, sql, contentsFiles());
+    if (differ.step() && differ.columnInt64(0) != 0)
+        return start + " указатель имён файлов для поиска расходится с записями о файлах (" +
+               std::to_string(differ.columnInt64(0)) + ").";
+    return std::nullopt;
+}
+
+void rebuildFileNameIndex(const Database& db) {
+    if (!db.attachContents()) return;
+    Database::Transaction t(db);
+    const std::string schema = std::string(quotedName(kContentsSchema)) + ".";
+    if (hasFileNameIndex(db))
+        Statement(db, "DROP TABLE " + table("entry_names"), contentsFiles()).run();
+    std::string create(kNameIndex);
+    create.replace(create.find("entry_names"), 11, schema + "entry_names");
+    Statement(db, create, contentsFiles()).run();
+    Statement(db, fillNameIndexSql(schema), contentsFiles()).run();
+    t.commit();
 }
 
 int64_t removeOrphanContents(const Database& db) {
@@ -558,6 +658,12 @@ int64_t removeOrphanContents(const Database& db) {
                   "r.last_entry)",
               contentsFiles())
         .run();
+    if (hasFileNameIndex(db))
+        Statement(db,
+                  "DELETE FROM " + table("entry_names") + " WHERE NOT EXISTS (SELECT 1 FROM " +
+                      table("disk_entries") + " e WHERE e.id = entry_names.rowid)",
+                  contentsFiles())
+            .run();
     t.commit();
     return removed;
 }

@@ -29,6 +29,13 @@ std::vector<std::string> contentsProblems(const Database& db);
 // Removes the contents of disks the catalogue no longer has; returns how many disks.
 int64_t removeOrphanContents(const Database& db);
 
+// The file names' index (store/filesearch.h): the statement that makes it, whether the
+// attached sixth file has it, what is wrong with it, and its rebuild from the entries.
+std::string_view fileNameIndexSql();
+bool hasFileNameIndex(const Database& db);
+std::optional<std::string> fileNameIndexProblem(const Database& db);
+void rebuildFileNameIndex(const Database& db);
+
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool isUtf8(std::string_view bytes);
 

@@ -438,11 +438,27 @@ bool LikePattern::isContains() const {
     return pieces <= 1;
 }
 
+namespace {
+
+// korvalen_fold(x): x's bytes (text or blob) as likeFolded writes them; NULL stays NULL.
+void foldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+    const auto* data = static_cast<const char*>(sqlite3_value_blob(argv[0]));
+    const auto size = static_cast<size_t>(sqlite3_value_bytes(argv[0]));
+    const std::string folded = likeFolded(std::string_view(data ? data : "", size));
+    sqlite3_result_text64(ctx, folded.data(), folded.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+}  // namespace
+
 int registerTextFunctions(sqlite3* db) {
     constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     int rc = sqlite3_create_function(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_create_function(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function(db, std::string(kFoldFunction).c_str(), 1, flags, nullptr,
+                                     foldFunction, nullptr, nullptr);
     if (rc != SQLITE_OK) return rc;
 
     UErrorCode status = U_ZERO_ERROR;

@@ -14,7 +14,9 @@ namespace store {
 // % and _ as wildcards, and the collation RUSSIAN (ICU, Russian rules, case
 // ignored, ё beside е) that the reference books' name fields are declared with.
 // Returns an SQLite result code.
+// Also korvalen_fold(x): x's bytes as likeFolded writes them (the file names' index).
 int registerTextFunctions(sqlite3* db);
+inline constexpr std::string_view kFoldFunction = "korvalen_fold";
 
 // Full Unicode case folding of UTF-8 text; invalid bytes are kept as they are.
 std::string foldCase(std::string_view utf8);

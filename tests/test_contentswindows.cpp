@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QTest>
@@ -23,6 +25,7 @@
 #include "contents/contentsmodel.h"
 #include "contents/contentswindow.h"
 #include "settings/settingsfile.h"
+#include "contents/filesearchwindow.h"
 #include "store/contents.h"
 #include "tests/commands_fixture.h"
 #include "ui_Unit1.h"
@@ -114,6 +117,7 @@ private slots:
     void aStoppedOrFailedReadKeepsWhatTheDiskHad();
     void theWindowFollowsTheCurrentDisk();
     void theWindowServesTheKeyboardAndScreenReaders();
+    void findingAFileOpensItsDisk();
 
 private:
     QTemporaryDir folder_;
@@ -290,6 +294,42 @@ void ContentsWindows::theWindowServesTheKeyboardAndScreenReaders() {
     const QSettings ini(settingsFilePath(), QSettings::IniFormat);
     QCOMPARE(ini.value("contents/window_width").toInt(), 640);
     QCOMPARE(ini.value("contents/window_height").toInt(), 420);
+}
+
+// "Найти файл...": rows as the user types, their count after them; Enter on a disk the main
+// window's filter hides asks, clears the filter, makes the disk current and opens its
+// contents.
+void ContentsWindows::findingAFileOpensItsDisk() {
+    CommandsFixture f;
+    makeFolder(folder_.filePath("disc"));
+    QVERIFY(CommandsFixture::select(*f.form1().Query5, "Name", "Матрица"));
+    readThroughMenu(f.form1(), folder_.filePath("disc"));
+    f.form1().ui->RadioButton2->setChecked(true);  // "в наличии": the lent Матрица hidden
+    f.form1().ui->ActionFindFile->trigger();
+    contents::FileSearchWindow& window = *contentsMenu(f.form1()).fileSearchWindow();
+    QVERIFY(window.isVisible());
+    QVERIFY(control<QLabel>(window, "HintLabel")->text().contains("% и _ — обычные знаки"));
+    auto* edit = control<QLineEdit>(window, "FragmentEdit");
+    auto* table = control<QTableWidget>(window, "FoundTable");
+    QVERIFY(!edit->accessibleName().isEmpty() && !table->accessibleName().isEmpty());
+    QTest::keyClicks(edit, "TXT");
+    const auto rows = [table] {
+        QStringList out;
+        for (int r = 0; r < table->rowCount(); ++r)
+            out << table->item(r, 0)->text() + "|" + table->item(r, 1)->text() + "|" +
+                       table->item(r, 4)->text() + "|" + table->item(r, 6)->text();
+        out.sort();
+        return out;
+    };
+    QTRY_COMPARE(control<QLabel>(window, "CountLabel")->text(), QStringLiteral("Найдено: 2"));
+    QCOMPARE(rows(), QStringList({"b.txt|/Фильмы|1|Иванов Сергей", "readme.txt|/|1|Иванов Сергей"}));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(f.boxes.shown.size(), 2);  // the read's, then the question
+    QCOMPARE(f.boxes.shown[1], QStringLiteral("confirm: Диск № 1 «Матрица» скрыт фильтром главного "
+                                              "окна. Снять фильтр и показать его?"));
+    QVERIFY(f.form1().ui->RadioButton1->isChecked());
+    QCOMPARE(f.form1().Query5->integer("N"), int64_t{1});
+    QVERIFY(contentsMenu(f.form1()).contentsWindow()->isVisible());
 }
 
 QTEST_MAIN(ContentsWindows)

@@ -316,7 +316,7 @@ void TestMainWindow::gridsAndMenusAreLaidOut() {
     QCOMPARE(items(form->ui->N2), QStringList({"N9", "N10", "N11", "-N12", "N13", "N14", "N15",
                                                "-N18", "N16", "N17", "N19"}));
     QCOMPARE(items(form->ui->MenuContents),
-             QStringList({"ActionReadContents", "ActionShowContents"}));
+             QStringList({"ActionReadContents", "ActionShowContents", "ActionFindFile"}));
     const std::pair<QAction*, QPushButton*> pictures[] = {
         {form->ui->N3, form->ui->BitBtn3},
         {form->ui->N4, form->ui->BitBtn4},

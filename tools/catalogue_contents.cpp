@@ -8,6 +8,7 @@
 #include "store/catalogue.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/filesearch.h"
 #include "store/statement.h"
 
 namespace tools {
@@ -110,6 +111,28 @@ bool printContents(const fs::path& dir, int64_t disk, std::ostream& out) {
         out << line;
     }
     return true;
+}
+
+int64_t printFound(const fs::path& dir, std::string_view fragment, std::ostream& out) {
+    const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
+    store::FileSearch search(*db, fragment);
+    store::FoundFile found;
+    std::string line;
+    int64_t count = 0;
+    while (search.next(found)) {
+        line = std::to_string(found.disk);
+        line += '\t';
+        line += escapedName(found.diskName);
+        line += '\t';
+        line += escapedName(found.path);
+        if (found.folder) line += '/';
+        line += '\t';
+        if (!found.folder && found.size) line += std::to_string(*found.size);
+        line += '\n';
+        out << line;
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace tools

@@ -119,6 +119,10 @@ void removeOrphanContents(const Database& db, std::vector<std::string>& done) {
             done.push_back("Из файла " + std::string(store::kContentsFileName) +
                            " удалено содержимое дисков, которых нет в каталоге: " +
                            std::to_string(disks) + ".");
+        if (const auto problem = store::fileNameIndexProblem(db)) {
+            store::rebuildFileNameIndex(db);
+            done.push_back(*problem + " Указатель построен заново.");
+        }
     } catch (const Error& e) {
         done.push_back(std::string("Содержимое дисков не исправлено: ") + e.what());
     }

@@ -47,6 +47,9 @@ int usage(std::ostream& out = std::cerr) {
            "  korvalen-base contents ПАПКА ДИСК\n"
            "      содержимое диска: размер, дата изменения и путь через табуляцию\n"
            "      (у папок размер пуст, путь кончается на /); у звукового диска дорожки\n"
+           "  korvalen-base find ПАПКА ОБРАЗЕЦ\n"
+           "      папки и файлы всех дисков, в имени которых есть ОБРАЗЕЦ (без учёта\n"
+           "      регистра; % и _ — обычные знаки): номер и название диска, путь, размер\n"
            "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n"
            "  korvalen-base --help | --version\n";
     return 2;
@@ -233,6 +236,18 @@ int contents(int argc, char** argv) {
     }
 }
 
+// korvalen-base find DIR FRAGMENT
+int find(int argc, char** argv) {
+    if (argc != 4) return usage();
+    try {
+        tools::printFound(argv[2], argv[3], std::cout);
+        return std::cout ? 0 : 1;
+    } catch (const store::Error& e) {
+        std::cerr << "korvalen-base: " << e.what() << "\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -250,6 +265,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "backup") == 0) return backup(argc, argv);
     if (std::strcmp(argv[1], "scan") == 0) return scan(argc, argv);
     if (std::strcmp(argv[1], "contents") == 0) return contents(argc, argv);
+    if (std::strcmp(argv[1], "find") == 0) return find(argc, argv);
     const std::string command = argv[1];
     const std::string dir = argv[2];
     try {

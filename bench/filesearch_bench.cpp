@@ -1,0 +1,204 @@
+// Finding a file by a fragment of its name on demo catalogues of 100,000, 1,000,000 and
+// 10,000,000 files: the first screen (40 rows, paths and disk names included) through the
+// names' trigram index, beside a plain scan of the same entries with the same folding in
+// the same order, run in the same process; the index's bytes per file; the peak memory of
+// a process that searched each catalogue.
+//
+// KORVALEN_BENCH_FILES="100000,1000000" picks the sizes (default: all three).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "bench/catalogues.h"
+#include "store/database.h"
+#include "store/filesearch.h"
+#include "store/statement.h"
+#include "store/text.h"
+#include "tools/catalogue_demo.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kScreen = 40;
+
+struct Fragment {
+    const char* what;
+    const char* text;
+};
+// Demo disks hold IMG_nnnn.JPG by the thousand, one Описание.txt each, setup.exe on some.
+const std::vector<Fragment> kFragments = {
+    {"3+ знаков, много совпадений", "img_0"},
+    {"3+ знаков, по одному на диск", "описание.TXT"},
+    {"3+ знаков, нет нигде", "zqxv"},
+    {"2 знака, много совпадений", "s."},
+    {"2 знака, нет нигде", "яq"},
+    {"1 знак, нет нигде", "ж"},
+};
+
+std::vector<int64_t> sizes() {
+    std::vector<int64_t> out;
+    const char* env = std::getenv("KORVALEN_BENCH_FILES");
+    std::stringstream in(env && *env ? env : "100000,1000000,10000000");
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty()) out.push_back(std::stoll(item));
+    return out;
+}
+
+fs::path filesCatalogue(int64_t files) {
+    const fs::path dir = bench::catalogueRoot() / ("files-" + std::to_string(files));
+    if (fs::exists(dir / "complete")) return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::cerr << "Making a demo catalogue of " << files << " files in " << dir << " ..." << std::flush;
+    tools::DemoOptions options;
+    // The demo's audio discs and every fifth disk hold no files: asked for this many, it
+    // gives about the size named.
+    options.files = files * 7 / 4;
+    tools::makeDemo(dir, options);
+    std::ofstream(dir / "complete") << files << "\n";
+    std::cerr << " done\n";
+    return dir;
+}
+
+int firstScreen(const store::Database& db, const char* fragment) {
+    store::FileSearch search(db, fragment);
+    store::FoundFile f;
+    int rows = 0;
+    while (rows < kScreen && search.next(f)) ++rows;
+    return rows;
+}
+
+// The floor: every entry read in the same order (disk key, then as read), its name folded
+// and searched, until a screen is full; then the same paths and names fetched.
+int scanScreen(const store::Database& db, const char* fragment) {
+    const std::string needle = store::likeFolded(fragment);
+    store::Statement scan(db,
+                          "SELECT e.id, e.name FROM cdfiles_db.disk_reads r JOIN "
+                          "cdfiles_db.disk_entries e ON e.id BETWEEN r.first_entry AND "
+                          "r.last_entry ORDER BY r.disk, e.id");
+    std::string folded;
+    int rows = 0;
+    while (rows < kScreen && scan.step()) {
+        store::likeFold(scan.columnText(1), folded);
+        if (folded.find(needle) != std::string::npos) ++rows;
+    }
+    return rows;
+}
+
+double indexBytesPerFile(const store::Database& db) {
+    store::Statement s(db,
+                       "SELECT (SELECT sum(pgsize) FROM dbstat('cdfiles_db') WHERE name LIKE "
+                       "'entry_names%'), (SELECT count(*) FROM cdfiles_db.disk_entries)");
+    s.step();
+    return s.columnInt64(1) ? static_cast<double>(s.columnInt64(0)) / static_cast<double>(s.columnInt64(1)) : 0;
+}
+
+// A child process searches the catalogue as the window would (each fragment's first
+// screen and its count): its peak resident memory, in MB.
+double peakMemoryMb(const fs::path& dir) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto db = store::Database::open(dir / "base");
+        for (const auto& f : kFragments) {
+            store::FileSearch search(*db, f.text);
+            store::FoundFile found;
+            for (int i = 0; i < kScreen && search.next(found); ++i) {
+            }
+            benchmark::DoNotOptimize(search.countRest());
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Milliseconds of each run, by "index|what|files" and "scan|what|files".
+std::map<std::string, std::vector<double>> timings;
+
+template <typename F>
+void timed(benchmark::State& state, const std::string& key, F&& run) {
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(run());
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        timings[key].push_back(took.count());
+        state.SetIterationTime(took.count() / 1000.0);
+    }
+}
+
+std::string cell(const std::vector<double>& v) {
+    if (v.empty()) return "—";
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f–%.2f", *lo, *hi);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::map<int64_t, std::shared_ptr<store::Database>> dbs;
+    std::map<int64_t, std::pair<double, double>> sizeFacts;  // bytes per file, peak MB
+    std::map<int64_t, int64_t> entries;
+    for (const int64_t files : sizes()) {
+        const fs::path dir = filesCatalogue(files);
+        dbs[files] = store::Database::open(dir / "base");
+        sizeFacts[files] = {indexBytesPerFile(*dbs[files]), peakMemoryMb(dir)};
+        store::Statement count(*dbs[files], "SELECT count(*) FROM cdfiles_db.disk_entries");
+        count.step();
+        entries[files] = count.columnInt64(0);
+        for (const auto& f : kFragments) {
+            const std::string tail = std::string("|") + f.what + "|" + std::to_string(files);
+            const auto& db = dbs[files];
+            benchmark::RegisterBenchmark(("index/" + std::string(f.text) + "/" + std::to_string(files)).c_str(),
+                                         [=](benchmark::State& s) {
+                                             timed(s, "index" + tail, [&] { return firstScreen(*db, f.text); });
+                                         })
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
+            benchmark::RegisterBenchmark(("scan/" + std::string(f.text) + "/" + std::to_string(files)).c_str(),
+                                         [=](benchmark::State& s) {
+                                             timed(s, "scan" + tail, [&] { return scanScreen(*db, f.text); });
+                                         })
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::cout << "\n### Найти файл: первый экран (40 строк), мс, лучшее–худшее; указатель и простой просмотр\n\n"
+              << "| Образец |";
+    for (const auto& [files, db] : dbs) std::cout << " " << files << " файлов: указатель | просмотр |";
+    std::cout << "\n|---|";
+    for (size_t i = 0; i < dbs.size(); ++i) std::cout << "---|---|";
+    std::cout << "\n";
+    for (const auto& f : kFragments) {
+        std::cout << "| " << f.what << " (`" << f.text << "`) |";
+        for (const auto& [files, db] : dbs) {
+            const std::string tail = std::string("|") + f.what + "|" + std::to_string(files);
+            std::cout << " " << cell(timings["index" + tail]) << " | " << cell(timings["scan" + tail]) << " |";
+        }
+        std::cout << "\n";
+    }
+    std::cout << "\n| Каталог | Папок и файлов | Указатель, байт на файл | Пик памяти при поиске, МБ |\n|---|---|---|---|\n";
+    for (const auto& [files, f] : sizeFacts) {
+        char line[160];
+        std::snprintf(line, sizeof line, "| %lld | %lld | %.1f | %.1f |\n", static_cast<long long>(files),
+                      static_cast<long long>(entries[files]), f.first, f.second);
+        std::cout << line;
+    }
+    return 0;
+}
