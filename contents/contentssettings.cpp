@@ -10,7 +10,6 @@ namespace contents {
 namespace {
 
 const QString kSection = QStringLiteral("contents");
-constexpr int kFrameRoom = 40;  // the title bar and borders
 
 }  // namespace
 
@@ -36,13 +35,5 @@ void saveWindowPlace(const QRect& place) {
     ini.save();
 }
 
-QRect withinScreen(QRect place, const QRect& screen) {
-    place.setWidth(std::min(place.width(), screen.width()));
-    place.setHeight(std::min(place.height(), screen.height() - kFrameRoom));
-    place.moveLeft(std::clamp(place.x(), screen.left(), screen.right() + 1 - place.width()));
-    place.moveTop(
-        std::clamp(place.y(), screen.top(), screen.bottom() + 1 - kFrameRoom - place.height()));
-    return place;
-}
 
 }  // namespace contents

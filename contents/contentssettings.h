@@ -12,8 +12,4 @@ std::optional<QRect> windowPlace();
 // Kept quietly: a place that cannot be saved costs the user no box.
 void saveWindowPlace(const QRect& place);
 
-// place moved and shrunk as little as needed to lie within screen, room kept for the
-// frame the window manager adds.
-QRect withinScreen(QRect place, const QRect& screen);
-
 }  // namespace contents

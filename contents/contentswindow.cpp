@@ -17,6 +17,7 @@
 #include "ui_DiskContents.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
+#include "widgets/windowplace.h"
 
 namespace contents {
 namespace {
@@ -135,16 +136,7 @@ ContentsWindow::ContentsWindow(ListQuery& disks, QWidget* parent)
 ContentsWindow::~ContentsWindow() = default;
 
 void ContentsWindow::settle() {
-    QRect place(QPoint(), size());
-    if (const auto saved = windowPlace())
-        place = *saved;
-    else if (parentWidget())
-        place.moveCenter(parentWidget()->window()->frameGeometry().center());
-    const QScreen* screen = QGuiApplication::screenAt(place.center());
-    if (!screen) screen = parentWidget() ? parentWidget()->screen() : this->screen();
-    place = withinScreen(place, screen->availableGeometry());
-    resize(place.size());
-    move(place.topLeft());
+    placeWindow(*this, windowPlace());
     settled_ = true;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "reports/reportsettings.h"
+#include "widgets/windowplace.h"
 
 namespace {
 
@@ -20,18 +21,6 @@ QAccessibleInterface* accessibleReportWindow(const QString& className, QObject* 
     if (className == QLatin1String(ReportWindow::staticMetaObject.className()))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
-}
-
-// Room kept for the title bar and borders the window manager adds around the window.
-constexpr int kFrameRoom = 40;
-
-QRect withinScreen(QRect place, const QRect& screen) {
-    place.setWidth(std::min(place.width(), screen.width()));
-    place.setHeight(std::min(place.height(), screen.height() - kFrameRoom));
-    place.moveLeft(std::clamp(place.x(), screen.left(), screen.right() + 1 - place.width()));
-    place.moveTop(
-        std::clamp(place.y(), screen.top(), screen.bottom() + 1 - kFrameRoom - place.height()));
-    return place;
 }
 
 }  // namespace
@@ -57,17 +46,7 @@ void ReportWindow::settle() {
     for (auto* view : findChildren<QAbstractItemView*>()) view->setTabKeyNavigation(false);
     for (auto* grid : findChildren<QTableView*>())
         grid->horizontalHeader()->setStretchLastSection(true);
-    QRect place(QPoint(), size());
-    if (const auto saved = reports::windowPlace(name_)) {
-        place = *saved;
-    } else if (parentWidget()) {
-        place.moveCenter(parentWidget()->window()->frameGeometry().center());
-    }
-    const QScreen* screen = QGuiApplication::screenAt(place.center());
-    if (!screen) screen = parentWidget() ? parentWidget()->screen() : this->screen();
-    place = withinScreen(place, screen->availableGeometry());
-    resize(place.size());
-    move(place.topLeft());
+    placeWindow(*this, reports::windowPlace(name_));
     settled_ = true;
 }
 

@@ -88,18 +88,6 @@ END)";
 // Kept in flags beside the reader's marks.
 constexpr unsigned kFolderFlag = 1u << 8;
 
-std::string table(std::string_view name) {
-    std::string out(quotedName(kContentsSchema));
-    out += '.';
-    out += name;
-    return out;
-}
-
-const std::vector<std::string>& contentsFiles() {
-    static const std::vector<std::string> files{std::string(kContentsFileName)};
-    return files;
-}
-
 Error fileError(sqlite3* db, const fs::path& file, std::string_view doing) {
     std::string message = "Не удалось ";
     message += doing;
@@ -221,7 +209,7 @@ std::optional<StoredVolume> ContentsReader::volume(int64_t disk) const {
     Statement select(db_,
                      "SELECT kind, origin, label, file_system, capacity, free_space, read_at, "
                      "folders, files, unreadable, bytes, disc_id, mcn FROM " +
-                         table("disk_reads") + " WHERE disk = ?1",
+                         contentsTable("disk_reads") + " WHERE disk = ?1",
                      contentsFiles());
     select.bindInt64(1, disk);
     if (!select.step()) return std::nullopt;
@@ -248,7 +236,7 @@ std::vector<StoredEntry> ContentsReader::children(int64_t disk, FolderId folder)
     // The range keeps a folder key of another disk from listing that disk's entries.
     Statement select(db_,
                      "SELECT e.id, e.parent, e.name, e.size, e.modified, e.flags FROM " +
-                         table("disk_reads") + " r JOIN " + table("disk_entries") +
+                         contentsTable("disk_reads") + " r JOIN " + contentsTable("disk_entries") +
                          " e ON e.parent = CASE WHEN ?2 = 0 THEN -r.id ELSE ?2 END "
                          "AND e.id BETWEEN r.first_entry AND r.last_entry WHERE r.disk = ?1 "
                          "ORDER BY (e.flags & 256) = 0, e.name COLLATE RUSSIAN, e.name",
@@ -264,7 +252,7 @@ std::vector<Track> ContentsReader::tracks(int64_t disk) const {
     if (!db_.attachContents()) return out;
     Statement select(db_,
                      "SELECT t.number, t.sectors, t.title, t.performer FROM " +
-                         table("disk_reads") + " r JOIN " + table("disk_tracks") +
+                         contentsTable("disk_reads") + " r JOIN " + contentsTable("disk_tracks") +
                          " t ON t.read = r.id WHERE r.disk = ?1 ORDER BY t.number",
                      contentsFiles());
     select.bindInt64(1, disk);
@@ -582,7 +570,7 @@ std::vector<std::string> contentsProblems(const Database& db) {
     std::vector<std::string> problems;
     if (!db.attachContents()) return problems;
     Statement orphans(db,
-                      "SELECT disk FROM " + table("disk_reads") +
+                      "SELECT disk FROM " + contentsTable("disk_reads") +
                           " WHERE disk NOT IN (SELECT N FROM main.\"CDBase\")",
                       contentsFiles());
     while (orphans.step())
@@ -590,10 +578,10 @@ std::vector<std::string> contentsProblems(const Database& db) {
                            " записано содержимое диска № " +
                            std::to_string(orphans.columnInt64(0)) + ", которого нет в каталоге.");
     Statement stray(db,
-                    "SELECT (SELECT count(*) FROM " + table("disk_entries") +
-                        ") - ifnull((SELECT sum((SELECT count(*) FROM " + table("disk_entries") +
+                    "SELECT (SELECT count(*) FROM " + contentsTable("disk_entries") +
+                        ") - ifnull((SELECT sum((SELECT count(*) FROM " + contentsTable("disk_entries") +
                         " e WHERE e.id BETWEEN r.first_entry AND r.last_entry)) FROM " +
-                        table("disk_reads") + " r), 0)",
+                        contentsTable("disk_reads") + " r), 0)",
                     contentsFiles());
     if (stray.step() && stray.columnInt64(0) != 0)
         problems.push_back("В файле " + std::string(kContentsFileName) + " есть записи о файлах (" +
@@ -605,7 +593,7 @@ std::vector<std::string> contentsProblems(const Database& db) {
 
 bool hasFileNameIndex(const Database& db) {
     if (!db.attachContents()) return false;
-    Statement find(db, "SELECT 1 FROM " + table("sqlite_schema") + " WHERE name = 'entry_names'",
+    Statement find(db, "SELECT 1 FROM " + contentsTable("sqlite_schema") + " WHERE name = 'entry_names'",
                    contentsFiles());
     return find.step();
 }
@@ -613,12 +601,12 @@ bool hasFileNameIndex(const Database& db) {
 std::optional<std::string> fileNameIndexProblem(const Database& db) {
     const std::string start = "В файле " + std::string(kContentsFileName);
     if (!hasFileNameIndex(db)) return start + " нет указателя имён файлов для поиска.";
-    std::string sql = "SELECT (SELECT count(*) FROM " + table("disk_entries") +
-                      " e WHERE NOT EXISTS (SELECT 1 FROM " + table("entry_names") +
+    std::string sql = "SELECT (SELECT count(*) FROM " + contentsTable("disk_entries") +
+                      " e WHERE NOT EXISTS (SELECT 1 FROM " + contentsTable("entry_names") +
                       " n WHERE n.rowid = e.id AND n.folded = ";
     sql += kFoldFunction;
-    sql += "(e.name))) + (SELECT count(*) FROM " + table("entry_names") +
-           " n WHERE NOT EXISTS (SELECT 1 FROM " + table("disk_entries") +
+    sql += "(e.name))) + (SELECT count(*) FROM " + contentsTable("entry_names") +
+           " n WHERE NOT EXISTS (SELECT 1 FROM " + contentsTable("disk_entries") +
            " e WHERE e.id = n.rowid))";
     Statement differ(db, sql, contentsFiles());
     if (differ.step() && differ.columnInt64(0) != 0)
@@ -632,7 +620,7 @@ void rebuildFileNameIndex(const Database& db) {
     Database::Transaction t(db);
     const std::string schema = std::string(quotedName(kContentsSchema)) + ".";
     if (hasFileNameIndex(db))
-        Statement(db, "DROP TABLE " + table("entry_names"), contentsFiles()).run();
+        Statement(db, "DROP TABLE " + contentsTable("entry_names"), contentsFiles()).run();
     std::string create(kNameIndex);
     create.replace(create.find("entry_names"), 11, schema + "entry_names");
     Statement(db, create, contentsFiles()).run();
@@ -645,27 +633,39 @@ int64_t removeOrphanContents(const Database& db) {
     Database::Transaction t(db);
     const std::string missing = " WHERE disk NOT IN (SELECT N FROM main.\"CDBase\")";
     Statement(db,
-              "DELETE FROM " + table("disk_tracks") + " WHERE read IN (SELECT id FROM " +
-                  table("disk_reads") + missing + ")",
+              "DELETE FROM " + contentsTable("disk_tracks") + " WHERE read IN (SELECT id FROM " +
+                  contentsTable("disk_reads") + missing + ")",
               contentsFiles())
         .run();
     const int removed =
-        Statement(db, "DELETE FROM " + table("disk_reads") + missing, contentsFiles()).run();
+        Statement(db, "DELETE FROM " + contentsTable("disk_reads") + missing, contentsFiles()).run();
     Statement(db,
-              "DELETE FROM " + table("disk_entries") + " WHERE NOT EXISTS (SELECT 1 FROM " +
-                  table("disk_reads") +
+              "DELETE FROM " + contentsTable("disk_entries") + " WHERE NOT EXISTS (SELECT 1 FROM " +
+                  contentsTable("disk_reads") +
                   " r WHERE disk_entries.id BETWEEN r.first_entry AND "
                   "r.last_entry)",
               contentsFiles())
         .run();
     if (hasFileNameIndex(db))
         Statement(db,
-                  "DELETE FROM " + table("entry_names") + " WHERE NOT EXISTS (SELECT 1 FROM " +
-                      table("disk_entries") + " e WHERE e.id = entry_names.rowid)",
+                  "DELETE FROM " + contentsTable("entry_names") + " WHERE NOT EXISTS (SELECT 1 FROM " +
+                      contentsTable("disk_entries") + " e WHERE e.id = entry_names.rowid)",
                   contentsFiles())
             .run();
     t.commit();
     return removed;
+}
+
+std::string contentsTable(std::string_view name) {
+    std::string out(quotedName(kContentsSchema));
+    out += '.';
+    out += name;
+    return out;
+}
+
+const std::vector<std::string>& contentsFiles() {
+    static const std::vector<std::string> files{std::string(kContentsFileName)};
+    return files;
 }
 
 }  // namespace store

@@ -16,6 +16,10 @@ class Database;
 
 // The schema under which the catalogue's connection attaches the sixth file.
 inline constexpr std::string_view kContentsSchema = "cdfiles_db";
+// A table of the sixth file as named on the catalogue's connection.
+std::string contentsTable(std::string_view name);
+// The sixth file's name, as errors of statements over it name their files.
+const std::vector<std::string>& contentsFiles();
 
 // Makes base/CDFiles.db with its empty tables unless it is there already.
 void createContentsFile(const std::filesystem::path& baseDir);

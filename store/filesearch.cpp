@@ -16,18 +16,6 @@ namespace {
 // Kept in an entry's flags beside the reader's marks (as the contents' writer keeps it).
 constexpr int64_t kFolderFlag = 1 << 8;
 
-std::string table(std::string_view name) {
-    std::string out = quotedName(kContentsSchema);
-    out += '.';
-    out += name;
-    return out;
-}
-
-const std::vector<std::string>& contentsFiles() {
-    static const std::vector<std::string> files{std::string(kContentsFileName)};
-    return files;
-}
-
 // The folded text's characters: well-formed UTF-8 (likeFold escapes invalid bytes).
 std::vector<std::string_view> characters(std::string_view folded) {
     std::vector<std::string_view> out;
@@ -76,7 +64,7 @@ FileSearch::FileSearch(const Database& db, std::string_view fragment,
     hasIndex_ = hasFileNameIndex(db);
     match_ = trigramQuery(folded_);
     indexed_ = hasIndex_ && !match_.empty();
-    Statement reads(db, "SELECT first_entry, last_entry, disk FROM " + table("disk_reads") +
+    Statement reads(db, "SELECT first_entry, last_entry, disk FROM " + contentsTable("disk_reads") +
                             " WHERE last_entry >= first_entry ORDER BY disk",
                     contentsFiles());
     while (reads.step())
@@ -108,16 +96,16 @@ FileSearch::~FileSearch() {
 void FileSearch::openRun() {
     std::string sql;
     if (indexed_)
-        sql = "SELECT rowid FROM " + table("entry_names") +
+        sql = "SELECT rowid FROM " + contentsTable("entry_names") +
               " WHERE entry_names MATCH ?1 AND rowid BETWEEN ?2 AND ?3 AND instr(folded, ?4) > 0 "
               "ORDER BY rowid";
     else if (hasIndex_)
         // The index's own copy of the folded names (FTS5 keeps column i as c<i> of its
         // _content table): a plain b-tree walk, quicker than the virtual table's scan.
-        sql = "SELECT id FROM " + table("entry_names_content") +
+        sql = "SELECT id FROM " + contentsTable("entry_names_content") +
               " WHERE id BETWEEN ?2 AND ?3 AND instr(c0, ?4) > 0 ORDER BY id";
     else
-        sql = "SELECT id FROM " + table("disk_entries") + " WHERE id BETWEEN ?2 AND ?3 AND instr(" +
+        sql = "SELECT id FROM " + contentsTable("disk_entries") + " WHERE id BETWEEN ?2 AND ?3 AND instr(" +
               std::string(kFoldFunction) + "(name), ?4) > 0 ORDER BY id";
     rows_ = std::make_unique<Statement>(db_, sql, contentsFiles());
     if (indexed_) rows_->bindText(1, match_);
@@ -162,7 +150,7 @@ const std::string& FileSearch::diskName(int64_t disk) {
 std::string FileSearch::pathOf(int64_t entry, FoundFile& found) {
     if (!entry_)
         entry_ = std::make_unique<Statement>(
-            db_, "SELECT parent, name, size, modified, flags FROM " + table("disk_entries") +
+            db_, "SELECT parent, name, size, modified, flags FROM " + contentsTable("disk_entries") +
                      " WHERE id = ?1",
             contentsFiles());
     std::vector<std::string> names;
