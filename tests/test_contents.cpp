@@ -99,9 +99,12 @@ QString joined(const std::vector<std::string>& lines) {
 // A tree of count files in folders of a hundred, under root.
 void makeTree(const fs::path& root, int count) {
     for (int i = 0; i < count; ++i) {
-        const fs::path folder = root / ("f" + std::to_string(i / 100));
+        std::string folderName("f"), fileName("file");  // appended: GCC 12 -O3 -Wrestrict
+        folderName += std::to_string(i / 100);
+        fileName += std::to_string(i);
+        const fs::path folder = root / folderName;
         if (i % 100 == 0) fs::create_directories(folder);
-        writeFile(folder / ("file" + std::to_string(i)), static_cast<size_t>(i % 7));
+        writeFile(folder / fileName, static_cast<size_t>(i % 7));
     }
 }
 
