@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "contents/readers.h"
-#include "contents/utf8.h"
+#include "store/contentsstore.h"
 
 namespace contents {
 namespace {
@@ -108,7 +108,7 @@ std::string readableText(const char* asLatin1) {
     const std::string decoded = asLatin1;
     const auto bytes = toLatin1.convert(decoded);
     if (!bytes || *bytes == decoded) return decoded;
-    if (isUtf8(*bytes)) return *bytes;
+    if (store::isUtf8(*bytes)) return *bytes;
     if (looksLike1251(*bytes)) {
         if (auto text = from1251.convert(*bytes)) return *text;
     }

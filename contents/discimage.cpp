@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "contents/readers.h"
-#include "contents/utf8.h"
+#include "store/contentsstore.h"
 
 namespace contents {
 namespace {
@@ -90,7 +90,7 @@ std::string trimmedRight(std::string text) {
 // The primary descriptor's label is meant to be ASCII; bytes that are not UTF-8 are shown
 // as replacement characters rather than passed on as a broken label.
 std::string labelFromBytes(std::string bytes) {
-    if (isUtf8(bytes)) return bytes;
+    if (store::isUtf8(bytes)) return bytes;
     std::string out;
     for (char c : bytes) {
         if (static_cast<unsigned char>(c) < 0x80) {
@@ -245,7 +245,7 @@ std::string_view relativePath(const char* raw) {
 }
 
 unsigned nameMarks(std::string_view name) {
-    return isUtf8(name) ? 0u : unsigned{store::kNotUtf8};
+    return store::isUtf8(name) ? 0u : unsigned{store::kNotUtf8};
 }
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
