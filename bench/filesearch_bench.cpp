@@ -14,17 +14,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 #include "bench/catalogues.h"
 #include "store/database.h"
 #include "store/filesearch.h"
 #include "store/statement.h"
 #include "store/text.h"
-#include "tools/catalogue_demo.h"
 
 namespace fs = std::filesystem;
 
@@ -45,31 +42,6 @@ const std::vector<Fragment> kFragments = {
     {"2 знака, нет нигде", "яq"},
     {"1 знак, нет нигде", "ж"},
 };
-
-std::vector<int64_t> sizes() {
-    std::vector<int64_t> out;
-    const char* env = std::getenv("KORVALEN_BENCH_FILES");
-    std::stringstream in(env && *env ? env : "100000,1000000,10000000");
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty()) out.push_back(std::stoll(item));
-    return out;
-}
-
-fs::path filesCatalogue(int64_t files) {
-    const fs::path dir = bench::catalogueRoot() / ("files-" + std::to_string(files));
-    if (fs::exists(dir / "complete")) return dir;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    std::cerr << "Making a demo catalogue of " << files << " files in " << dir << " ..." << std::flush;
-    tools::DemoOptions options;
-    // The demo's audio discs and every fifth disk hold no files: asked for this many, it
-    // gives about the size named.
-    options.files = files * 7 / 4;
-    tools::makeDemo(dir, options);
-    std::ofstream(dir / "complete") << files << "\n";
-    std::cerr << " done\n";
-    return dir;
-}
 
 int firstScreen(const store::Database& db, const char* fragment) {
     store::FileSearch search(db, fragment);
@@ -154,8 +126,8 @@ int main(int argc, char** argv) {
     std::map<int64_t, std::shared_ptr<store::Database>> dbs;
     std::map<int64_t, std::pair<double, double>> sizeFacts;  // bytes per file, peak MB
     std::map<int64_t, int64_t> entries;
-    for (const int64_t files : sizes()) {
-        const fs::path dir = filesCatalogue(files);
+    for (const int64_t files : bench::benchFiles()) {
+        const fs::path dir = bench::filesCatalogue(files);
         dbs[files] = store::Database::open(dir / "base");
         sizeFacts[files] = {indexBytesPerFile(*dbs[files]), peakMemoryMb(dir)};
         store::Statement count(*dbs[files], "SELECT count(*) FROM cdfiles_db.disk_entries");

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +25,7 @@
 
 #include "app/Unit1.h"
 #include "bench/catalogues.h"
+#include "bench/display_watch.h"
 #include "bench/offscreen_main.h"
 #include "bench/quiet_messages.h"
 #include "reports/historywindow.h"
@@ -35,7 +35,6 @@
 namespace {
 
 constexpr int kLoans = 1'000'000;
-constexpr int kBeatMs = 5;
 constexpr int kGiveUpMs = 20'000;
 constexpr int kAfterMs = 200;  // beats watched on once all is shown
 const QString kCounting = QStringLiteral("Подсчёт...");
@@ -43,59 +42,10 @@ const QString kCounting = QStringLiteral("Подсчёт...");
 // The limits, in milliseconds.
 constexpr double kBusyLimit = 50, kFirstScreenLimit = 150, kSummaryLimit = 1000;
 
-// Beats of a precise timer on the window's thread: the largest gap is the longest the
-// thread was kept from its events.
-class Heartbeat {
-public:
-    Heartbeat() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(kBeatMs);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            largest_ = std::max(largest_, now - last_);
-            last_ = now;
-        });
-        clock_.start();
-        timer_.start();
-    }
-    void restart() {
-        last_ = clock_.nsecsElapsed();
-        largest_ = 0;
-    }
-    double largestMs() const { return std::max(largest_, clock_.nsecsElapsed() - last_) / 1e6; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0, largest_ = 0;
-};
-
-class PaintWatch : public QObject {
-public:
-    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) painted = true;
-        return false;
-    }
-};
-
 // Waits on the event loop until done says so; false when it never did.
 template <class Done>
 bool waitFor(const QElapsedTimer& since, Done done) {
-    while (!done()) {
-        if (since.elapsed() > kGiveUpMs) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, kBeatMs);
-    }
-    return true;
-}
-
-void idleFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    waitFor(timer, [&] { return timer.elapsed() >= ms; });
+    return bench::waitFor(since, kGiveUpMs, done);
 }
 
 // Every repetition's figures by measure, for the table at the end.
@@ -126,15 +76,15 @@ void opening(benchmark::State& state, const std::string& side,
     bench::QuietMessages messages;
     TForm1 form;
     form.show();
-    idleFor(300);
-    Heartbeat beat;
+    bench::idleFor(300);
+    bench::Heartbeat beat;
     for (auto _ : state) {
-        idleFor(100);
+        bench::idleFor(100);
         beat.restart();
         QElapsedTimer since;
         since.start();
         Opened opened = open(form);
-        PaintWatch watch(opened.viewport);
+        bench::PaintWatch watch(opened.viewport);
         opened.window->show();
         double firstScreen = 0, summary = 0;
         const bool shown = waitFor(since, [&] {
@@ -144,7 +94,7 @@ void opening(benchmark::State& state, const std::string& side,
             if (!summary && !line.isEmpty() && line != kCounting) summary = now;
             return firstScreen && (summary || !opened.summary);
         });
-        idleFor(kAfterMs);
+        bench::idleFor(kAfterMs);
         if (!shown || messages.anySaid()) {
             std::cerr << side << ": first screen " << firstScreen << " ms, summary " << summary
                       << " ms, the summary line: "

@@ -8,19 +8,43 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
 
 #include "app/Unit1.h"
 #include "app/startup.h"
+#include "bench/display_watch.h"
 #include "bench/quiet_messages.h"
+#include "contents/filesearchwindow.h"
 #include "reports/historywindow.h"
 #include "reports/reportsmenu.h"
 #include "settings/settingsfile.h"
 #include "store/database.h"
 #include "ui_Unit1.h"
 #include "widgets/querymodel.h"
+
+namespace {
+
+// Types the word into the file search window as a user would; true once its count is up.
+bool findFile(TForm1& form, const QString& word) {
+    form.ui->ActionFindFile->trigger();
+    auto* window = form.findChild<contents::FileSearchWindow*>(QStringLiteral("FileSearchWindow"));
+    auto* edit = window->findChild<QLineEdit*>(QStringLiteral("FragmentEdit"));
+    const auto* count = window->findChild<QLabel*>(QStringLiteral("CountLabel"));
+    for (const QChar c : word) {
+        bench::postKey(edit, c);
+        bench::idleFor(120);
+    }
+    QElapsedTimer since;
+    since.start();
+    return bench::waitFor(since, 120'000, [&] {
+        return edit->text() == word && count->text().startsWith(QStringLiteral("Найдено"));
+    });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -41,6 +65,8 @@ int main(int argc, char** argv) {
     }
     const bool started = windows->form1->DataSource5->rowCount() > 0 && !messages.anySaid();
     if (!started) return 1;
+    if (argc == 3 && std::strcmp(argv[1], "--find-file") == 0)
+        return findFile(*windows->form1, QString::fromUtf8(argv[2])) && !messages.anySaid() ? 0 : 1;
     if (argc < 2 || std::strcmp(argv[1], "--history") != 0) return 0;
     windows->form1->ui->ActionLoanHistory->trigger();
     const HistoryWindow& history =

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+// What the benchmarks on a display watch of a window's thread: how long it was kept from
+// its events, when a widget was painted, and keys as a user types them.
+namespace bench {
+
+constexpr int kBeatMs = 5;
+
+// Beats of a precise timer on the window's thread: the largest gap is the longest the
+// thread was kept from its events.
+class Heartbeat {
+public:
+    Heartbeat() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(kBeatMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            largest_ = std::max(largest_, now - last_);
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start();
+    }
+    void restart() {
+        last_ = clock_.nsecsElapsed();
+        largest_ = 0;
+    }
+    double largestMs() const { return std::max(largest_, clock_.nsecsElapsed() - last_) / 1e6; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0, largest_ = 0;
+};
+
+// Notes a paint of the widget that came while `when` held (always, without one); the
+// waiting loop reads `painted` once the paint is done.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QWidget* widget, std::function<bool()> when = {}) : when_(std::move(when)) {
+        widget->installEventFilter(this);
+    }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && (!when_ || when_())) painted = true;
+        return false;
+    }
+
+private:
+    std::function<bool()> when_;
+};
+
+// Waits on the event loop until done says so; false when it never did within giveUpMs.
+template <class Done>
+bool waitFor(const QElapsedTimer& since, int giveUpMs, Done done) {
+    while (!done()) {
+        if (since.elapsed() > giveUpMs) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, kBeatMs);
+    }
+    return true;
+}
+
+inline void idleFor(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    waitFor(timer, ms + 1000, [&] { return timer.elapsed() >= ms; });
+}
+
+// A key pressed and released with one character, queued to the widget as the window
+// system hands keys on (Qt's key code for a letter is its capital's code point).
+inline void postKey(QWidget* to, QChar c) {
+    const int key = c.toUpper().unicode();
+    QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, QString(c)));
+    QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, QString(c)));
+}
+
+}  // namespace bench
