@@ -1,5 +1,7 @@
 #pragma once
 
+#include <time.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -17,30 +19,41 @@ namespace bench {
 constexpr int kBeatMs = 5;
 
 // Beats of a precise timer on the window's thread: the largest gap is the longest the
-// thread was kept from its events.
+// thread was kept from its events. On a busy machine part of a gap is the thread waiting
+// for a core: the largest CPU time the thread spent between two beats is its own work.
 class Heartbeat {
 public:
     Heartbeat() {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(kBeatMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
+            const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNs();
             largest_ = std::max(largest_, now - last_);
+            largestCpu_ = std::max(largestCpu_, cpu - lastCpu_);
             last_ = now;
+            lastCpu_ = cpu;
         });
         clock_.start();
         timer_.start();
     }
     void restart() {
         last_ = clock_.nsecsElapsed();
-        largest_ = 0;
+        lastCpu_ = threadCpuNs();
+        largest_ = largestCpu_ = 0;
     }
     double largestMs() const { return std::max(largest_, clock_.nsecsElapsed() - last_) / 1e6; }
+    double largestCpuMs() const { return std::max(largestCpu_, threadCpuNs() - lastCpu_) / 1e6; }
 
 private:
+    static qint64 threadCpuNs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+    }
+
     QTimer timer_;
     QElapsedTimer clock_;
-    qint64 last_ = 0, largest_ = 0;
+    qint64 last_ = 0, largest_ = 0, lastCpu_ = 0, largestCpu_ = 0;
 };
 
 // Notes a paint of the widget that came while `when` held (always, without one); the
@@ -82,8 +95,10 @@ inline void idleFor(int ms) {
 // system hands keys on (Qt's key code for a letter is its capital's code point).
 inline void postKey(QWidget* to, QChar c) {
     const int key = c.toUpper().unicode();
-    QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, QString(c)));
-    QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, QString(c)));
+    QCoreApplication::postEvent(to,
+                                new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, QString(c)));
+    QCoreApplication::postEvent(to,
+                                new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, QString(c)));
 }
 
 }  // namespace bench

@@ -157,21 +157,21 @@ void FileSearchWindow::search() {
     q.minimumSize = static_cast<int64_t>(minimumSize_->value()) * 1024 * 1024;
     table_->setRowCount(0);
     rows_.clear();
-    count_->setText(q.fragment.empty() ? QString() : QStringLiteral("Поиск..."));
-    if (q.fragment.empty()) {
-        query_ = 0;
-        return;
-    }
+    const bool empty = q.fragment.empty();
+    count_->setText(empty ? QString() : QStringLiteral("Поиск..."));
+    // An emptied box still stops the running search: an empty fragment finds nothing.
     query_ = runner_->search(std::move(q));
+    if (empty) query_ = 0;
 }
 
 void FileSearchWindow::showRows(uint64_t query, const std::vector<store::FoundRow>& rows) {
     if (query != query_) return;
     const QLocale russian(QLocale::Russian);
     table_->setUpdatesEnabled(false);
+    int at = table_->rowCount();
+    // One insertion for the lot: a row at a time has the view and its header catch up each time.
+    table_->setRowCount(at + static_cast<int>(rows.size()));
     for (const auto& r : rows) {
-        const int at = table_->rowCount();
-        table_->insertRow(at);
         table_->setItem(at, kName, cell(nameOf(r)));
         table_->setItem(at, kFolder, cell(folderOf(r.path)));
         table_->setItem(at, kSize, cell(r.size ? russian.toString(static_cast<qlonglong>(*r.size)) : QString(), true));
@@ -180,6 +180,7 @@ void FileSearchWindow::showRows(uint64_t query, const std::vector<store::FoundRo
         table_->setItem(at, kDiskName, cell(QString::fromStdString(r.diskName)));
         table_->setItem(at, kLent, cell(r.lent ? QString::fromStdString(r.lentTo) : QStringLiteral("нет")));
         rows_.push_back(r);
+        ++at;
     }
     table_->setUpdatesEnabled(true);
     if (table_->currentRow() < 0 && table_->rowCount() > 0) table_->selectRow(0);
