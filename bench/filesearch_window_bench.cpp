@@ -81,7 +81,7 @@ void note(benchmark::State& state, const std::string& word, const std::string& m
 
 // One word typed into the window: the figures in milliseconds, all zero when no answer came.
 struct Typed {
-    double busy = 0, busyCpu = 0, firstScreen = 0, count = 0;
+    double busy = 0, busyCpu = 0, rowsIn = 0, firstScreen = 0, count = 0;
 };
 
 Typed typeWord(const QString& word, QLineEdit* edit, const QTableWidget* table,
@@ -106,6 +106,7 @@ Typed typeWord(const QString& word, QLineEdit* edit, const QTableWidget* table,
             if (++sent == word.size()) lastKey = now;
         }
         if (sent < word.size()) return false;
+        if (!t.rowsIn && final() && table->rowCount() > 0) t.rowsIn = now - lastKey;
         if (!t.firstScreen && (rowsPainted.painted || countPainted.painted))
             t.firstScreen = now - lastKey;
         if (!t.count && counted()) t.count = now - lastKey;
@@ -148,6 +149,7 @@ void typing(benchmark::State& state, int64_t files, const std::string& word) {
         }
         note(state, word, "busy at a stretch", files, t.busy);
         note(state, word, "busy at a stretch, thread CPU", files, t.busyCpu);
+        if (t.rowsIn) note(state, word, "rows in the table after the last key", files, t.rowsIn);
         note(state, word, "answer painted after the last key", files, t.firstScreen);
         note(state, word, "count shown after the last key", files, t.count);
     }
@@ -200,7 +202,12 @@ void printTables(const std::vector<int64_t>& sizes) {
     for (const Word& w : kWords)
         for (const char* measure :
              {"busy at a stretch", "busy at a stretch, thread CPU",
-              "answer painted after the last key", "count shown after the last key"}) {
+              "rows in the table after the last key", "answer painted after the last key",
+              "count shown after the last key"}) {
+            if (std::none_of(sizes.begin(), sizes.end(), [&](int64_t files) {
+                    return figures.contains(key(w.text, measure, files));
+                }))
+                continue;  // no rows for a word found nowhere
             std::printf("| %s (%s) | %s | %s |", w.text, w.what, measure,
                         range(figures[key(w.text, measure, kFloor)]).c_str());
             for (const int64_t files : sizes) {
