@@ -56,23 +56,32 @@ private:
     qint64 last_ = 0, largest_ = 0, lastCpu_ = 0, largestCpu_ = 0;
 };
 
-// Notes a paint of the widget that came while `when` held (always, without one); the
-// waiting loop reads `painted` once the paint is done.
+// Notes a paint of the widget that came while `when` held (always, without one). The
+// waiting loop reads `painted` once the paint is done; with a clock, the widget is painted
+// here and paintedMs is the clock's reading just after, however long the loop's pass.
 class PaintWatch : public QObject {
 public:
-    explicit PaintWatch(QWidget* widget, std::function<bool()> when = {}) : when_(std::move(when)) {
+    explicit PaintWatch(QWidget* widget, std::function<bool()> when = {},
+                        const QElapsedTimer* clock = nullptr)
+        : when_(std::move(when)), clock_(clock) {
         widget->installEventFilter(this);
     }
     bool painted = false;
+    double paintedMs = 0;
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint && (!when_ || when_())) painted = true;
-        return false;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || painted || (when_ && !when_())) return false;
+        painted = true;
+        if (!clock_) return false;
+        watched->event(event);
+        paintedMs = clock_->nsecsElapsed() / 1e6;
+        return true;
     }
 
 private:
     std::function<bool()> when_;
+    const QElapsedTimer* clock_;
 };
 
 // Waits on the event loop until done says so; false when it never did within giveUpMs.
