@@ -70,7 +70,7 @@ fs::path loanCatalogue(int size) {
 }
 
 fs::path filesCatalogue(int64_t files) {
-    const fs::path dir = catalogueRoot() / ("files-" + std::to_string(files));
+    const fs::path dir = catalogueRoot() / ("demo-files-" + std::to_string(files));
     if (fs::exists(dir / kDoneMark)) return dir;
     fs::remove_all(dir);
     fs::create_directories(dir);
