@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <filesystem>
+#include <functional>
+#include <ostream>
 
 #include "reports/exporter.h"
 
@@ -25,6 +28,23 @@ void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& 
 // cancelled.
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path, const QString& filter = {});
+
+// Writes one export on a thread of its own (over a connection of its own, which the work
+// opens): the format it is asked for, to out; progress told after every row and stopped
+// asked now and then, either saying when the user has cancelled.
+using ExportWork =
+    std::function<int64_t(Format format, std::ostream& out, const ExportProgress& progress,
+                          const std::function<bool()>& stopped)>;
+
+// Asks for the file as exportWithDialog does and writes work's export there as
+// exportToPath does (progress, cancel, nothing half-written, the result box over parent);
+// the window stays drawn while the work runs. baseDir: the catalogue, not to be written
+// over.
+void exportOnWorkerWithDialog(QWidget* parent, const std::filesystem::path& baseDir,
+                              const ExportWork& work, const QString& title,
+                              const QString& suggestedName);
+bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const ExportWork& work,
+                    const QString& path);
 
 // Asks for a folder and copies the catalogue in use into folder/base, then checks it.
 void backupWithDialog(QWidget* parent);

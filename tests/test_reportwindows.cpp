@@ -9,12 +9,16 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QXmlStreamReader>
+#include <chrono>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "dialogs/Unit2.h"
@@ -25,6 +29,8 @@
 #include "reports/savefile.h"
 #include "reports/whohaswhat.h"
 #include "settings/settingsfile.h"
+#include "store/database.h"
+#include "store/error.h"
 #include "tests/commands_fixture.h"
 #include "tests/file_faults.h"
 #include "ui_Unit1.h"
@@ -123,6 +129,7 @@ private slots:
     void whoHasWhatGroupsByDebtorAndSavesPdf();
     void savingSaysSoInFrontOfTheWindow();
     void savingToAReadOnlyFolderLeavesNothing();
+    void savingOnAWorkerStopsAtCancel();
     void savingOverTheCatalogueIsRefused_data();
     void savingOverTheCatalogueIsRefused();
 
@@ -394,6 +401,36 @@ void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
     QVERIFY2(errors[1].contains("Копия не записана"), qPrintable(errors[1]));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+// An export written on a worker while the window stays drawn: "Отмена" in its progress
+// dialog stops the work; no file is left and no box shown.
+void ReportWindows::savingOnAWorkerStopsAtCancel() {
+    CommandsFixture f;
+    const QTemporaryDir tmp;
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(w); dialog && dialog->isVisible())
+                dialog->cancel();
+    });
+    cancel.start(20);
+    const auto endless = [](reports::Format, std::ostream& out,
+                            const reports::ExportProgress& progress,
+                            const std::function<bool()>& stopped) -> int64_t {
+        for (int64_t row = 0; !stopped(); ++row) {
+            out << "row\n";
+            if (!progress(row, row + 100)) throw reports::ExportStopped();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        throw store::Error(store::Error::Kind::Stopped, "interrupted");
+    };
+    QVERIFY(!reports::exportOnWorker(&f.form1(),
+                                     f.form1().Query5->query().databaseForRun()->baseDir(), endless,
+                                     tmp.filePath("rows.csv")));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(f.boxes.shown, QStringList());
 }
 
 // "Сохранить список дисков..." onto a table of the catalogue, or onto the settings file
