@@ -303,6 +303,7 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
     });
     shown.start(50);
     loop.exec();
+    shown.stop();  // the boxes below run event loops of their own, the dialog gone
     worker.join();
     if (stopped || progress->cancelled()) return false;  // the part goes with it
     if (error) return failed(file.error() != QFileDevice::NoError ? fileError() : *error);
