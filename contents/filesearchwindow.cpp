@@ -65,13 +65,12 @@ void fillBox(QComboBox* box, const store::Database& db, const std::string& sql) 
 // The export of every match of q, on the worker's own read-only connection, its count
 // and rows of one moment of the catalogue.
 reports::ExportWork exportWork(const std::filesystem::path& baseDir, const store::FileQuery& q) {
-    return [baseDir, q](reports::Format format, std::ostream& out,
-                        const reports::ExportProgress& progress,
-                        const std::function<bool()>& stopped) {
-        const auto db = store::Database::openForReading(baseDir);
-        const store::ReadMoment moment(*db, [&](double) { return !stopped(); });
-        return exportFound(*db, q, format, out, progress, stopped);
-    };
+    return
+        [baseDir, q](reports::Format format, std::ostream& out, const reports::WorkerHooks& hooks) {
+            const auto db = store::Database::openForReading(baseDir);
+            const store::ReadMoment moment(*db, hooks.waitForCatalogue);
+            return exportFound(*db, q, format, out, hooks.progress, hooks.stopped);
+        };
 }
 
 }  // namespace

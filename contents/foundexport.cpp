@@ -29,8 +29,10 @@ std::string shownText(std::string_view bytes) {
 }
 
 std::string folderOf(const std::string& path) {
+    std::string folder = "/";
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("/") : "/" + shownText(path.substr(0, slash));
+    if (slash != std::string::npos) folder += shownText(std::string_view(path).substr(0, slash));
+    return folder;
 }
 
 std::string nameOf(const store::FoundRow& row) {

@@ -111,6 +111,11 @@ public:
             return !dialog_.wasCanceled();
         };
     }
+    // The same for work on another thread, said from the event loop; the dialog shows
+    // itself after its minimum duration.
+    void catalogueBusy() {
+        dialog_.setLabelText(QStringLiteral("Каталог занят другой программой, ждём…"));
+    }
     // The work's own words again, once the catalogue let it in.
     void working() { dialog_.setLabelText(text_); }
     bool cancelled() const { return dialog_.wasCanceled(); }
@@ -270,7 +275,7 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
 
     // The worker writes the file alone until it ends; this thread keeps the dialog
     // drawn and passes a cancel on.
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, busy{false};
     std::atomic<int64_t> done{0}, total{0};
     int64_t rows = 0;
     bool stopped = false;
@@ -279,15 +284,19 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
     std::thread worker([&] {
         DeviceBuffer buffer(file, [&] { return !stop; });
         std::ostream out(&buffer);
+        const WorkerHooks hooks{[&](int64_t written, int64_t expected) {
+                                    busy = false;
+                                    done = written;
+                                    total = expected;
+                                    return !stop;
+                                },
+                                [&] { return stop.load(); },
+                                [&](double) {
+                                    busy = true;
+                                    return !stop;
+                                }};
         try {
-            rows = work(
-                formatOf(path), out,
-                [&](int64_t written, int64_t expected) {
-                    done = written;
-                    total = expected;
-                    return !stop;
-                },
-                [&] { return stop.load(); });
+            rows = work(formatOf(path), out, hooks);
         } catch (const ExportStopped&) {
             stopped = true;
         } catch (const std::exception& e) {
@@ -297,7 +306,15 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     QTimer shown;
+    bool saidBusy = false;
     QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
+        if (busy != saidBusy) {
+            saidBusy = busy;
+            if (saidBusy)
+                progress->catalogueBusy();
+            else
+                progress->working();
+        }
         progress->show(done, total);
         if (progress->cancelled()) stop = true;
     });

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "reports/exporter.h"
+#include "store/readmoment.h"
 
 class QWidget;
 
@@ -29,12 +30,17 @@ void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path, const QString& filter = {});
 
-// Writes one export on a thread of its own (over a connection of its own, which the work
-// opens): the format it is asked for, to out; progress told after every row and stopped
-// asked now and then, either saying when the user has cancelled.
+// What an export on a thread of its own is handed beside its format and stream, each
+// saying false once the user has cancelled.
+struct WorkerHooks {
+    ExportProgress progress;                // after every row
+    std::function<bool()> stopped;          // now and then, between rows too
+    store::WaitWhileBusy waitForCatalogue;  // while another program keeps the catalogue busy
+};
+
+// Writes one export on a thread of its own, over a connection of its own that it opens.
 using ExportWork =
-    std::function<int64_t(Format format, std::ostream& out, const ExportProgress& progress,
-                          const std::function<bool()>& stopped)>;
+    std::function<int64_t(Format format, std::ostream& out, const WorkerHooks& hooks)>;
 
 // Asks for the file as exportWithDialog does and writes work's export there as
 // exportToPath does (progress, cancel, nothing half-written, the result box over parent);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressDialog>
@@ -30,7 +31,6 @@
 #include "reports/whohaswhat.h"
 #include "settings/settingsfile.h"
 #include "store/database.h"
-#include "store/error.h"
 #include "tests/commands_fixture.h"
 #include "tests/file_faults.h"
 #include "ui_Unit1.h"
@@ -403,31 +403,35 @@ void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
              QStringList());
 }
 
-// An export written on a worker while the window stays drawn: "Отмена" in its progress
-// dialog stops the work; no file is left and no box shown.
+// An export written on a worker while the window stays drawn, its catalogue kept busy by
+// another program: the progress dialog says so, and its "Отмена" stops the wait; no file
+// is left and no box shown.
 void ReportWindows::savingOnAWorkerStopsAtCancel() {
     CommandsFixture f;
     const QTemporaryDir tmp;
+    QString said;
     QTimer cancel;
-    connect(&cancel, &QTimer::timeout, [] {
+    QElapsedTimer waited;
+    waited.start();
+    connect(&cancel, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<QProgressDialog*>(w); dialog && dialog->isVisible())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(w);
+                dialog && dialog->isVisible() &&
+                (dialog->labelText().contains("занят") || waited.elapsed() > 10000)) {
+                said = dialog->labelText();
                 dialog->cancel();
+            }
     });
     cancel.start(20);
-    const auto endless = [](reports::Format, std::ostream& out,
-                            const reports::ExportProgress& progress,
-                            const std::function<bool()>& stopped) -> int64_t {
-        for (int64_t row = 0; !stopped(); ++row) {
-            out << "row\n";
-            if (!progress(row, row + 100)) throw reports::ExportStopped();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        throw store::Error(store::Error::Kind::Stopped, "interrupted");
+    const auto busy = [](reports::Format, std::ostream&, const reports::WorkerHooks& hooks) {
+        for (double waited = 0; hooks.waitForCatalogue(waited); waited += 0.01)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return int64_t{0};  // would write an empty file, were it not cancelled
     };
     QVERIFY(!reports::exportOnWorker(&f.form1(),
-                                     f.form1().Query5->query().databaseForRun()->baseDir(), endless,
+                                     f.form1().Query5->query().databaseForRun()->baseDir(), busy,
                                      tmp.filePath("rows.csv")));
+    QCOMPARE(said, "Каталог занят другой программой, ждём…");
     QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
     QCOMPARE(f.boxes.shown, QStringList());
