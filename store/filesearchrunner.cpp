@@ -5,12 +5,6 @@
 #include "store/statement.h"
 
 namespace store {
-struct FileQuerySearch::DiskFacts {
-    std::optional<int64_t> category, mediaType;
-    bool lent = false;
-    std::string lentTo;
-};
-
 FileQuerySearch::FileQuerySearch(const Database& db, const FileQuery& query,
                                  std::function<bool()> stopRequested)
     : db_(db), query_(query), search_(db, query.fragment, std::move(stopRequested)) {}

@@ -48,7 +48,11 @@ public:
     int64_t countRest();
 
 private:
-    struct DiskFacts;
+    struct DiskFacts {
+        std::optional<int64_t> category, mediaType;
+        bool lent = false;
+        std::string lentTo;
+    };
     const DiskFacts& factsOf(int64_t disk);
 
     const Database& db_;
