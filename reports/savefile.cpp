@@ -275,7 +275,7 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
 
     // The worker writes the file alone until it ends; this thread keeps the dialog
     // drawn and passes a cancel on.
-    std::atomic<bool> stop{false}, busy{false};
+    std::atomic<bool> stop{false}, busy{false}, finished{false};
     std::atomic<int64_t> done{0}, total{0};
     int64_t rows = 0;
     bool stopped = false;
@@ -302,6 +302,7 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
         } catch (const std::exception& e) {
             error = fromStd(e.what());
         }
+        finished = true;
         QMetaObject::invokeMethod(
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
@@ -321,8 +322,11 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
     shown.start(50);
     loop.exec();
     shown.stop();  // the boxes below run event loops of their own, the dialog gone
+    // Left early only when the program quits: the work is not waited out.
+    const bool quitting = !finished;
+    if (quitting) stop = true;
     worker.join();
-    if (stopped || progress->cancelled()) return false;  // the part goes with it
+    if (stopped || quitting || progress->cancelled()) return false;  // the part goes with it
     if (error) return failed(file.error() != QFileDevice::NoError ? fileError() : *error);
     file.close();
     if (file.error() != QFileDevice::NoError) return failed(fileError());
