@@ -172,6 +172,68 @@ void tellWritten(QWidget* parent, long long rows, const QString& path,
     messages().information(said, parent);
 }
 
+struct WorkOutcome {
+    int64_t rows = 0;
+    bool stopped = false;  // by the user, or by the program quitting
+    std::optional<QString> error;
+};
+
+// Runs work on a thread of its own writing to file, which it alone uses meanwhile; this
+// thread keeps progress drawn and passes a cancel on.
+WorkOutcome runOnWorker(Progress& progress, QIODevice& file, const ExportWork& work,
+                        Format format) {
+    std::atomic<bool> stop{false}, busy{false}, finished{false};
+    std::atomic<int64_t> done{0}, total{0};
+    WorkOutcome outcome;
+    QEventLoop loop;
+    std::thread worker([&] {
+        DeviceBuffer buffer(file, [&] { return !stop; });
+        std::ostream out(&buffer);
+        const WorkerHooks hooks{[&](int64_t written, int64_t expected) {
+                                    busy = false;
+                                    done = written;
+                                    total = expected;
+                                    return !stop;
+                                },
+                                [&] { return stop.load(); },
+                                [&](double) {
+                                    busy = true;
+                                    return !stop;
+                                }};
+        try {
+            outcome.rows = work(format, out, hooks);
+        } catch (const ExportStopped&) {
+            outcome.stopped = true;
+        } catch (const std::exception& e) {
+            outcome.error = fromStd(e.what());
+        }
+        finished = true;
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    QTimer shown;
+    bool saidBusy = false;
+    QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
+        if (busy != saidBusy) {
+            saidBusy = busy;
+            if (saidBusy)
+                progress.catalogueBusy();
+            else
+                progress.working();
+        }
+        progress.show(done, total);
+        if (progress.cancelled()) stop = true;
+    });
+    shown.start(50);
+    loop.exec();
+    shown.stop();  // the boxes after it run event loops of their own, the dialog gone
+    // Left early only when the program quits: the work is not waited out.
+    if (!finished) stop = true;
+    worker.join();
+    if (stop) outcome.stopped = true;
+    return outcome;
+}
+
 // The file name the user chose, its ending made to match the format chosen; empty when
 // cancelled.
 QString askExportPath(QWidget* parent, const QString& title, const QString& suggestedName) {
@@ -272,62 +334,10 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
     progress.emplace(parent, QStringLiteral("Сохранение"),
                      QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
-
-    // The worker writes the file alone until it ends; this thread keeps the dialog
-    // drawn and passes a cancel on.
-    std::atomic<bool> stop{false}, busy{false}, finished{false};
-    std::atomic<int64_t> done{0}, total{0};
-    int64_t rows = 0;
-    bool stopped = false;
-    std::optional<QString> error;
-    QEventLoop loop;
-    std::thread worker([&] {
-        DeviceBuffer buffer(file, [&] { return !stop; });
-        std::ostream out(&buffer);
-        const WorkerHooks hooks{[&](int64_t written, int64_t expected) {
-                                    busy = false;
-                                    done = written;
-                                    total = expected;
-                                    return !stop;
-                                },
-                                [&] { return stop.load(); },
-                                [&](double) {
-                                    busy = true;
-                                    return !stop;
-                                }};
-        try {
-            rows = work(formatOf(path), out, hooks);
-        } catch (const ExportStopped&) {
-            stopped = true;
-        } catch (const std::exception& e) {
-            error = fromStd(e.what());
-        }
-        finished = true;
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    QTimer shown;
-    bool saidBusy = false;
-    QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
-        if (busy != saidBusy) {
-            saidBusy = busy;
-            if (saidBusy)
-                progress->catalogueBusy();
-            else
-                progress->working();
-        }
-        progress->show(done, total);
-        if (progress->cancelled()) stop = true;
-    });
-    shown.start(50);
-    loop.exec();
-    shown.stop();  // the boxes below run event loops of their own, the dialog gone
-    // Left early only when the program quits: the work is not waited out.
-    const bool quitting = !finished;
-    if (quitting) stop = true;
-    worker.join();
-    if (stopped || quitting || progress->cancelled()) return false;  // the part goes with it
-    if (error) return failed(file.error() != QFileDevice::NoError ? fileError() : *error);
+    const WorkOutcome outcome = runOnWorker(*progress, file, work, formatOf(path));
+    if (outcome.stopped || progress->cancelled()) return false;  // the part goes with it
+    if (outcome.error)
+        return failed(file.error() != QFileDevice::NoError ? fileError() : *outcome.error);
     file.close();
     if (file.error() != QFileDevice::NoError) return failed(fileError());
     try {
@@ -336,7 +346,7 @@ bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const
         return failed(fromStd(e.what()));
     }
     progress.reset();
-    tellWritten(parent, rows, path, leftovers);
+    tellWritten(parent, outcome.rows, path, leftovers);
     return true;
 }
 
