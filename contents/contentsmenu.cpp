@@ -59,10 +59,16 @@ void ContentsMenu::showContents() {
     bringUp(contentsWindow());
 }
 
+void ContentsMenu::showContentsAt(const std::string& path) {
+    showContents();
+    window_->showEntry(path);
+}
+
 FileSearchWindow* ContentsMenu::fileSearchWindow() {
     if (!search_)
-        search_ = new FileSearchWindow(host_.disks, host_.clearFilter,
-                                       [this] { showContents(); }, &host_.window);
+        search_ = new FileSearchWindow(
+            host_.disks, host_.clearFilter,
+            [this](const std::string& path) { showContentsAt(path); }, &host_.window);
     return search_;
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "contents/contentshost.h"
 #include "contents/contentsread.h"
@@ -22,6 +23,8 @@ public:
 
     ContentsWindow* contentsWindow();
     void showContents();
+    // The same, at the entry at path of the current disk.
+    void showContentsAt(const std::string& path);
     // "Найти файл...": the modeless search over every disk's contents (made on first use).
     FileSearchWindow* fileSearchWindow();
     void showFileSearch();

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QPalette>
 #include <QStyle>
+#include <algorithm>
 
 #include "store/database.h"
 
@@ -78,6 +79,22 @@ void ContentsModel::show(std::shared_ptr<store::Database> db, std::optional<int6
 
 bool ContentsModel::empty() const {
     return !root_ || root_->children.empty();
+}
+
+QModelIndex ContentsModel::indexOfPath(const std::string& path) {
+    QModelIndex at;
+    for (size_t from = 0; from <= path.size();) {
+        const size_t slash = std::min(path.find('/', from), path.size());
+        const std::string_view name(path.data() + from, slash - from);
+        if (canFetchMore(at)) fetchMore(at);
+        const Node* node = nodeOf(at);
+        const auto child = std::find_if(node->children.begin(), node->children.end(),
+                                        [&](const auto& c) { return c->entry.name == name; });
+        if (child == node->children.end()) return {};
+        at = index((*child)->row, Name, at);
+        from = slash + 1;
+    }
+    return at;
 }
 
 ContentsModel::Node* ContentsModel::nodeOf(const QModelIndex& index) const {

@@ -39,6 +39,9 @@ public:
     // forgotten.
     void show(std::shared_ptr<store::Database> db, std::optional<int64_t> disk);
     bool empty() const;
+    // The entry at path from the disk's root ("a/b/c", names' bytes as read), its folders
+    // read on the way; invalid when the disk has none there.
+    QModelIndex indexOfPath(const std::string& path);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;

@@ -197,6 +197,17 @@ void ContentsWindow::refresh() {
     ui->FilesTree->setVisible(files);
 }
 
+void ContentsWindow::showEntry(const std::string& path) {
+    refresh();
+    const QModelIndex found = model_->indexOfPath(path);
+    if (!found.isValid()) return;
+    for (QModelIndex folder = found.parent(); folder.isValid(); folder = folder.parent())
+        ui->FilesTree->expand(folder);
+    ui->FilesTree->setCurrentIndex(found);
+    ui->FilesTree->scrollTo(found);
+    ui->FilesTree->setFocus(Qt::OtherFocusReason);
+}
+
 void ContentsWindow::showTracks(const std::vector<store::Track>& tracks) {
     ui->TracksList->clear();
     for (const store::Track& t : tracks) {

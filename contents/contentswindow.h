@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "store/contents.h"
@@ -31,6 +32,9 @@ public:
     // read once).
     void refresh();
     std::optional<int64_t> shownDisk() const { return shown_; }
+    // Shows the current disk now with the entry at path (from the disk's root, names'
+    // bytes) selected, its folders opened, scrolled to and focused.
+    void showEntry(const std::string& path);
 
 signals:
     // "Прочитать содержимое...": the menu's read into the current disk.

@@ -1,24 +1,33 @@
 #include "contents/filesearchwindow.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPointer>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "contents/contentssettings.h"
+#include "contents/foundexport.h"
+#include "reports/savefile.h"
 #include "store/database.h"
 #include "store/query.h"
+#include "store/readmoment.h"
 #include "store/statement.h"
 #include "widgets/guarded.h"
 #include "widgets/listquery.h"
 #include "widgets/messages.h"
+#include "widgets/windowplace.h"
 
 namespace contents {
 namespace {
@@ -53,10 +62,22 @@ void fillBox(QComboBox* box, const store::Database& db, const std::string& sql) 
                      QVariant::fromValue<qint64>(s.columnInt64(0)));
 }
 
+// The export of every match of q, on the worker's own read-only connection, its count
+// and rows of one moment of the catalogue.
+reports::ExportWork exportWork(const std::filesystem::path& baseDir, const store::FileQuery& q) {
+    return
+        [baseDir, q](reports::Format format, std::ostream& out, const reports::WorkerHooks& hooks) {
+            const auto db = store::Database::openForReading(baseDir);
+            const store::ReadMoment moment(*db, hooks.waitForCatalogue);
+            return exportFound(*db, q, format, out, hooks.progress, hooks.stopped);
+        };
+}
+
 }  // namespace
 
 FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clearFilter,
-                                   std::function<void()> showContents, QWidget* parent)
+                                   std::function<void(const std::string& path)> showContents,
+                                   QWidget* parent)
     : QWidget(parent, Qt::Window),
       disks_(disks),
       clearFilter_(std::move(clearFilter)),
@@ -103,11 +124,19 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     table_->horizontalHeader()->setStretchLastSection(true);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("CountLabel"));
+    save_ = new QPushButton(QStringLiteral("&Сохранить..."), this);
+    save_->setObjectName(QStringLiteral("SaveButton"));
+    save_->setAccessibleName(QStringLiteral("Сохранить..."));
+    save_->setEnabled(false);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(count_, 1);
+    bottom->addWidget(save_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(table_, 1);
-    layout->addWidget(count_);
+    layout->addLayout(bottom);
     resize(900, 520);
+    placeWindow(*this, windowPlace(Window::FindFile));
 
     guarded([&] { fillNarrowing(); });
     const auto db = disks_.query().databaseForRun();
@@ -135,6 +164,18 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     connect(category_, &QComboBox::currentIndexChanged, this, [this] { search(); });
     connect(mediaType_, &QComboBox::currentIndexChanged, this, [this] { search(); });
     connect(minimumSize_, &QSpinBox::valueChanged, this, [this] { search(); });
+    connect(save_, &QPushButton::clicked, this, [this] {
+        guarded([&] {
+            const auto baseDir = disks_.query().databaseForRun()->baseDir();
+            reports::exportOnWorkerWithDialog(
+                this, baseDir, exportWork(baseDir, query()),
+                QStringLiteral("Сохранить найденные файлы: %1").arg(fragment_->text()),
+                QStringLiteral("Найденные файлы"));
+        });
+    });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isVisible()) savePlace();
+    });
     connect(table_, &QTableWidget::cellActivated, this, [this](int row, int) { guarded([&] { openRow(row); }); });
     connect(fragment_, &QLineEdit::returnPressed, this, [this] {
         if (table_->rowCount() > 0) guarded([&] { openRow(std::max(0, table_->currentRow())); });
@@ -149,12 +190,18 @@ void FileSearchWindow::fillNarrowing() {
     fillBox(mediaType_, *db, "SELECT N, Tip FROM sprtype_db.\"SprType\" ORDER BY Tip COLLATE RUSSIAN");
 }
 
-void FileSearchWindow::search() {
+store::FileQuery FileSearchWindow::query() const {
     store::FileQuery q;
     q.fragment = fragment_->text().toStdString();
     if (category_->currentIndex() > 0) q.category = category_->currentData().toLongLong();
     if (mediaType_->currentIndex() > 0) q.mediaType = mediaType_->currentData().toLongLong();
     q.minimumSize = static_cast<int64_t>(minimumSize_->value()) * 1024 * 1024;
+    return q;
+}
+
+void FileSearchWindow::search() {
+    store::FileQuery q = query();
+    save_->setEnabled(!q.fragment.empty());
     table_->setRowCount(0);
     rows_.clear();
     const bool empty = q.fragment.empty();
@@ -208,7 +255,21 @@ void FileSearchWindow::openRow(int row) {
         clearFilter_();
         if (!disks_.standOnKey(r.disk)) return;
     }
-    showContents_();
+    showContents_(r.path);
+}
+
+bool FileSearchWindow::saveFound(const QString& path) {
+    const auto baseDir = disks_.query().databaseForRun()->baseDir();
+    return reports::exportOnWorker(this, baseDir, exportWork(baseDir, query()), path);
+}
+
+void FileSearchWindow::savePlace() const {
+    saveWindowPlace({pos(), size()}, Window::FindFile);
+}
+
+void FileSearchWindow::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous()) savePlace();
+    QWidget::hideEvent(event);
 }
 
 }  // namespace contents

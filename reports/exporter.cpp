@@ -61,6 +61,21 @@ int64_t exportRows(store::Query& query, const ExportTable& table, Format format,
     store::RowReader rows(query);
     const std::vector<int> columns = resultColumns(rows, table);
     const int mark = table.markField.empty() ? -1 : rows.columnIndex(table.markField);
+    const ExportRowSource next = [&](std::vector<std::string>& cells, bool& marked) {
+        if (!rows.next()) return false;
+        for (size_t i = 0; i < columns.size(); ++i) {
+            cells[i] = rows.text(columns[i]);
+            if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
+        }
+        marked = mark >= 0 && !rows.text(mark).empty();
+        return true;
+    };
+    return exportRows(next, total, table, format, out, progress, note);
+}
+
+int64_t exportRows(const ExportRowSource& next, int64_t total, const ExportTable& table,
+                   Format format, std::ostream& out, const ExportProgress& progress,
+                   const ExportNote& note) {
     auto writer =
         makeWriter(format, out,
                    {table.title, store::Date::today().display(), note.filter, note.byteOrderMark});
@@ -71,17 +86,14 @@ int64_t exportRows(store::Query& query, const ExportTable& table, Format format,
         kinds.push_back(c.kind);
     }
     writer->begin(titles, kinds);
-    std::vector<std::string> cells(columns.size());
+    std::vector<std::string> cells(table.columns.size());
+    bool marked = false;
     int64_t written = 0;
-    while (rows.next()) {
-        for (size_t i = 0; i < columns.size(); ++i) {
-            cells[i] = rows.text(columns[i]);
-            if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
-        }
-        writer->row(cells, mark >= 0 && !rows.text(mark).empty());
+    while (next(cells, marked)) {
+        writer->row(cells, marked);
         ++written;
         // Asked at every row, before the stream's state: a stop may have put it in error.
-        if (progress && !progress(written, total)) throw ExportStopped();
+        if (progress && !progress(written, std::max(total, written))) throw ExportStopped();
         if (written % kCheckEvery == 0) checkWritten(out);
     }
     writer->end(written);

@@ -59,4 +59,14 @@ struct ExportNote {
 int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
                    const ExportProgress& progress = {}, const ExportNote& note = {});
 
+// Fills one row's cells in the table's column order and says whether it is marked; false
+// after the last row.
+using ExportRowSource = std::function<bool(std::vector<std::string>& cells, bool& marked)>;
+
+// The same for rows from elsewhere: total is how many are expected (progress is told the
+// larger of it and those written).
+int64_t exportRows(const ExportRowSource& next, int64_t total, const ExportTable& table,
+                   Format format, std::ostream& out, const ExportProgress& progress = {},
+                   const ExportNote& note = {});
+
 }  // namespace reports

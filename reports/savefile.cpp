@@ -3,14 +3,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QProgressDialog>
+#include <QTimer>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <streambuf>
+#include <thread>
 #include <vector>
 
 #include "settings/settingsfile.h"
@@ -85,9 +89,13 @@ public:
         if (done < total && shown_.isValid() && shown_.elapsed() < kShowEveryMs)
             return !dialog_.wasCanceled();
         shown_.start();
+        show(done, total);
+        return stillWanted();
+    }
+    // The dialog brought up to date, from the event loop (work on another thread).
+    void show(long long done, long long total) {
         const long long step = total > 0 ? std::min<long long>(done * kSteps / total, kSteps) : 0;
         dialog_.setValue(static_cast<int>(step));
-        return stillWanted();
     }
     bool stillWanted() {
         QCoreApplication::processEvents();
@@ -102,6 +110,11 @@ public:
             QCoreApplication::processEvents();
             return !dialog_.wasCanceled();
         };
+    }
+    // The same for work on another thread, said from the event loop; the dialog shows
+    // itself after its minimum duration.
+    void catalogueBusy() {
+        dialog_.setLabelText(QStringLiteral("Каталог занят другой программой, ждём…"));
     }
     // The work's own words again, once the catalogue let it in.
     void working() { dialog_.setLabelText(text_); }
@@ -133,24 +146,120 @@ const QString kCsvFilter = QStringLiteral("Таблица CSV (*.csv)");
 const QString kHtmlFilter = QStringLiteral("Страница HTML (*.html *.htm)");
 const QString kOdsFilter = QStringLiteral("Таблица OpenDocument (*.fods)");
 
+// The part file that an export to path writes, and what killed writes left beside it
+// (removed); nothing, after telling the user, when path may not be written.
+std::optional<store::PartPath> partFor(QWidget* parent, const std::filesystem::path& baseDir,
+                                       const QString& path,
+                                       std::vector<std::filesystem::path>& leftovers) {
+    // A link is written through, as cp does: the link stays and names the new file.
+    const std::filesystem::path target = store::throughLinks(path.toStdString());
+    try {
+        store::refuseExportOver(baseDir, path.toStdString(), settingsFilePath().toStdString());
+        leftovers = store::removeKilledParts(target);
+        return std::optional<store::PartPath>(std::in_place, target, store::PartPath::Kind::File);
+    } catch (const store::Error& e) {
+        messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."), parent);
+        return std::nullopt;
+    }
+}
+
+void tellWritten(QWidget* parent, long long rows, const QString& path,
+                 const std::vector<std::filesystem::path>& leftovers) {
+    QString said = QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path));
+    for (const auto& leftover : leftovers)
+        said += QStringLiteral("\nУдалён остаток прерванной записи: %1.")
+                    .arg(nativePath(QString::fromStdString(leftover.string())));
+    messages().information(said, parent);
+}
+
+struct WorkOutcome {
+    int64_t rows = 0;
+    bool stopped = false;  // by the user, or by the program quitting
+    std::optional<QString> error;
+};
+
+// Runs work on a thread of its own writing to file, which it alone uses meanwhile; this
+// thread keeps progress drawn and passes a cancel on.
+WorkOutcome runOnWorker(Progress& progress, QIODevice& file, const ExportWork& work,
+                        Format format) {
+    std::atomic<bool> stop{false}, busy{false}, finished{false};
+    std::atomic<int64_t> done{0}, total{0};
+    WorkOutcome outcome;
+    QEventLoop loop;
+    std::thread worker([&] {
+        DeviceBuffer buffer(file, [&] { return !stop; });
+        std::ostream out(&buffer);
+        const WorkerHooks hooks{[&](int64_t written, int64_t expected) {
+                                    busy = false;
+                                    done = written;
+                                    total = expected;
+                                    return !stop;
+                                },
+                                [&] { return stop.load(); },
+                                [&](double) {
+                                    busy = true;
+                                    return !stop;
+                                }};
+        try {
+            outcome.rows = work(format, out, hooks);
+        } catch (const ExportStopped&) {
+            outcome.stopped = true;
+        } catch (const std::exception& e) {
+            outcome.error = fromStd(e.what());
+        }
+        finished = true;
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    QTimer shown;
+    bool saidBusy = false;
+    QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
+        if (busy != saidBusy) {
+            saidBusy = busy;
+            if (saidBusy)
+                progress.catalogueBusy();
+            else
+                progress.working();
+        }
+        progress.show(done, total);
+        if (progress.cancelled()) stop = true;
+    });
+    shown.start(50);
+    loop.exec();
+    shown.stop();  // the boxes after it run event loops of their own, the dialog gone
+    // Left early only when the program quits: the work is not waited out.
+    if (!finished) stop = true;
+    worker.join();
+    if (stop) outcome.stopped = true;
+    return outcome;
+}
+
+// The file name the user chose, its ending made to match the format chosen; empty when
+// cancelled.
+QString askExportPath(QWidget* parent, const QString& title, const QString& suggestedName) {
+    QString chosen = kCsvFilter;
+    QString path = QFileDialog::getSaveFileName(
+        parent, title, QDir::home().filePath(suggestedName + QStringLiteral(".csv")),
+        QStringList{kCsvFilter, kOdsFilter, kHtmlFilter}.join(QStringLiteral(";;")), &chosen);
+    if (path.isEmpty()) return path;
+    // A plain .ods is a zip archive that this flat XML is not.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("ods")) path.insert(path.size() - 3, QLatin1Char('f'));
+    if (suffix.isEmpty())
+        path += chosen == kHtmlFilter  ? QStringLiteral(".html")
+                : chosen == kOdsFilter ? QStringLiteral(".fods")
+                                       : QStringLiteral(".csv");
+    return path;
+}
+
 }  // namespace
 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path, const QString& filter) {
-    // A link is written through, as cp does: the link stays and names the new file.
-    const std::filesystem::path target = store::throughLinks(path.toStdString());
+    const auto db = source.database() ? source.database() : store::Database::defaultDatabase();
     std::vector<std::filesystem::path> leftovers;
-    std::optional<store::PartPath> part;
-    try {
-        const auto db = source.database() ? source.database() : store::Database::defaultDatabase();
-        store::refuseExportOver(db->baseDir(), path.toStdString(),
-                                settingsFilePath().toStdString());
-        leftovers = store::removeKilledParts(target);
-        part.emplace(target, store::PartPath::Kind::File);
-    } catch (const store::Error& e) {
-        messages().error(fromStd(e.what()) + QStringLiteral("\nФайл не записан."), parent);
-        return false;
-    }
+    std::optional<store::PartPath> part = partFor(parent, db->baseDir(), path, leftovers);
+    if (!part) return false;
     // Gone before any box, which it would otherwise stand over at its last value.
     std::optional<Progress> progress;
     const auto failed = [&](const QString& why) {
@@ -192,31 +301,60 @@ bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& tabl
         return failed(fromStd(e.what()));
     }
     progress.reset();
-    QString said = QStringLiteral("Записано строк: %1 в файл %2.").arg(rows).arg(nativePath(path));
-    for (const auto& leftover : leftovers)
-        said += QStringLiteral("\nУдалён остаток прерванной записи: %1.")
-                    .arg(nativePath(QString::fromStdString(leftover.string())));
-    messages().information(said, parent);
+    tellWritten(parent, rows, path, leftovers);
     return true;
 }
 
 void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& table,
                       const QString& suggestedName, const QString& filter) {
-    QString chosen = kCsvFilter;
-    QString path = QFileDialog::getSaveFileName(
+    const QString path = askExportPath(
         parent,
         QStringLiteral("Сохранить отобранный список (%1): %2").arg(fromStd(table.title), filter),
-        QDir::home().filePath(suggestedName + QStringLiteral(".csv")),
-        QStringList{kCsvFilter, kOdsFilter, kHtmlFilter}.join(QStringLiteral(";;")), &chosen);
-    if (path.isEmpty()) return;
-    // A plain .ods is a zip archive that this flat XML is not.
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("ods")) path.insert(path.size() - 3, QLatin1Char('f'));
-    if (suffix.isEmpty())
-        path += chosen == kHtmlFilter  ? QStringLiteral(".html")
-                : chosen == kOdsFilter ? QStringLiteral(".fods")
-                                       : QStringLiteral(".csv");
-    exportToPath(parent, source, table, path, filter);
+        suggestedName);
+    if (!path.isEmpty()) exportToPath(parent, source, table, path, filter);
+}
+
+bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const ExportWork& work,
+                    const QString& path) {
+    std::vector<std::filesystem::path> leftovers;
+    std::optional<store::PartPath> part = partFor(parent, baseDir, path, leftovers);
+    if (!part) return false;
+    std::optional<Progress> progress;
+    const auto failed = [&](const QString& why) {
+        progress.reset();
+        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
+                             .arg(nativePath(path), why),
+                         parent);
+        return false;
+    };
+    QFile file(QString::fromStdString(part->path().string()));
+    const auto fileError = [&] {
+        return fromStd(store::systemErrorText(file.errorString().toStdString()));
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
+    progress.emplace(parent, QStringLiteral("Сохранение"),
+                     QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
+    const WorkOutcome outcome = runOnWorker(*progress, file, work, formatOf(path));
+    if (outcome.stopped || progress->cancelled()) return false;  // the part goes with it
+    if (outcome.error)
+        return failed(file.error() != QFileDevice::NoError ? fileError() : *outcome.error);
+    file.close();
+    if (file.error() != QFileDevice::NoError) return failed(fileError());
+    try {
+        part->handOver();
+    } catch (const store::Error& e) {
+        return failed(fromStd(e.what()));
+    }
+    progress.reset();
+    tellWritten(parent, outcome.rows, path, leftovers);
+    return true;
+}
+
+void exportOnWorkerWithDialog(QWidget* parent, const std::filesystem::path& baseDir,
+                              const ExportWork& work, const QString& title,
+                              const QString& suggestedName) {
+    const QString path = askExportPath(parent, title, suggestedName);
+    if (!path.isEmpty()) exportOnWorker(parent, baseDir, work, path);
 }
 
 bool backupTo(QWidget* parent, const QString& folder) {

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <filesystem>
+#include <functional>
+#include <ostream>
 
 #include "reports/exporter.h"
+#include "store/readmoment.h"
 
 class QWidget;
 
@@ -25,6 +29,28 @@ void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& 
 // cancelled.
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path, const QString& filter = {});
+
+// What an export on a thread of its own is handed beside its format and stream, each
+// saying false once the user has cancelled.
+struct WorkerHooks {
+    ExportProgress progress;                // after every row
+    std::function<bool()> stopped;          // now and then, between rows too
+    store::WaitWhileBusy waitForCatalogue;  // while another program keeps the catalogue busy
+};
+
+// Writes one export on a thread of its own, over a connection of its own that it opens.
+using ExportWork =
+    std::function<int64_t(Format format, std::ostream& out, const WorkerHooks& hooks)>;
+
+// Asks for the file as exportWithDialog does and writes work's export there as
+// exportToPath does (progress, cancel, nothing half-written, the result box over parent);
+// the window stays drawn while the work runs. baseDir: the catalogue, not to be written
+// over.
+void exportOnWorkerWithDialog(QWidget* parent, const std::filesystem::path& baseDir,
+                              const ExportWork& work, const QString& title,
+                              const QString& suggestedName);
+bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const ExportWork& work,
+                    const QString& path);
 
 // Asks for a folder and copies the catalogue in use into folder/base, then checks it.
 void backupWithDialog(QWidget* parent);

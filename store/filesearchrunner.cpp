@@ -1,23 +1,21 @@
 #include "store/filesearchrunner.h"
 
-#include <map>
-
 #include "store/database.h"
 #include "store/error.h"
 #include "store/statement.h"
 
 namespace store {
-namespace {
+FileQuerySearch::FileQuerySearch(const Database& db, const FileQuery& query,
+                                 std::function<bool()> stopRequested)
+    : db_(db), query_(query), search_(db, query.fragment, std::move(stopRequested)) {}
 
-struct DiskFacts {
-    std::optional<int64_t> category, mediaType;
-    bool lent = false;
-    std::string lentTo;
-};
+FileQuerySearch::~FileQuerySearch() = default;
 
-DiskFacts factsOf(const Database& db, int64_t disk) {
-    DiskFacts f;
-    Statement s(db,
+const FileQuerySearch::DiskFacts& FileQuerySearch::factsOf(int64_t disk) {
+    auto at = disks_.find(disk);
+    if (at != disks_.end()) return at->second;
+    DiskFacts& f = disks_[disk];
+    Statement s(db_,
                 "SELECT c.Kategory, c.Tip, (SELECT d.Dolgnik FROM dolg_db.\"Dolg\" l JOIN "
                 "sprdolgnik_db.\"SprDolgnik\" d ON d.N = l.Dolgnik WHERE l.NomCD = c.N AND "
                 "l.Dolg = TRUE ORDER BY l.DatN DESC LIMIT 1), c.Dolg = TRUE "
@@ -31,7 +29,27 @@ DiskFacts factsOf(const Database& db, int64_t disk) {
     return f;
 }
 
-}  // namespace
+bool FileQuerySearch::next(FoundRow& row) {
+    while (search_.next(row)) {
+        const DiskFacts& d = factsOf(row.disk);
+        if ((query_.category && d.category != query_.category) ||
+            (query_.mediaType && d.mediaType != query_.mediaType) ||
+            (query_.minimumSize > 0 && (row.folder || row.size.value_or(0) < query_.minimumSize)))
+            continue;
+        row.lent = d.lent;
+        row.lentTo = d.lentTo;
+        return true;
+    }
+    return false;
+}
+
+int64_t FileQuerySearch::countRest() {
+    if (!query_.narrowed()) return search_.countRest();
+    int64_t count = 0;
+    FoundRow row;
+    while (next(row)) ++count;
+    return count;
+}
 
 FileSearchRunner::FileSearchRunner(std::filesystem::path baseDir, Callbacks callbacks,
                                    int screenRows, int shownRows)
@@ -89,9 +107,7 @@ void FileSearchRunner::run() {
 
 void FileSearchRunner::runOne(const Database& db, uint64_t number, const FileQuery& query) {
     const auto superseded = [&] { return newest_.load() != number; };
-    FileSearch search(db, query.fragment, superseded);
-    std::map<int64_t, DiskFacts> disks;
-    const bool narrowed = query.category || query.mediaType || query.minimumSize > 0;
+    FileQuerySearch search(db, query, superseded);
     std::vector<FoundRow> rows;
     int64_t matches = 0;
     FoundRow row;
@@ -99,24 +115,13 @@ void FileSearchRunner::runOne(const Database& db, uint64_t number, const FileQue
         if (!superseded() && callbacks_.rows) callbacks_.rows(number, std::move(rows));
         rows.clear();
     };
-    while (search.next(row)) {
-        auto at = disks.find(row.disk);
-        if (at == disks.end()) at = disks.emplace(row.disk, factsOf(db, row.disk)).first;
-        const DiskFacts& d = at->second;
-        if ((query.category && d.category != query.category) ||
-            (query.mediaType && d.mediaType != query.mediaType) ||
-            (query.minimumSize > 0 && (row.folder || row.size.value_or(0) < query.minimumSize)))
-            continue;
-        if (++matches > shownRows_) continue;  // narrowed: counted, not shown
-        row.lent = d.lent;
-        row.lentTo = d.lentTo;
+    while (matches < shownRows_ && search.next(row)) {
         rows.push_back(row);
-        if (matches == screenRows_ || matches == shownRows_) hand();
-        if (matches >= shownRows_ && !narrowed) break;  // the rest only counted
+        if (++matches == screenRows_ || matches == shownRows_) hand();
         if (superseded()) return;
     }
     if (!rows.empty()) hand();
-    if (matches >= shownRows_ && !narrowed) matches += search.countRest();
+    if (matches >= shownRows_) matches += search.countRest();
     if (!superseded() && callbacks_.count) callbacks_.count(number, matches);
 }
 

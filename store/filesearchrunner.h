@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,11 +23,42 @@ struct FileQuery {
     std::optional<int64_t> category;
     std::optional<int64_t> mediaType;
     int64_t minimumSize = 0;
+
+    bool narrowed() const { return category || mediaType || minimumSize > 0; }
 };
 
 struct FoundRow : FoundFile {
     bool lent = false;
     std::string lentTo;  // the debtor's name while the disk is out
+};
+
+// The matches of a query, narrowed as it asks, each with its disk's loan: what the window
+// shows and what its export writes. Stops as FileSearch does.
+class FileQuerySearch {
+public:
+    FileQuerySearch(const Database& db, const FileQuery& query,
+                    std::function<bool()> stopRequested = {});
+    ~FileQuerySearch();
+    FileQuerySearch(const FileQuerySearch&) = delete;
+    FileQuerySearch& operator=(const FileQuerySearch&) = delete;
+
+    bool next(FoundRow& row);
+    // Counts the matches not yet taken by next(), taking them; without narrowing by the
+    // names alone, which is quicker.
+    int64_t countRest();
+
+private:
+    struct DiskFacts {
+        std::optional<int64_t> category, mediaType;
+        bool lent = false;
+        std::string lentTo;
+    };
+    const DiskFacts& factsOf(int64_t disk);
+
+    const Database& db_;
+    FileQuery query_;
+    FileSearch search_;
+    std::map<int64_t, DiskFacts> disks_;
 };
 
 // Runs file searches on a thread of its own over a read-only connection of its own, so

@@ -422,6 +422,7 @@ private slots:
         QTest::newRow("disks negative") << QStringList{"demo", "x", "--disks", "-1"};
         QTest::newRow("disks missing") << QStringList{"demo", "x", "--disks"};
         QTest::newRow("unknown option") << QStringList{"demo", "x", "--fast"};
+        QTest::newRow("find in an unknown format") << QStringList{"find", "x", "y", "--format", "pdf"};
     }
 
     void usageErrors() {

@@ -6,13 +6,16 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -24,8 +27,8 @@
 #include "contents/contentsmenu.h"
 #include "contents/contentsmodel.h"
 #include "contents/contentswindow.h"
-#include "settings/settingsfile.h"
 #include "contents/filesearchwindow.h"
+#include "settings/settingsfile.h"
 #include "store/contents.h"
 #include "tests/commands_fixture.h"
 #include "ui_Unit1.h"
@@ -323,13 +326,66 @@ void ContentsWindows::findingAFileOpensItsDisk() {
     };
     QTRY_COMPARE(control<QLabel>(window, "CountLabel")->text(), QStringLiteral("Найдено: 2"));
     QCOMPARE(rows(), QStringList({"b.txt|/Фильмы|1|Иванов Сергей", "readme.txt|/|1|Иванов Сергей"}));
+
+    // Tab goes from the list to "Сохранить...", which writes every match with the
+    // narrowing named; its box stands over this window, the progress gone.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* save = control<QPushButton>(window, "SaveButton");
+    QCOMPARE(save->accessibleName(), QString(save->text()).remove('&'));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), save);
+    const QTemporaryDir out;
+    QVERIFY(window.saveFound(out.filePath("found.csv")));
+    QCOMPARE(f.boxes.parents.last(), &window);
+    QCOMPARE(f.boxes.underProgress, 0);
+    QFile csv(out.filePath("found.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.takeFirst(), "Имя,Папка,Размер,Изменён,Диск №,Диск,На руках");
+    for (QString& line : lines)
+        line.remove(QRegularExpression(",\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d"));
+    lines.sort();
+    QCOMPARE(lines, QStringList({"b.txt,/Фильмы,5,1,Матрица,Иванов Сергей",
+                                 "readme.txt,/,10,1,Матрица,Иванов Сергей"}));
+    auto* category = control<QComboBox>(window, "CategoryBox");
+    category->setCurrentIndex(1);
+    QVERIFY(window.saveFound(out.filePath("found.html")));
+    QFile html(out.filePath("found.html"));
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(html.readAll())
+                .contains("Отбор: имя содержит «TXT»; категория: " + category->currentText()));
+    category->setCurrentIndex(0);
+    QTRY_COMPARE(table->rowCount(), 2);
+
+    // Enter opens the disk's contents at the file found, its folder opened, the keyboard on it.
+    const auto listed = table->findItems("b.txt", Qt::MatchExactly);
+    QCOMPARE(listed.size(), 1);
+    table->setCurrentItem(listed[0]);
     QTest::keyClick(edit, Qt::Key_Return);
-    QCOMPARE(f.boxes.shown.size(), 2);  // the read's, then the question
-    QCOMPARE(f.boxes.shown[1], QStringLiteral("confirm: Диск № 1 «Матрица» скрыт фильтром главного "
-                                              "окна. Снять фильтр и показать его?"));
+    QCOMPARE(f.boxes.shown.filter("confirm: "),
+             QStringList({"confirm: Диск № 1 «Матрица» скрыт фильтром главного окна. Снять "
+                          "фильтр и показать его?"}));
     QVERIFY(f.form1().ui->RadioButton1->isChecked());
     QCOMPARE(f.form1().Query5->integer("N"), int64_t{1});
-    QVERIFY(contentsMenu(f.form1()).contentsWindow()->isVisible());
+    contents::ContentsWindow& opened = *contentsMenu(f.form1()).contentsWindow();
+    QVERIFY(opened.isVisible());
+    auto* tree = control<QTreeView>(opened, "FilesTree");
+    QStringList path;
+    for (QModelIndex at = tree->currentIndex(); at.isValid(); at = at.parent()) {
+        QVERIFY(at == tree->currentIndex() || tree->isExpanded(at));
+        path.prepend(at.data().toString());
+    }
+    QCOMPARE(path.join('/'), "Фильмы/b.txt");
+    QCOMPARE(opened.focusWidget(), tree);
+
+    // Its place is kept beside the contents window's.
+    window.resize(700, 400);
+    window.close();
+    const QSettings ini(settingsFilePath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("contents/find_window_width").toInt(), 700);
+    QCOMPARE(ini.value("contents/find_window_height").toInt(), 400);
 }
 
 QTEST_MAIN(ContentsWindows)

@@ -213,9 +213,9 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        for (const char* tool : {"xorriso", "mkudffs"})
+        for (const char* tool : {"xorriso", "mkudffs", "genisoimage"})
             QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
-                     "xorriso and mkudffs make the test images: scripts/deps test");
+                     "xorriso, mkudffs and genisoimage make the test images: scripts/deps test");
         tree_ = at("tree");
         for (int f = 0; f < kFolders; ++f) {
             const fs::path folder =
@@ -329,6 +329,32 @@ private slots:
         QCOMPARE(sink.facts.fileSystem, "udf");
         QCOMPARE(sink.facts.capacity, std::optional<int64_t>(10 << 20));
         QVERIFY(sink.entries.empty());
+
+        // A filled UDF tree: genisoimage writes one beside ISO 9660; with the ISO primary
+        // descriptor's type blanked the image is read as a UDF-only one.
+        const fs::path tree = at("udf tree");
+        fs::create_directories(tree / "Фильм/VIDEO_TS");
+        writeFile(tree / "Фильм/VIDEO_TS/VTS_01_1.VOB", std::string(70000, 'v'));
+        writeFile(tree / "Описание.txt", "Фильм");
+        const fs::path hybrid = at("hybrid.iso");
+        run("genisoimage", {"-quiet", "-udf", "-input-charset", "utf-8", "-V", "DVD",
+                            "-o", QString::fromStdString(hybrid.string()),
+                            QString::fromStdString(tree.string())});
+        if (QTest::currentTestFailed()) return;
+        {
+            std::fstream image(hybrid, std::ios::in | std::ios::out | std::ios::binary);
+            image.seekp(16 * 2048);
+            image.put('\0');
+        }
+        CollectingSink filled;
+        contents::readDiscImage(hybrid, filled);
+        QCOMPARE(filled.facts.fileSystem, "udf");
+        const std::map<std::string, std::string> expected = {
+            {"Описание.txt", CollectingSink::describe(10, std::nullopt, 0)},
+            {"Фильм/", CollectingSink::describe(std::nullopt, std::nullopt, 0)},
+            {"Фильм/VIDEO_TS/", CollectingSink::describe(std::nullopt, std::nullopt, 0)},
+            {"Фильм/VIDEO_TS/VTS_01_1.VOB", CollectingSink::describe(70000, std::nullopt, 0)}};
+        QCOMPARE(filled.entries, expected);
     }
 
     void unreadableSourceFails_data() {

@@ -1,6 +1,7 @@
 // Finding files by a fragment of their name: every answer equals a plain scan of the
 // stored names with the name filter's folding, in the same order, whatever the names hold
 // and however the contents changed; korvalen-base find prints it.
+#include <QDateTime>
 #include <QProcess>
 #include <QTest>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "reports/tablewriter.h"
 #include "statements/commands.h"
 #include "store/check.h"
 #include "store/contentsstore.h"
@@ -312,6 +314,19 @@ void FileSearchTest::findPrintsLines() {
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(QString::fromUtf8(tool.readAllStandardOutput()).contains("\t\\xFF.bin\t1\n"));
+    // As a table: the window's columns, the loan, the fragment named above an HTML page.
+    tool.start(KORVALEN_BASE_EXE, {"find", catalogue_->path(), "0%.T", "--format", "csv"});
+    QVERIFY(tool.waitForFinished(60000));
+    const QString epoch = QDateTime::fromSecsSinceEpoch(0).toString("dd.MM.yyyy hh:mm");
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()),
+             "\uFEFFИмя,Папка,Размер,Изменён,Диск №,Диск,На руках\r\n100%.txt,/,1," + epoch +
+                 ",6," + QString::fromStdString(reports::csvField(disk6.toStdString())) +
+                 ",Петров Пётр\r\n");
+    tool.start(KORVALEN_BASE_EXE, {"find", catalogue_->path(), ".bin", "--format", "html"});
+    QVERIFY(tool.waitForFinished(60000));
+    const QString page = QString::fromUtf8(tool.readAllStandardOutput());
+    QVERIFY2(page.contains("Отбор: имя содержит «.bin»") && page.contains(">\uFFFD.bin<"),
+             qPrintable(page));
     tool.start(KORVALEN_BASE_EXE, {"find", catalogue_->path(), "nothing-like-it"});
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 0);

@@ -7,14 +7,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QXmlStreamReader>
+#include <chrono>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "dialogs/Unit2.h"
@@ -25,6 +30,7 @@
 #include "reports/savefile.h"
 #include "reports/whohaswhat.h"
 #include "settings/settingsfile.h"
+#include "store/database.h"
 #include "tests/commands_fixture.h"
 #include "tests/file_faults.h"
 #include "ui_Unit1.h"
@@ -123,6 +129,7 @@ private slots:
     void whoHasWhatGroupsByDebtorAndSavesPdf();
     void savingSaysSoInFrontOfTheWindow();
     void savingToAReadOnlyFolderLeavesNothing();
+    void savingOnAWorkerStopsAtCancel();
     void savingOverTheCatalogueIsRefused_data();
     void savingOverTheCatalogueIsRefused();
 
@@ -394,6 +401,40 @@ void ReportWindows::savingToAReadOnlyFolderLeavesNothing() {
     QVERIFY2(errors[1].contains("Копия не записана"), qPrintable(errors[1]));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+// An export written on a worker while the window stays drawn, its catalogue kept busy by
+// another program: the progress dialog says so, and its "Отмена" stops the wait; no file
+// is left and no box shown.
+void ReportWindows::savingOnAWorkerStopsAtCancel() {
+    CommandsFixture f;
+    const QTemporaryDir tmp;
+    QString said;
+    QTimer cancel;
+    QElapsedTimer waited;
+    waited.start();
+    connect(&cancel, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(w);
+                dialog && dialog->isVisible() &&
+                (dialog->labelText().contains("занят") || waited.elapsed() > 10000)) {
+                said = dialog->labelText();
+                dialog->cancel();
+            }
+    });
+    cancel.start(20);
+    const auto busy = [](reports::Format, std::ostream&, const reports::WorkerHooks& hooks) {
+        for (double waited = 0; hooks.waitForCatalogue(waited); waited += 0.01)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return int64_t{0};  // would write an empty file, were it not cancelled
+    };
+    QVERIFY(!reports::exportOnWorker(&f.form1(),
+                                     f.form1().Query5->query().databaseForRun()->baseDir(), busy,
+                                     tmp.filePath("rows.csv")));
+    QCOMPARE(said, "Каталог занят другой программой, ждём…");
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(f.boxes.shown, QStringList());
 }
 
 // "Сохранить список дисков..." onto a table of the catalogue, or onto the settings file

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "contents/foundexport.h"
 #include "store/backup.h"
 #include "store/catalogue.h"
 #include "store/check.h"
 #include "store/contentsstore.h"
+#include "store/database.h"
 #include "store/error.h"
 #include "store/partfile.h"
 #include "store/readmoment.h"
@@ -47,9 +49,10 @@ int usage(std::ostream& out = std::cerr) {
            "  korvalen-base contents ПАПКА ДИСК\n"
            "      содержимое диска: размер, дата изменения и путь через табуляцию\n"
            "      (у папок размер пуст, путь кончается на /); у звукового диска дорожки\n"
-           "  korvalen-base find ПАПКА ОБРАЗЕЦ\n"
+           "  korvalen-base find ПАПКА ОБРАЗЕЦ [--format csv|html|ods]\n"
            "      папки и файлы всех дисков, в имени которых есть ОБРАЗЕЦ (без учёта\n"
-           "      регистра; % и _ — обычные знаки): номер и название диска, путь, размер\n"
+           "      регистра; % и _ — обычные знаки): номер и название диска, путь, размер;\n"
+           "      с --format: таблица, как её сохраняет окно «Найти файл»\n"
            "  --wait: сколько ждать каталог, занятый другой программой (по умолчанию 30 с)\n"
            "  korvalen-base --help | --version\n";
     return 2;
@@ -223,7 +226,7 @@ int scan(int argc, char** argv) {
 }
 
 // korvalen-base contents DIR DISK
-int contents(int argc, char** argv) {
+int diskContents(int argc, char** argv) {
     const auto disk = argc == 4 ? diskKey(argv[3]) : std::nullopt;
     if (!disk) return usage();
     try {
@@ -236,11 +239,26 @@ int contents(int argc, char** argv) {
     }
 }
 
-// korvalen-base find DIR FRAGMENT
+// korvalen-base find DIR FRAGMENT [--format csv|html|ods]
 int find(int argc, char** argv) {
-    if (argc != 4) return usage();
+    std::optional<reports::Format> format;
+    if (argc == 6 && std::strcmp(argv[4], "--format") == 0) {
+        const std::string v = argv[5];
+        if (v == "csv") format = reports::Format::Csv;
+        if (v == "html") format = reports::Format::Html;
+        if (v == "ods") format = reports::Format::Ods;
+        if (!format) return usage();
+    } else if (argc != 4) {
+        return usage();
+    }
     try {
-        tools::printFound(argv[2], argv[3], std::cout);
+        if (format) {
+            const auto db = store::Database::open(std::filesystem::path(argv[2]) /
+                                                  std::string(store::kBaseFolder));
+            contents::exportFound(*db, {argv[3], {}, {}, 0}, *format, std::cout);
+        } else {
+            tools::printFound(argv[2], argv[3], std::cout);
+        }
         return std::cout ? 0 : 1;
     } catch (const store::Error& e) {
         std::cerr << "korvalen-base: " << e.what() << "\n";
@@ -264,7 +282,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "export") == 0) return exportTable(argc, argv);
     if (std::strcmp(argv[1], "backup") == 0) return backup(argc, argv);
     if (std::strcmp(argv[1], "scan") == 0) return scan(argc, argv);
-    if (std::strcmp(argv[1], "contents") == 0) return contents(argc, argv);
+    if (std::strcmp(argv[1], "contents") == 0) return diskContents(argc, argv);
     if (std::strcmp(argv[1], "find") == 0) return find(argc, argv);
     const std::string command = argv[1];
     const std::string dir = argv[2];
