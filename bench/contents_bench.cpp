@@ -20,6 +20,7 @@
 
 #include "contents/readers.h"
 #include "store/contentsstore.h"
+#include "store/contentspipe.h"
 #include "store/database.h"
 #include "tools/catalogue_demo.h"
 
@@ -62,8 +63,8 @@ std::shared_ptr<store::Database> catalogueFor(const std::string& name) {
 }
 
 void readIntoDisk(const store::Database& db, const fs::path& tree) {
-    store::ContentsWriter writer(db, 1);
-    contents::readFolder(tree, writer);
+    store::BackgroundContentsWriter writer(db, 1);
+    store::readThrough(writer, [&] { contents::readFolder(tree, writer); });
     writer.commit();
 }
 

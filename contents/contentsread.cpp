@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "contents/contentsmodel.h"
-#include "store/contentsstore.h"
+#include "store/contentspipe.h"
 #include "store/database.h"
 #include "store/error.h"
 
@@ -33,7 +33,7 @@ struct Shared {
 // passing on the user's stop.
 class CountingSink final : public store::ContentsSink {
 public:
-    CountingSink(store::ContentsWriter& writer, Shared& shared)
+    CountingSink(store::BackgroundContentsWriter& writer, Shared& shared)
         : writer_(writer), shared_(shared) {}
     void volume(const store::VolumeFacts& facts) override { writer_.volume(facts); }
     store::FolderId folder(store::FolderId parent, std::string_view name,
@@ -51,10 +51,12 @@ public:
         writer_.track(track);
         shared_.tracks.fetch_add(1, std::memory_order_relaxed);
     }
-    bool stopRequested() const override { return shared_.stop.load(std::memory_order_relaxed); }
+    bool stopRequested() const override {
+        return shared_.stop.load(std::memory_order_relaxed) || writer_.stopRequested();
+    }
 
 private:
-    store::ContentsWriter& writer_;
+    store::BackgroundContentsWriter& writer_;
     Shared& shared_;
 };
 
@@ -64,9 +66,9 @@ ReadResult runRead(const std::filesystem::path& baseDir, int64_t disk,
     ReadResult result;
     try {
         const auto db = store::Database::open(baseDir);
-        store::ContentsWriter writer(*db, disk);
+        store::BackgroundContentsWriter writer(*db, disk);
         CountingSink sink(writer, shared);
-        reader(source, sink);
+        store::readThrough(writer, [&] { reader(source, sink); });
         // A stop asked for after the last entry still keeps the previous contents.
         if (shared.stop) throw store::ReadStopped();
         writer.commit();

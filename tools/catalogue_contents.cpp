@@ -6,6 +6,7 @@
 
 #include "contents/readers.h"
 #include "store/catalogue.h"
+#include "store/contentspipe.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/filesearch.h"
@@ -72,8 +73,8 @@ std::string escapedName(std::string_view bytes) {
 store::StoredVolume scanDisk(const fs::path& dir, int64_t disk, const fs::path& source) {
     const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
     refuseMissingDisk(*db, disk);
-    store::ContentsWriter writer(*db, disk);
-    contents::readSource(source, writer);
+    store::BackgroundContentsWriter writer(*db, disk);
+    store::readThrough(writer, [&] { contents::readSource(source, writer); });
     writer.commit();
     return *store::ContentsReader(*db).volume(disk);
 }
