@@ -252,57 +252,87 @@ QString askExportPath(QWidget* parent, const QString& title, const QString& sugg
     return path;
 }
 
+// A save into a part file beside the chosen one, handed over only when whole; a failure's
+// box comes with the progress dialog gone, which would otherwise stand over it.
+class PartFileSave {
+public:
+    PartFileSave(QWidget* parent, const std::filesystem::path& baseDir, const QString& path)
+        : parent_(parent), path_(path), part_(partFor(parent, baseDir, path, leftovers_)) {}
+
+    // False (the user told why) when the file cannot be begun.
+    bool begin() {
+        if (!part_) return false;
+        file_.setFileName(QString::fromStdString(part_->path().string()));
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(fileError());
+        progress_.emplace(parent_, QStringLiteral("Сохранение"),
+                          QStringLiteral("Сохранение в файл %1...").arg(nativePath(path_)));
+        return true;
+    }
+    Progress& progress() { return *progress_; }
+    QFile& file() { return file_; }
+
+    // A write that failed: the file's own error when it has one, else `why`.
+    bool failWriting(const QString& why) {
+        return fail(file_.error() != QFileDevice::NoError ? fileError() : why);
+    }
+    bool finish(long long rows) {
+        file_.close();
+        if (file_.error() != QFileDevice::NoError) return fail(fileError());
+        try {
+            part_->handOver();
+        } catch (const store::Error& e) {
+            return fail(fromStd(e.what()));
+        }
+        progress_.reset();
+        tellWritten(parent_, rows, path_, leftovers_);
+        return true;
+    }
+
+private:
+    bool fail(const QString& why) {
+        progress_.reset();
+        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
+                             .arg(nativePath(path_), why),
+                         parent_);
+        return false;
+    }
+    QString fileError() const {
+        return fromStd(store::systemErrorText(file_.errorString().toStdString()));
+    }
+
+    QWidget* parent_;
+    QString path_;
+    std::vector<std::filesystem::path> leftovers_;
+    std::optional<store::PartPath> part_;
+    std::optional<Progress> progress_;
+    QFile file_;
+};
+
 }  // namespace
 
 bool exportToPath(QWidget* parent, store::Query& source, const ExportTable& table,
                   const QString& path, const QString& filter) {
     const auto db = source.database() ? source.database() : store::Database::defaultDatabase();
-    std::vector<std::filesystem::path> leftovers;
-    std::optional<store::PartPath> part = partFor(parent, db->baseDir(), path, leftovers);
-    if (!part) return false;
-    // Gone before any box, which it would otherwise stand over at its last value.
-    std::optional<Progress> progress;
-    const auto failed = [&](const QString& why) {
-        progress.reset();
-        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
-                             .arg(nativePath(path), why),
-                         parent);
-        return false;
-    };
-    QFile file(QString::fromStdString(part->path().string()));
-    const auto fileError = [&] {
-        return fromStd(store::systemErrorText(file.errorString().toStdString()));
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
-    progress.emplace(parent, QStringLiteral("Сохранение"),
-                     QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
-    DeviceBuffer buffer(file, [&] { return progress->stillWanted(); });
+    PartFileSave save(parent, db->baseDir(), path);
+    if (!save.begin()) return false;
+    Progress& progress = save.progress();
+    DeviceBuffer buffer(save.file(), [&] { return progress.stillWanted(); });
     std::ostream out(&buffer);
     long long rows = 0;
     try {
         // The row count and the rows of one moment, whoever else writes meanwhile.
-        const store::ReadMoment moment(*source.databaseForRun(), progress->waitForCatalogue());
-        progress->working();
-        rows =
-            exportRows(source, table, formatOf(path), out,
-                       [&](int64_t done, int64_t total) { return progress->report(done, total); },
-                       {filter.toStdString()});
+        const store::ReadMoment moment(*source.databaseForRun(), progress.waitForCatalogue());
+        progress.working();
+        rows = exportRows(source, table, formatOf(path), out,
+                          [&](int64_t done, int64_t total) { return progress.report(done, total); },
+                          {filter.toStdString()});
     } catch (const ExportStopped&) {
         return false;  // the part goes with it
     } catch (const store::Error& e) {
-        if (progress->cancelled()) return false;
-        return failed(file.error() != QFileDevice::NoError ? fileError() : fromStd(e.what()));
+        if (progress.cancelled()) return false;
+        return save.failWriting(fromStd(e.what()));
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError) return failed(fileError());
-    try {
-        part->handOver();
-    } catch (const store::Error& e) {
-        return failed(fromStd(e.what()));
-    }
-    progress.reset();
-    tellWritten(parent, rows, path, leftovers);
-    return true;
+    return save.finish(rows);
 }
 
 void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& table,
@@ -316,38 +346,12 @@ void exportWithDialog(QWidget* parent, store::Query& source, const ExportTable& 
 
 bool exportOnWorker(QWidget* parent, const std::filesystem::path& baseDir, const ExportWork& work,
                     const QString& path) {
-    std::vector<std::filesystem::path> leftovers;
-    std::optional<store::PartPath> part = partFor(parent, baseDir, path, leftovers);
-    if (!part) return false;
-    std::optional<Progress> progress;
-    const auto failed = [&](const QString& why) {
-        progress.reset();
-        messages().error(QStringLiteral("Не удалось записать файл %1: %2\nФайл не записан.")
-                             .arg(nativePath(path), why),
-                         parent);
-        return false;
-    };
-    QFile file(QString::fromStdString(part->path().string()));
-    const auto fileError = [&] {
-        return fromStd(store::systemErrorText(file.errorString().toStdString()));
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return failed(fileError());
-    progress.emplace(parent, QStringLiteral("Сохранение"),
-                     QStringLiteral("Сохранение в файл %1...").arg(nativePath(path)));
-    const WorkOutcome outcome = runOnWorker(*progress, file, work, formatOf(path));
-    if (outcome.stopped || progress->cancelled()) return false;  // the part goes with it
-    if (outcome.error)
-        return failed(file.error() != QFileDevice::NoError ? fileError() : *outcome.error);
-    file.close();
-    if (file.error() != QFileDevice::NoError) return failed(fileError());
-    try {
-        part->handOver();
-    } catch (const store::Error& e) {
-        return failed(fromStd(e.what()));
-    }
-    progress.reset();
-    tellWritten(parent, outcome.rows, path, leftovers);
-    return true;
+    PartFileSave save(parent, baseDir, path);
+    if (!save.begin()) return false;
+    const WorkOutcome outcome = runOnWorker(save.progress(), save.file(), work, formatOf(path));
+    if (outcome.stopped || save.progress().cancelled()) return false;  // the part goes with it
+    if (outcome.error) return save.failWriting(*outcome.error);
+    return save.finish(outcome.rows);
 }
 
 void exportOnWorkerWithDialog(QWidget* parent, const std::filesystem::path& baseDir,
