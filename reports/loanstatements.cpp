@@ -1,5 +1,6 @@
 #include "reports/loanstatements.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "store/database.h"
@@ -106,17 +107,13 @@ std::vector<std::string> historyLines(const Filter& filter) {
 }
 
 std::vector<std::string> summaryLines(const Filter& filter) {
-    // The days out feed both a total and a count: the inner select, which OFFSET keeps
-    // SQLite from folding into the outer one, reckons them once a loan.
     std::vector<std::string> lines = {
-        "SELECT count(*) as Loans, total(IsOpen) as OpenLoans, total(IsOverdue) as Overdue,",
-        "total(Days) as DaysTotal, count(Days) as DaysCounted",
-        std::string("FROM (SELECT Dolg.Dolg = True as IsOpen, ") + kIsOverdue + " as IsOverdue,",
-        std::string(kDays) + " as Days",
+        "SELECT count(*) as Loans, total(Dolg.Dolg = True) as OpenLoans,",
+        std::string("total(") + kIsOverdue + ") as Overdue,",
+        std::string("korvalen_sum_count(") + kDays + ") as DaysSummed",
         kLoanFrom,
     };
     addWhere(lines, filter, {"(Dolg.rowid between :FirstLoan and :LastLoan)"});
-    lines.emplace_back("LIMIT -1 OFFSET 0)");
     return lines;
 }
 
@@ -173,9 +170,16 @@ SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const F
     query.setInteger("FirstLoan", range.first);
     query.setInteger("LastLoan", range.last);
     query.open();
-    return {query.field("Loans").asInteger(), query.field("OpenLoans").asInteger(),
-            query.field("Overdue").asInteger(), query.field("DaysTotal").asFloat(),
-            query.field("DaysCounted").asInteger()};
+    SummaryPart part{query.field("Loans").asInteger(), query.field("OpenLoans").asInteger(),
+                     query.field("Overdue").asInteger()};
+    const std::string summed = query.field("DaysSummed").asString();
+    const char* end = summed.data() + summed.size();
+    const auto total = std::from_chars(summed.data(), end, part.daysTotal);
+    if (total.ec != std::errc() || total.ptr == end ||
+        std::from_chars(total.ptr + 1, end, part.daysCounted).ec != std::errc())
+        throw store::Error(store::Error::Kind::Statement,
+                           "Итог дней на руках не прочитан: «" + summed + "».");
+    return part;
 }
 
 Summary combine(std::span<const SummaryPart> parts) {
@@ -192,7 +196,8 @@ Summary combine(std::span<const SummaryPart> parts) {
     s.open = all.open;
     s.overdue = all.overdue;
     // As SQLite's avg divides its total by its count.
-    if (all.daysCounted > 0) s.averageDays = all.daysTotal / static_cast<double>(all.daysCounted);
+    if (all.daysCounted > 0)
+        s.averageDays = static_cast<double>(all.daysTotal) / static_cast<double>(all.daysCounted);
     return s;
 }
 

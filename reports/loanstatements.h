@@ -43,7 +43,8 @@ struct Reckoning {
 // own key, for closing a loan by hand).
 std::vector<std::string> historyLines(const Filter& filter);
 // One row of sums and counts over the loans whose row keys lie from :FirstLoan to
-// :LastLoan: Loans, OpenLoans, Overdue, DaysTotal, DaysCounted (the loans with days out).
+// :LastLoan: Loans, OpenLoans, Overdue, DaysSummed (the days out summed and the loans with
+// days out counted, as "TOTAL COUNT").
 // Sums over parts of the table add up to the whole, so the parts may be counted at once.
 std::vector<std::string> summaryLines(const Filter& filter);
 // The open loans by debtor name, then by the day lent: Dolgnik, NomCD, DiskName, DatN,
@@ -76,7 +77,7 @@ struct SummaryPart {
     int64_t loans = 0;
     int64_t open = 0;
     int64_t overdue = 0;
-    double daysTotal = 0;  // whole days, exact as a double up to 2^53
+    int64_t daysTotal = 0;
     int64_t daysCounted = 0;
 };
 SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
