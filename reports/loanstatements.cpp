@@ -163,35 +163,43 @@ std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, in
 }
 
 SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
-                             const Reckoning& reckoning, const LoanRange& range) {
+                             const Reckoning& reckoning, const std::vector<LoanRange>& ranges) {
     const MappedWhileCounting mapped(*db);
     store::Query query(summaryLines(filter), db);
     bind(query, filter, reckoning);
-    query.setInteger("FirstLoan", range.first);
-    query.setInteger("LastLoan", range.last);
-    query.open();
-    SummaryPart part{query.field("Loans").asInteger(), query.field("OpenLoans").asInteger(),
-                     query.field("Overdue").asInteger()};
-    const std::string summed = query.field("DaysSummed").asString();
-    const char* end = summed.data() + summed.size();
-    const auto total = std::from_chars(summed.data(), end, part.daysTotal);
-    if (total.ec != std::errc() || total.ptr == end ||
-        std::from_chars(total.ptr + 1, end, part.daysCounted).ec != std::errc())
-        throw store::Error(store::Error::Kind::Statement,
-                           "Итог дней на руках не прочитан: «" + summed + "».");
-    return part;
+    SummaryPart sum;
+    for (const LoanRange& range : ranges) {
+        query.setInteger("FirstLoan", range.first);
+        query.setInteger("LastLoan", range.last);
+        query.reopen();
+        SummaryPart part{query.field("Loans").asInteger(), query.field("OpenLoans").asInteger(),
+                         query.field("Overdue").asInteger()};
+        const std::string summed = query.field("DaysSummed").asString();
+        const char* end = summed.data() + summed.size();
+        const auto total = std::from_chars(summed.data(), end, part.daysTotal);
+        if (total.ec != std::errc() || total.ptr == end ||
+            std::from_chars(total.ptr + 1, end, part.daysCounted).ec != std::errc())
+            throw store::Error(store::Error::Kind::Statement,
+                               "Итог дней на руках не прочитан: «" + summed + "».");
+        sum += part;
+    }
+    query.close();
+    return sum;
+}
+
+SummaryPart& SummaryPart::operator+=(const SummaryPart& p) {
+    loans += p.loans;
+    open += p.open;
+    overdue += p.overdue;
+    daysTotal += p.daysTotal;
+    daysCounted += p.daysCounted;
+    return *this;
 }
 
 Summary combine(std::span<const SummaryPart> parts) {
     Summary s;
     SummaryPart all;
-    for (const SummaryPart& p : parts) {
-        all.loans += p.loans;
-        all.open += p.open;
-        all.overdue += p.overdue;
-        all.daysTotal += p.daysTotal;
-        all.daysCounted += p.daysCounted;
-    }
+    for (const SummaryPart& p : parts) all += p;
     s.loans = all.loans;
     s.open = all.open;
     s.overdue = all.overdue;

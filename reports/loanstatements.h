@@ -68,20 +68,21 @@ struct LoanRange {
     int64_t first = std::numeric_limits<int64_t>::min();
     int64_t last = std::numeric_limits<int64_t>::max();
 };
-// The loan table cut into up to `parts` ranges of about as many keys each; together they
-// cover every key, so a loan written after the cut is counted too.
+// The loan table cut into up to `parts` ranges of about as many keys each, in order;
+// together they cover every key, so a loan written after the cut is counted too.
 std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, int parts);
 
-// A summary's sums and counts over one range of loans (summaryLines).
+// A summary's sums and counts over some ranges of loans (summaryLines).
 struct SummaryPart {
     int64_t loans = 0;
     int64_t open = 0;
     int64_t overdue = 0;
     int64_t daysTotal = 0;
     int64_t daysCounted = 0;
+    SummaryPart& operator+=(const SummaryPart& other);
 };
 SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
-                             const Reckoning& reckoning, const LoanRange& range);
+                             const Reckoning& reckoning, const std::vector<LoanRange>& ranges);
 // The parts added up: the same summary as one count over their ranges together.
 Summary combine(std::span<const SummaryPart> parts);
 
