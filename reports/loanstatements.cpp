@@ -140,8 +140,15 @@ void bind(store::Query& query, const Filter& f, const Reckoning& r) {
 }
 
 std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, int parts) {
-    store::Query keys({"SELECT min(Dolg.rowid) as First, max(Dolg.rowid) as Last", kLoanFrom},
-                      db);
+    // Each in a select of its own: SQLite seeks a lone min or max, but reads every row
+    // for the two together.
+    std::string lowest("SELECT (SELECT min(Dolg.rowid) ");
+    lowest += kLoanFrom;
+    lowest += ") as First,";
+    std::string highest("(SELECT max(Dolg.rowid) ");
+    highest += kLoanFrom;
+    highest += ") as Last";
+    store::Query keys({lowest, highest}, db);
     keys.open();
     std::vector<LoanRange> ranges(1);
     if (keys.field("First").isNull() || parts < 2) return ranges;
