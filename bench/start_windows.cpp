@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -45,8 +46,11 @@ int main(int argc, char** argv) {
     windows->form1->ui->ActionLoanHistory->trigger();
     const HistoryWindow& history =
         *windows->form1->findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"))->historyWindow();
-    for (int pass = 0; pass < 100; ++pass) {
+    // The summary is counted on threads of its own: passes over the events, a few
+    // milliseconds apart, for up to 20 s.
+    for (int pass = 0; pass < 4000; ++pass) {
         QCoreApplication::processEvents();
+        QThread::msleep(5);
         const QString summary = history.findChild<QLabel*>(QStringLiteral("SummaryLabel"))->text();
         if (!summary.isEmpty() && summary != QStringLiteral("Подсчёт..."))
             return messages.anySaid() ? 1 : 0;
