@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "store/database.h"
 #include "store/error.h"
 #include "store/query.h"
 
@@ -57,6 +58,31 @@ void addWhere(std::vector<std::string>& lines, const Filter& f,
     for (size_t i = 0; i < conditions.size(); ++i)
         lines.push_back((i == 0 ? "Where " : "and ") + conditions[i]);
 }
+
+// The overdue loans look their disks up one by one all over the disks' file: mapped, a
+// page is read where it lies instead of copied in, the count's greatest cost at a million
+// loans, and read ahead in larger runs from a cold disk (1.0 s against 1.8-2.0 s for the
+// first count after the files left the page cache). The pages touched are the page
+// cache's own, shared, but counted in the process's resident size while mapped (380 MB at
+// a million disks and loans over two connections); unmapped after each count.
+class MappedWhileCounting {
+public:
+    explicit MappedWhileCounting(const store::Database& db) : db_(db) {
+        db_.execRaw("PRAGMA mmap_size = 2147418112");
+    }
+    ~MappedWhileCounting() {
+        try {
+            db_.execRaw("PRAGMA mmap_size = 0");
+        } catch (const store::Error&) {
+            // The mapping then lasts as long as the connection; the counts stay right.
+        }
+    }
+    MappedWhileCounting(const MappedWhileCounting&) = delete;
+    MappedWhileCounting& operator=(const MappedWhileCounting&) = delete;
+
+private:
+    const store::Database& db_;
+};
 
 bool names(const store::Query& query, std::string_view parameter) {
     for (const auto& p : query.parameterNames())
@@ -147,6 +173,7 @@ std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, in
 
 SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
                              const Reckoning& reckoning, const std::vector<LoanRange>& ranges) {
+    const MappedWhileCounting mapped(*db);
     store::Query query(summaryLines(filter), db);
     bind(query, filter, reckoning);
     SummaryPart sum;
