@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -71,8 +72,11 @@ int main(int argc, char** argv) {
     windows->form1->ui->ActionLoanHistory->trigger();
     const HistoryWindow& history =
         *windows->form1->findChild<ReportsMenu*>(QStringLiteral("ReportsMenu"))->historyWindow();
-    for (int pass = 0; pass < 100; ++pass) {
+    // The summary is counted on threads of its own: passes over the events, a few
+    // milliseconds apart, for up to 20 s.
+    for (int pass = 0; pass < 4000; ++pass) {
         QCoreApplication::processEvents();
+        QThread::msleep(5);
         const QString summary = history.findChild<QLabel*>(QStringLiteral("SummaryLabel"))->text();
         if (!summary.isEmpty() && summary != QStringLiteral("Подсчёт..."))
             return messages.anySaid() ? 1 : 0;

@@ -54,52 +54,65 @@ const ExportTable& loanExport() {
     return table;
 }
 
-int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
-                   const ExportProgress& progress, const ExportNote& note) {
-    const int64_t total = progress ? store::RowReader::countRows(query) : 0;
-    if (progress && !progress(0, total)) throw ExportStopped();
-    store::RowReader rows(query);
-    const std::vector<int> columns = resultColumns(rows, table);
-    const int mark = table.markField.empty() ? -1 : rows.columnIndex(table.markField);
-    const ExportRowSource next = [&](std::vector<std::string>& cells, bool& marked) {
-        if (!rows.next()) return false;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            cells[i] = rows.text(columns[i]);
-            if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
-        }
-        marked = mark >= 0 && !rows.text(mark).empty();
-        return true;
-    };
-    return exportRows(next, total, table, format, out, progress, note);
-}
-
-int64_t exportRows(const ExportRowSource& next, int64_t total, const ExportTable& table,
-                   Format format, std::ostream& out, const ExportProgress& progress,
-                   const ExportNote& note) {
-    auto writer =
-        makeWriter(format, out,
-                   {table.title, store::Date::today().display(), note.filter, note.byteOrderMark});
+ExportWriter::ExportWriter(const ExportTable& table, Format format, std::ostream& out,
+                           const ExportProgress& progress, const ExportNote& note, int64_t total)
+    : out_(out), progress_(progress), total_(total) {
+    if (progress_ && !progress_(0, total_)) throw ExportStopped();
+    writer_ = makeWriter(format, out_,
+                         {table.title, store::Date::today().display(), note.filter,
+                          note.byteOrderMark});
     std::vector<std::string> titles;
     std::vector<CellKind> kinds;
     for (const auto& c : table.columns) {
         titles.push_back(c.title);
         kinds.push_back(c.kind);
     }
-    writer->begin(titles, kinds);
+    writer_->begin(titles, kinds);
+}
+
+ExportWriter::~ExportWriter() = default;
+
+void ExportWriter::row(const std::vector<std::string>& cells, bool marked) {
+    writer_->row(cells, marked);
+    ++written_;
+    // Asked at every row, before the stream's state: a stop may have put it in error.
+    if (progress_ && !progress_(written_, std::max(total_, written_))) throw ExportStopped();
+    if (written_ % kCheckEvery == 0) checkWritten(out_);
+}
+
+int64_t ExportWriter::finish() {
+    writer_->end(written_);
+    if (progress_ && !progress_(written_, std::max(total_, written_))) throw ExportStopped();
+    checkWritten(out_);
+    return written_;
+}
+
+int64_t exportRows(store::Query& query, const ExportTable& table, Format format, std::ostream& out,
+                   const ExportProgress& progress, const ExportNote& note) {
+    const int64_t total = progress ? store::RowReader::countRows(query) : 0;
+    ExportWriter writer(table, format, out, progress, note, total);
+    store::RowReader rows(query);
+    const std::vector<int> columns = resultColumns(rows, table);
+    const int mark = table.markField.empty() ? -1 : rows.columnIndex(table.markField);
+    std::vector<std::string> cells(columns.size());
+    while (rows.next()) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            cells[i] = rows.text(columns[i]);
+            if (table.columns[i].yesNo) cells[i] = cells[i] == "True" ? "да" : "";
+        }
+        writer.row(cells, mark >= 0 && !rows.text(mark).empty());
+    }
+    return writer.finish();
+}
+
+int64_t exportRows(const ExportRowSource& next, int64_t total, const ExportTable& table,
+                   Format format, std::ostream& out, const ExportProgress& progress,
+                   const ExportNote& note) {
+    ExportWriter writer(table, format, out, progress, note, total);
     std::vector<std::string> cells(table.columns.size());
     bool marked = false;
-    int64_t written = 0;
-    while (next(cells, marked)) {
-        writer->row(cells, marked);
-        ++written;
-        // Asked at every row, before the stream's state: a stop may have put it in error.
-        if (progress && !progress(written, std::max(total, written))) throw ExportStopped();
-        if (written % kCheckEvery == 0) checkWritten(out);
-    }
-    writer->end(written);
-    if (progress && !progress(written, std::max(total, written))) throw ExportStopped();
-    checkWritten(out);
-    return written;
+    while (next(cells, marked)) writer.row(cells, marked);
+    return writer.finish();
 }
 
 }  // namespace reports

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -50,6 +51,28 @@ struct ExportStopped : std::runtime_error {
 struct ExportNote {
     std::string filter;
     bool byteOrderMark = true;
+};
+
+// Writes an export's rows as a caller hands them, one by one, so memory does not grow with
+// the catalogue; told progress after every row (total: 0 when not known beforehand).
+// Throws store::Error when out refuses a write, ExportStopped when progress said stop.
+class ExportWriter {
+public:
+    ExportWriter(const ExportTable& table, Format format, std::ostream& out,
+                 const ExportProgress& progress, const ExportNote& note, int64_t total);
+    ~ExportWriter();
+    ExportWriter(const ExportWriter&) = delete;
+    ExportWriter& operator=(const ExportWriter&) = delete;
+    void row(const std::vector<std::string>& cells, bool marked = false);
+    // Ends the table; returns the rows written.
+    int64_t finish();
+
+private:
+    std::ostream& out_;
+    ExportProgress progress_;
+    int64_t total_;
+    int64_t written_ = 0;
+    std::unique_ptr<TableWriter> writer_;
 };
 
 // Runs the query's statement (the query itself stays as it is) and writes its rows to

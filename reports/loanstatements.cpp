@@ -1,7 +1,10 @@
 #include "reports/loanstatements.h"
 
+#include <charconv>
 #include <cstdio>
 
+#include "store/database.h"
+#include "store/error.h"
 #include "store/query.h"
 
 namespace loans {
@@ -45,8 +48,8 @@ std::string overdueColumn() {
     return column;
 }
 
-void addWhere(std::vector<std::string>& lines, const Filter& f) {
-    std::vector<std::string> conditions;
+void addWhere(std::vector<std::string>& lines, const Filter& f,
+              std::vector<std::string> conditions = {}) {
     if (f.disk) conditions.emplace_back("(Dolg.NomCD = :Disk)");
     if (f.debtor) conditions.emplace_back("(Dolg.Dolgnik = :Debtor)");
     if (f.openOnly) conditions.emplace_back("(Dolg.Dolg = True)");
@@ -55,6 +58,31 @@ void addWhere(std::vector<std::string>& lines, const Filter& f) {
     for (size_t i = 0; i < conditions.size(); ++i)
         lines.push_back((i == 0 ? "Where " : "and ") + conditions[i]);
 }
+
+// The overdue loans look their disks up one by one all over the disks' file: mapped, a
+// page is read where it lies instead of copied in, the count's greatest cost at a million
+// loans, and read ahead in larger runs from a cold disk (1.0 s against 1.8-2.0 s for the
+// first count after the files left the page cache). The pages touched are the page
+// cache's own, shared, but counted in the process's resident size while mapped (380 MB at
+// a million disks and loans over two connections); unmapped after each count.
+class MappedWhileCounting {
+public:
+    explicit MappedWhileCounting(const store::Database& db) : db_(db) {
+        db_.execRaw("PRAGMA mmap_size = 2147418112");
+    }
+    ~MappedWhileCounting() {
+        try {
+            db_.execRaw("PRAGMA mmap_size = 0");
+        } catch (const store::Error&) {
+            // The mapping then lasts as long as the connection; the counts stay right.
+        }
+    }
+    MappedWhileCounting(const MappedWhileCounting&) = delete;
+    MappedWhileCounting& operator=(const MappedWhileCounting&) = delete;
+
+private:
+    const store::Database& db_;
+};
 
 bool names(const store::Query& query, std::string_view parameter) {
     for (const auto& p : query.parameterNames())
@@ -84,10 +112,10 @@ std::vector<std::string> summaryLines(const Filter& filter) {
     std::vector<std::string> lines = {
         "SELECT count(*) as Loans, total(Dolg.Dolg = True) as OpenLoans,",
         std::string("total(") + kIsOverdue + ") as Overdue,",
-        std::string("avg(") + kDays + ") as AverageDays",
+        std::string("korvalen_sum_count(") + kDays + ") as DaysSummed",
         kLoanFrom,
     };
-    addWhere(lines, filter);
+    addWhere(lines, filter, {"(Dolg.rowid between :FirstLoan and :LastLoan)"});
     return lines;
 }
 
@@ -113,15 +141,80 @@ void bind(store::Query& query, const Filter& f, const Reckoning& r) {
     if (f.to) query.setDate("DateTo", *f.to);
 }
 
-Summary readSummary(store::Query& summary) {
-    summary.open();
+std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, int parts) {
+    // Each in a select of its own: SQLite seeks a lone min or max, but reads every row
+    // for the two together.
+    std::string lowest("SELECT (SELECT min(Dolg.rowid) ");
+    lowest += kLoanFrom;
+    lowest += ") as First,";
+    std::string highest("(SELECT max(Dolg.rowid) ");
+    highest += kLoanFrom;
+    highest += ") as Last";
+    store::Query keys({lowest, highest}, db);
+    keys.open();
+    std::vector<LoanRange> ranges(1);
+    if (keys.field("First").isNull() || parts < 2) return ranges;
+    const int64_t first = keys.field("First").asInteger();
+    const int64_t last = keys.field("Last").asInteger();
+    // Halves of the span, not of the rows: loans are never deleted, so keys run densely.
+    const auto span = static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
+    const uint64_t step = span / static_cast<uint64_t>(parts);
+    if (step == 0) return ranges;
+    ranges.clear();
+    int64_t from = LoanRange{}.first;
+    for (int i = 1; i < parts; ++i) {
+        const auto cut = static_cast<int64_t>(static_cast<uint64_t>(first) + step * i);
+        ranges.push_back({from, cut - 1});
+        from = cut;
+    }
+    ranges.push_back({from, LoanRange{}.last});
+    return ranges;
+}
+
+SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
+                             const Reckoning& reckoning, const std::vector<LoanRange>& ranges) {
+    const MappedWhileCounting mapped(*db);
+    store::Query query(summaryLines(filter), db);
+    bind(query, filter, reckoning);
+    SummaryPart sum;
+    for (const LoanRange& range : ranges) {
+        query.setInteger("FirstLoan", range.first);
+        query.setInteger("LastLoan", range.last);
+        query.reopen();
+        SummaryPart part{query.field("Loans").asInteger(), query.field("OpenLoans").asInteger(),
+                         query.field("Overdue").asInteger()};
+        const std::string summed = query.field("DaysSummed").asString();
+        const char* end = summed.data() + summed.size();
+        const auto total = std::from_chars(summed.data(), end, part.daysTotal);
+        if (total.ec != std::errc() || total.ptr == end ||
+            std::from_chars(total.ptr + 1, end, part.daysCounted).ec != std::errc())
+            throw store::Error(store::Error::Kind::Statement,
+                               "Итог дней на руках не прочитан: «" + summed + "».");
+        sum += part;
+    }
+    query.close();
+    return sum;
+}
+
+SummaryPart& SummaryPart::operator+=(const SummaryPart& p) {
+    loans += p.loans;
+    open += p.open;
+    overdue += p.overdue;
+    daysTotal += p.daysTotal;
+    daysCounted += p.daysCounted;
+    return *this;
+}
+
+Summary combine(std::span<const SummaryPart> parts) {
     Summary s;
-    s.loans = summary.field("Loans").asInteger();
-    s.open = summary.field("OpenLoans").asInteger();
-    s.overdue = summary.field("Overdue").asInteger();
-    if (!summary.field("AverageDays").isNull())
-        s.averageDays = summary.field("AverageDays").asFloat();
-    summary.close();
+    SummaryPart all;
+    for (const SummaryPart& p : parts) all += p;
+    s.loans = all.loans;
+    s.open = all.open;
+    s.overdue = all.overdue;
+    // As SQLite's avg divides its total by its count.
+    if (all.daysCounted > 0)
+        s.averageDays = static_cast<double>(all.daysTotal) / static_cast<double>(all.daysCounted);
     return s;
 }
 

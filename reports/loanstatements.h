@@ -1,15 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "store/value.h"
 
 namespace store {
+class Database;
 class Query;
-}
+}  // namespace store
 
 // The statements of the loan reports: the history of every loan, its summary, and the
 // open loans by debtor. They only read. Deleted disks keep their loans' rows (the
@@ -38,7 +42,10 @@ struct Reckoning {
 // Newest first: NomCD, DiskName, Dolgnik, DatN, DatK, Days, Overdue, LoanKey (the row's
 // own key, for closing a loan by hand).
 std::vector<std::string> historyLines(const Filter& filter);
-// One row: Loans, OpenLoans, Overdue, AverageDays (empty without loans).
+// One row of sums and counts over the loans whose row keys lie from :FirstLoan to
+// :LastLoan: Loans, OpenLoans, Overdue, DaysSummed (the days out summed and the loans with
+// days out counted, as "TOTAL COUNT").
+// Sums over parts of the table add up to the whole, so the parts may be counted at once.
 std::vector<std::string> summaryLines(const Filter& filter);
 // The open loans by debtor name, then by the day lent: Dolgnik, NomCD, DiskName, DatN,
 // Days, Overdue.
@@ -54,7 +61,29 @@ struct Summary {
     int64_t overdue = 0;
     std::optional<double> averageDays;
 };
-Summary readSummary(store::Query& summary);  // opens the query on summaryLines
 std::string describe(const Summary& summary);
+
+// Loans by their row keys, ends included.
+struct LoanRange {
+    int64_t first = std::numeric_limits<int64_t>::min();
+    int64_t last = std::numeric_limits<int64_t>::max();
+};
+// The loan table cut into up to `parts` ranges of about as many keys each, in order;
+// together they cover every key, so a loan written after the cut is counted too.
+std::vector<LoanRange> splitLoans(const std::shared_ptr<store::Database>& db, int parts);
+
+// A summary's sums and counts over some ranges of loans (summaryLines).
+struct SummaryPart {
+    int64_t loans = 0;
+    int64_t open = 0;
+    int64_t overdue = 0;
+    int64_t daysTotal = 0;
+    int64_t daysCounted = 0;
+    SummaryPart& operator+=(const SummaryPart& other);
+};
+SummaryPart countSummaryPart(const std::shared_ptr<store::Database>& db, const Filter& filter,
+                             const Reckoning& reckoning, const std::vector<LoanRange>& ranges);
+// The parts added up: the same summary as one count over their ranges together.
+Summary combine(std::span<const SummaryPart> parts);
 
 }  // namespace loans

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "reports/loanstatements.h"
 
@@ -21,8 +22,9 @@ class Database;
 }
 
 // A loan summary counted on a thread of its own over its own read-only connection to the
-// catalogue, so the window's thread never waits for a pass over every loan. Only the
-// latest request is answered: one still counting when another comes is stopped.
+// catalogue, so the window's thread never waits for a pass over every loan; the loans are
+// cut in two, the second half counted at once on a second thread and connection. Only
+// the latest request is answered: one still counting when another comes is stopped.
 class SummaryCount : public QObject {
     Q_OBJECT
 public:
@@ -54,12 +56,16 @@ private:
     template <class Signal>
     void answer(uint64_t id, Signal&& signal);
     bool stale(uint64_t id) const { return id != latest_; }
+    // The connections of the parts, opened once for a catalogue.
+    std::vector<std::shared_ptr<store::Database>> connections(
+        const std::filesystem::path& baseDir);
+    void interruptAll();  // under mutex_
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<Request> next_;
     bool stop_ = false;
-    std::shared_ptr<store::Database> db_;  // the thread's own; set under mutex_
+    std::vector<std::shared_ptr<store::Database>> dbs_;  // one per part; set under mutex_
     std::atomic<uint64_t> latest_{0};
     std::thread thread_;
     QPointer<QLabel> label_;

@@ -120,6 +120,19 @@ std::string isoDay(std::string_view day) {
     return iso;
 }
 
+// yyyy-MM-dd HH:MM:SS as yyyy-MM-ddTHH:MM:SS; empty when the text is no such moment.
+std::string isoMoment(std::string_view moment) {
+    constexpr std::string_view kForm = "0000-00-00 00:00:00";
+    if (moment.size() != kForm.size()) return {};
+    for (size_t i = 0; i < kForm.size(); ++i) {
+        const bool digit = moment[i] >= '0' && moment[i] <= '9';
+        if (kForm[i] == '0' ? !digit : moment[i] != kForm[i]) return {};
+    }
+    std::string iso(moment);
+    iso[10] = 'T';
+    return iso;
+}
+
 bool isNumber(std::string_view text) {
     size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
     bool digits = false, point = false;
@@ -156,6 +169,12 @@ constexpr const char* kOdsStart =
     "<number:date-style style:name=\"day\"><number:day number:style=\"long\"/>"
     "<number:text>.</number:text><number:month number:style=\"long\"/>"
     "<number:text>.</number:text><number:year number:style=\"long\"/></number:date-style>\n"
+    "<number:date-style style:name=\"moment\"><number:day number:style=\"long\"/>"
+    "<number:text>.</number:text><number:month number:style=\"long\"/>"
+    "<number:text>.</number:text><number:year number:style=\"long\"/><number:text> </number:text>"
+    "<number:hours number:style=\"long\"/><number:text>:</number:text>"
+    "<number:minutes number:style=\"long\"/><number:text>:</number:text>"
+    "<number:seconds number:style=\"long\"/></number:date-style>\n"
     "<style:style style:name=\"text\" style:family=\"table-column\">"
     "<style:table-column-properties style:column-width=\"5cm\"/></style:style>\n"
     "<style:style style:name=\"short\" style:family=\"table-column\">"
@@ -167,6 +186,11 @@ constexpr const char* kOdsStart =
     "<style:text-properties fo:font-weight=\"bold\"/></style:style>\n"
     "<style:style style:name=\"date\" style:family=\"table-cell\" "
     "style:data-style-name=\"day\"/>\n"
+    "<style:style style:name=\"datetime\" style:family=\"table-cell\" "
+    "style:data-style-name=\"moment\"/>\n"
+    "<style:style style:name=\"markeddatetime\" style:family=\"table-cell\" "
+    "style:data-style-name=\"moment\"><style:text-properties fo:color=\"#b00000\" "
+    "fo:font-weight=\"bold\"/></style:style>\n"
     "<style:style style:name=\"marked\" style:family=\"table-cell\">"
     "<style:text-properties fo:color=\"#b00000\" fo:font-weight=\"bold\"/></style:style>\n"
     "<style:style style:name=\"markeddate\" style:family=\"table-cell\" "
@@ -185,7 +209,8 @@ public:
              << "\">\n";
         for (CellKind kind : kinds_)
             out_ << "<table:table-column table:style-name=\""
-                 << (kind == CellKind::Text ? "text" : "short") << "\"/>";
+                 << (kind == CellKind::Text || kind == CellKind::DateTime ? "text" : "short")
+                 << "\"/>";
         out_ << "\n<table:table-row><table:table-cell table:style-name=\"title\" "
                 "office:value-type=\"string\">"
              << odfText(heading_.title) << "</table:table-cell></table:table-row>\n"
@@ -206,10 +231,13 @@ public:
                 out_ << "<table:table-cell/>";
                 continue;
             }
-            const std::string day = kind == CellKind::Date ? isoDay(c) : std::string();
+            const std::string day = kind == CellKind::Date       ? isoDay(c)
+                                    : kind == CellKind::DateTime ? isoMoment(c)
+                                                                 : std::string();
             out_ << "<table:table-cell";
             if (!day.empty()) {
-                out_ << " table:style-name=\"" << (marked ? "markeddate" : "date")
+                const char* style = kind == CellKind::Date ? "date" : "datetime";
+                out_ << " table:style-name=\"" << (marked ? "marked" : "") << style
                      << "\" office:value-type=\"date\" office:date-value=\"" << day << "\">";
             } else {
                 if (marked) out_ << " table:style-name=\"marked\"";

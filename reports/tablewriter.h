@@ -13,9 +13,10 @@ namespace reports {
 
 enum class Format { Csv, Html, Ods };
 
-// What a column holds: a spreadsheet keeps numbers and days as such, so they sort and
-// count. A cell that does not read as its kind is written as text.
-enum class CellKind { Text, Number, Date };
+// What a column holds: a spreadsheet keeps numbers, days and moments as such, so they sort
+// and count. Days come as dd.MM.yyyy, moments as yyyy-MM-dd HH:MM:SS; a cell that does not
+// read as its kind is written as text.
+enum class CellKind { Text, Number, Date, DateTime };
 
 // What a table says about itself beside its rows (HTML and ODS; CSV has no room): its
 // title, the day it was made and the filter that chose its rows.

@@ -204,6 +204,15 @@ void createContentsFile(const fs::path& baseDir) {
 
 ContentsReader::ContentsReader(const Database& db) : db_(db) {}
 
+std::vector<int64_t> ContentsReader::disksRead() const {
+    std::vector<int64_t> disks;
+    if (!db_.attachContents()) return disks;
+    Statement select(db_, "SELECT disk FROM " + contentsTable("disk_reads") + " ORDER BY disk",
+                     contentsFiles());
+    while (select.step()) disks.push_back(select.columnInt64(0));
+    return disks;
+}
+
 std::optional<StoredVolume> ContentsReader::volume(int64_t disk) const {
     if (!db_.attachContents()) return std::nullopt;
     Statement select(db_,

@@ -67,6 +67,8 @@ struct StoredEntry {
 class ContentsReader {
 public:
     explicit ContentsReader(const Database& db);
+    // The disks whose contents were read, by key.
+    std::vector<int64_t> disksRead() const;
     std::optional<StoredVolume> volume(int64_t disk) const;
     // A folder's entries: folders first, then files, each by name.
     std::vector<StoredEntry> children(int64_t disk, FolderId folder) const;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace store {
@@ -73,13 +74,40 @@ void loanDays(sqlite3_context* ctx, int, sqlite3_value** argv) {
         sqlite3_result_int64(ctx, dayNumber(*end) - dayNumber(*start));
 }
 
+struct SumCount {
+    int64_t sum = 0;
+    int64_t count = 0;
+};
+
+void sumCountStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+    auto* s = static_cast<SumCount*>(sqlite3_aggregate_context(ctx, sizeof(SumCount)));
+    if (!s) return sqlite3_result_error_nomem(ctx);
+    if (__builtin_add_overflow(s->sum, sqlite3_value_int64(argv[0]), &s->sum))
+        return sqlite3_result_error(ctx, "korvalen_sum_count: integer overflow", -1);
+    ++s->count;
+}
+
+void sumCountFinal(sqlite3_context* ctx) {
+    const SumCount none;
+    const auto* s = static_cast<SumCount*>(sqlite3_aggregate_context(ctx, 0));
+    if (!s) s = &none;
+    std::string text = std::to_string(s->sum);
+    text += ' ';
+    text += std::to_string(s->count);
+    sqlite3_result_text(ctx, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
 }  // namespace
 
 int registerLoanDays(sqlite3* db) {
     // Not deterministic in SQLite's sense only because the general form reads through
     // the connection; the result depends on the arguments alone.
-    return sqlite3_create_function(db, "korvalen_days", 4, SQLITE_UTF8 | SQLITE_INNOCUOUS,
-                                   nullptr, loanDays, nullptr, nullptr);
+    const int rc = sqlite3_create_function(db, "korvalen_days", 4, SQLITE_UTF8 | SQLITE_INNOCUOUS,
+                                           nullptr, loanDays, nullptr, nullptr);
+    if (rc != SQLITE_OK) return rc;
+    return sqlite3_create_function(db, "korvalen_sum_count", 1, SQLITE_UTF8 | SQLITE_INNOCUOUS,
+                                   nullptr, nullptr, sumCountStep, sumCountFinal);
 }
 
 }  // namespace store

@@ -412,6 +412,39 @@ private slots:
         for (const QString& text : said) QVERIFY2(run.out.contains(text), qPrintable(text));
     }
 
+    // A disk read by scan and exported by export: its folders and files under their
+    // Cyrillic names, each with its size, nothing of another disk.
+    void exportedContentsHoldTheDisksFiles() {
+        const FixtureCatalogue catalogue;
+        const QTemporaryDir source, out;
+        const fs::path tree = source.path().toStdString();
+        fs::create_directories(tree / "Фильмы" / "Старые");
+        const std::vector<std::pair<std::string, int>> files = {
+            {"Фильмы/Старые/Белое солнце пустыни.avi", 4096},
+            {"Фильмы/Ёжик в тумане.mkv", 1},
+            {"Список дисков.txt", 0}};
+        for (const auto& [path, size] : files)
+            std::ofstream(tree / path, std::ios::binary) << std::string(size, 'x');
+        QCOMPARE(runTool({"scan", catalogue.path(), "5", source.path()}).exitCode, 0);
+        QCOMPARE(runTool({"scan", catalogue.path(), "1", source.path() + "/Фильмы"}).exitCode, 0);
+        const QString csv = out.filePath("содержимое.csv");
+        const ToolRun run = runTool({"export", catalogue.path(), "--what", "contents", "--disk",
+                                     "5", "--format", "csv", "--no-bom", csv});
+        QCOMPARE(run.exitCode, 0);
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList rows = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows.takeFirst(), "Номер диска,Диск,Путь,Размер,Изменён,Дорожка,"
+                                   "\"Длительность, с\",Название,Исполнитель");
+        QStringList found;
+        for (const QString& row : rows) found << row.section(',', 0, 3);
+        QCOMPARE(found, QStringList({"5,Потерянный диск,Фильмы/,",
+                                     "5,Потерянный диск,Фильмы/Старые/,",
+                                     "5,Потерянный диск,Фильмы/Старые/Белое солнце пустыни.avi,4096",
+                                     "5,Потерянный диск,Фильмы/Ёжик в тумане.mkv,1",
+                                     "5,Потерянный диск,Список дисков.txt,0"}));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("nothing") << QStringList{};

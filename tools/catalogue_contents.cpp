@@ -1,6 +1,7 @@
 #include "tools/catalogue_contents.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <ctime>
 #include <ostream>
 
@@ -42,6 +43,18 @@ std::string localTime(std::optional<int64_t> seconds) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
+}
+
+std::string diskName(const store::Database& db, int64_t disk) {
+    store::Statement find(db, "SELECT Name FROM main.\"CDBase\" WHERE N = ?1");
+    find.bindInt64(1, disk);
+    return find.step() ? std::string(find.columnText(0)) : std::string();
+}
+
+std::string trackSeconds(const store::Track& t) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(t.sectors) / 75.0);
+    return seconds;
 }
 
 }  // namespace
@@ -98,12 +111,10 @@ bool printContents(const fs::path& dir, int64_t disk, std::ostream& out) {
         return static_cast<bool>(out);
     });
     for (const store::Track& t : reader.tracks(disk)) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(t.sectors) / 75.0);
         line = "track\t";
         line += std::to_string(t.number);
         line += '\t';
-        line += seconds;
+        line += trackSeconds(t);
         line += '\t';
         line += escapedName(t.title);
         line += '\t';
@@ -112,6 +123,59 @@ bool printContents(const fs::path& dir, int64_t disk, std::ostream& out) {
         out << line;
     }
     return true;
+}
+
+const reports::ExportTable& contentsExport() {
+    using reports::CellKind;
+    static const reports::ExportTable table{"Содержимое дисков",
+                                            {{"", "Номер диска", CellKind::Number},
+                                             {"", "Диск"},
+                                             {"", "Путь"},
+                                             {"", "Размер", CellKind::Number},
+                                             {"", "Изменён", CellKind::DateTime},
+                                             {"", "Дорожка", CellKind::Number},
+                                             {"", "Длительность, с", CellKind::Number},
+                                             {"", "Название"},
+                                             {"", "Исполнитель"}},
+                                            {}};
+    return table;
+}
+
+int64_t exportContents(const store::Database& db, std::optional<int64_t> disk,
+                       reports::Format format, std::ostream& out,
+                       const reports::ExportProgress& progress, const reports::ExportNote& note) {
+    if (disk) refuseMissingDisk(db, *disk);
+    const store::ContentsReader reader(db);
+    std::vector<int64_t> disks = disk ? std::vector<int64_t>{*disk} : reader.disksRead();
+    int64_t total = 0;
+    if (progress)
+        for (int64_t d : disks)
+            if (const auto v = reader.volume(d))
+                total += v->folders + v->files + static_cast<int64_t>(reader.tracks(d).size());
+    reports::ExportWriter writer(contentsExport(), format, out, progress, note, total);
+    std::vector<std::string> cells(contentsExport().columns.size());
+    for (int64_t d : disks) {
+        cells[0] = std::to_string(d);
+        cells[1] = diskName(db, d);
+        std::fill(cells.begin() + 2, cells.end(), std::string());
+        reader.forEachEntry(d, [&](const std::string& path, const store::StoredEntry& e) {
+            cells[2] = escapedName(path);
+            if (e.folder) cells[2] += '/';
+            cells[3] = !e.folder && e.size ? std::to_string(*e.size) : std::string();
+            cells[4] = localTime(e.modified);
+            writer.row(cells);
+            return true;
+        });
+        std::fill(cells.begin() + 2, cells.end(), std::string());
+        for (const store::Track& t : reader.tracks(d)) {
+            cells[5] = std::to_string(t.number);
+            cells[6] = trackSeconds(t);
+            cells[7] = escapedName(t.title);
+            cells[8] = escapedName(t.performer);
+            writer.row(cells);
+        }
+    }
+    return writer.finish();
 }
 
 int64_t printFound(const fs::path& dir, std::string_view fragment, std::ostream& out) {

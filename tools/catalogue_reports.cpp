@@ -12,6 +12,7 @@
 #include "store/query.h"
 #include "store/readmoment.h"
 #include "store/systemerror.h"
+#include "tools/catalogue_contents.h"
 
 namespace tools {
 namespace {
@@ -27,8 +28,14 @@ std::vector<std::string> exportLines(ExportWhat what) {
 
 long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format format,
                           std::ostream& out, const reports::ExportProgress& progress,
-                          const store::WaitWhileBusy& wait, bool byteOrderMark) {
+                          const store::WaitWhileBusy& wait, bool byteOrderMark,
+                          std::optional<int64_t> disk) {
     const auto db = store::Database::open(dir / std::string(store::kBaseFolder));
+    if (what == ExportWhat::Contents) {
+        const store::ReadMoment moment(*db, wait);
+        std::string filter = disk ? "диск № " + std::to_string(*disk) : "все прочитанные диски";
+        return exportContents(*db, disk, format, out, progress, {filter, byteOrderMark});
+    }
     store::Query query(exportLines(what), db);
     loans::bind(query, {}, {store::Date::today(), loans::kDefaultOverdueDays});
     const auto& table = what == ExportWhat::Loans ? reports::loanExport() : reports::diskExport();
@@ -44,7 +51,8 @@ long long exportCatalogue(const fs::path& dir, ExportWhat what, reports::Format 
 
 long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::Format format,
                                 const fs::path& file, const reports::ExportProgress& progress,
-                                const store::WaitWhileBusy& wait, bool byteOrderMark) {
+                                const store::WaitWhileBusy& wait, bool byteOrderMark,
+                                std::optional<int64_t> disk) {
     store::refuseExportOver(dir / std::string(store::kBaseFolder), file);
     // A link is written through, as cp does: the link stays and names the new file.
     const fs::path target = store::throughLinks(file);
@@ -57,7 +65,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(store::Error::Kind::ReadOnly,
                                "Не удалось открыть " + file.string() +
                                    " для записи: " + store::systemErrorText(errno) + ".");
-        return exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark);
+        return exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark, disk);
     }
     store::removeKilledParts(target);
     store::PartPath part(target, store::PartPath::Kind::File);
@@ -68,7 +76,7 @@ long long exportCatalogueToFile(const fs::path& dir, ExportWhat what, reports::F
             throw store::Error(store::Error::Kind::ReadOnly,
                                "Не удалось создать файл " + file.string() + ": " +
                                    store::systemErrorText(errno) + ".");
-        rows = exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark);
+        rows = exportCatalogue(dir, what, format, out, progress, wait, byteOrderMark, disk);
         errno = 0;
         out.close();
         if (!out)

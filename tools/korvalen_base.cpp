@@ -36,11 +36,13 @@ int usage(std::ostream& out = std::cerr) {
            "                                          и удаление лишнего (триггеров и т. п.)\n"
            "  korvalen-base import СТАРАЯ_ПАПКА НОВАЯ_ПАПКА [--codepage N]\n"
            "      перенос каталога прежней программы из СТАРАЯ_ПАПКА/base\n"
-           "  korvalen-base export ПАПКА --what disks|loans --format csv|html|ods [ФАЙЛ]\n"
-           "                                [--no-bom] [--wait СЕКУНД]\n"
-           "      список дисков или история выдачи в CSV, HTML или таблицу OpenDocument\n"
-           "      (плоский XML, .fods); без ФАЙЛ: в вывод. CSV начинается с метки UTF-8\n"
-           "      (BOM), по которой её узнают табличные программы; --no-bom: без неё\n"
+           "  korvalen-base export ПАПКА --what disks|loans|contents [--disk ДИСК]\n"
+           "                     --format csv|html|ods [ФАЙЛ] [--no-bom] [--wait СЕКУНД]\n"
+           "      список дисков, история выдачи или содержимое прочитанных дисков (строка\n"
+           "      на папку, файл и дорожку; --disk: только диска № ДИСК) в CSV, HTML или\n"
+           "      таблицу OpenDocument (плоский XML, .fods); без ФАЙЛ: в вывод. CSV\n"
+           "      начинается с метки UTF-8 (BOM), по которой её узнают табличные\n"
+           "      программы; --no-bom: без неё\n"
            "  korvalen-base backup ПАПКА КУДА [--wait СЕКУНД]\n"
            "      копия каталога в КУДА/base и её проверка\n"
            "  korvalen-base scan ПАПКА ДИСК ИСТОЧНИК\n"
@@ -118,10 +120,20 @@ store::WaitWhileBusy waitingUpTo(double seconds) {
     return [seconds](double waited) { return waited < seconds; };
 }
 
-// korvalen-base export DIR --what disks|loans --format csv|html|ods [OUT] [--no-bom]
-// [--wait SECONDS]
+// The disk's key of "DISK"; none for anything but a whole number.
+std::optional<int64_t> diskKey(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long long key = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0) return std::nullopt;
+    return key;
+}
+
+// korvalen-base export DIR --what disks|loans|contents [--disk N] --format csv|html|ods
+// [OUT] [--no-bom] [--wait SECONDS]
 int exportTable(int argc, char** argv) {
     std::optional<tools::ExportWhat> what;
+    std::optional<int64_t> disk;
     std::optional<reports::Format> format;
     std::optional<std::string> out;
     double wait = kDefaultWaitSeconds;
@@ -136,7 +148,11 @@ int exportTable(int argc, char** argv) {
             const std::string v = argv[++i];
             if (v == "disks") what = tools::ExportWhat::Disks;
             if (v == "loans") what = tools::ExportWhat::Loans;
+            if (v == "contents") what = tools::ExportWhat::Contents;
             if (!what) return usage();
+        } else if (arg == "--disk" && i + 1 < argc) {
+            disk = diskKey(argv[++i]);
+            if (!disk) return usage();
         } else if (arg == "--format" && i + 1 < argc) {
             const std::string v = argv[++i];
             if (v == "csv") format = reports::Format::Csv;
@@ -151,16 +167,17 @@ int exportTable(int argc, char** argv) {
             return usage();
         }
     }
-    if (!what || !format) return usage();
+    if (!what || !format || (disk && what != tools::ExportWhat::Contents)) return usage();
     try {
         if (!out) {
             tools::exportCatalogue(argv[2], *what, *format, std::cout, {}, waitingUpTo(wait),
-                                   byteOrderMark);
+                                   byteOrderMark, disk);
             return std::cout ? 0 : 1;
         }
         tellRemoved(store::removeKilledParts(store::throughLinks(*out)), "выгрузки");
         const long long rows = tools::exportCatalogueToFile(argv[2], *what, *format, *out, {},
-                                                            waitingUpTo(wait), byteOrderMark);
+                                                            waitingUpTo(wait), byteOrderMark,
+                                                            disk);
         std::cerr << "Записано строк: " << rows << " в " << *out << "\n";
         return 0;
     } catch (const store::Error& e) {
@@ -197,15 +214,6 @@ int backup(int argc, char** argv) {
         std::cerr << "korvalen-base: " << e.what() << "\nКопия не записана.\n";
         return 1;
     }
-}
-
-// The disk's key of "DISK"; none for anything but a whole number.
-std::optional<int64_t> diskKey(const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    const long long key = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0) return std::nullopt;
-    return key;
 }
 
 // korvalen-base scan DIR DISK SOURCE
