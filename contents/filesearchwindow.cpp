@@ -36,13 +36,15 @@ enum Column { kName, kFolder, kSize, kDate, kDiskNumber, kDiskName, kLent, kColu
 
 QString folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? QStringLiteral("/")
-                                      : QLatin1Char('/') + QString::fromUtf8(path.data(), static_cast<qsizetype>(slash));
+    return slash == std::string::npos
+               ? QStringLiteral("/")
+               : QLatin1Char('/') + QString::fromUtf8(path.data(), static_cast<qsizetype>(slash));
 }
 
 QString nameOf(const store::FoundRow& row) {
     const size_t slash = row.path.rfind('/');
-    QString name = QString::fromUtf8(slash == std::string::npos ? row.path : row.path.substr(slash + 1));
+    QString name =
+        QString::fromUtf8(slash == std::string::npos ? row.path : row.path.substr(slash + 1));
     return row.folder ? name + QLatin1Char('/') : name;
 }
 
@@ -58,7 +60,8 @@ void fillBox(QComboBox* box, const store::Database& db, const std::string& sql) 
     box->addItem(QStringLiteral("Все"));
     store::Statement s(db, sql);
     while (s.step())
-        box->addItem(QString::fromUtf8(s.columnText(1).data(), static_cast<qsizetype>(s.columnText(1).size())),
+        box->addItem(QString::fromUtf8(s.columnText(1).data(),
+                                       static_cast<qsizetype>(s.columnText(1).size())),
                      QVariant::fromValue<qint64>(s.columnInt64(0)));
 }
 
@@ -121,7 +124,16 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     table_->verticalHeader()->hide();
     table_->setWordWrap(false);  // one line a row: a screen holds more of them
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
-    table_->horizontalHeader()->setStretchLastSection(true);
+    // The names take the room: the file's, its folder's and its disk's are the long ones.
+    QHeaderView* header = table_->horizontalHeader();
+    const int em = table_->fontMetrics().averageCharWidth();
+    header->resizeSection(kName, 24 * em);
+    header->resizeSection(kFolder, 24 * em);
+    header->resizeSection(kSize, 13 * em);
+    header->resizeSection(kDate, 17 * em);
+    header->resizeSection(kDiskNumber, 8 * em);
+    header->resizeSection(kLent, 16 * em);
+    header->setSectionResizeMode(kDiskName, QHeaderView::Stretch);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("CountLabel"));
     save_ = new QPushButton(QStringLiteral("&Сохранить..."), this);
@@ -142,24 +154,25 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     const auto db = disks_.query().databaseForRun();
     QPointer<FileSearchWindow> self(this);
     runner_ = std::make_unique<store::FileSearchRunner>(
-        db->baseDir(),
-        store::FileSearchRunner::Callbacks{
-            [self](uint64_t query, std::vector<store::FoundRow> rows) {
-                QMetaObject::invokeMethod(self, [self, query, rows = std::move(rows)] {
-                    if (self) self->showRows(query, rows);
-                });
-            },
-            [self](uint64_t query, int64_t matches) {
-                QMetaObject::invokeMethod(self, [self, query, matches] {
-                    if (self) self->showCount(query, matches);
-                });
-            },
-            [self](uint64_t query, std::string message) {
-                QMetaObject::invokeMethod(self, [self, query, message] {
-                    if (self && query == self->query_)
-                        self->count_->setText(QStringLiteral("Поиск не удался: ") + QString::fromStdString(message));
-                });
-            }});
+        db->baseDir(), store::FileSearchRunner::Callbacks{
+                           [self](uint64_t query, std::vector<store::FoundRow> rows) {
+                               QMetaObject::invokeMethod(self,
+                                                         [self, query, rows = std::move(rows)] {
+                                                             if (self) self->showRows(query, rows);
+                                                         });
+                           },
+                           [self](uint64_t query, int64_t matches) {
+                               QMetaObject::invokeMethod(self, [self, query, matches] {
+                                   if (self) self->showCount(query, matches);
+                               });
+                           },
+                           [self](uint64_t query, std::string message) {
+                               QMetaObject::invokeMethod(self, [self, query, message] {
+                                   if (self && query == self->query_)
+                                       self->count_->setText(QStringLiteral("Поиск не удался: ") +
+                                                             QString::fromStdString(message));
+                               });
+                           }});
     connect(fragment_, &QLineEdit::textChanged, this, [this] { search(); });
     connect(category_, &QComboBox::currentIndexChanged, this, [this] { search(); });
     connect(mediaType_, &QComboBox::currentIndexChanged, this, [this] { search(); });
@@ -176,7 +189,8 @@ FileSearchWindow::FileSearchWindow(ListQuery& disks, std::function<void()> clear
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (isVisible()) savePlace();
     });
-    connect(table_, &QTableWidget::cellActivated, this, [this](int row, int) { guarded([&] { openRow(row); }); });
+    connect(table_, &QTableWidget::cellActivated, this,
+            [this](int row, int) { guarded([&] { openRow(row); }); });
     connect(fragment_, &QLineEdit::returnPressed, this, [this] {
         if (table_->rowCount() > 0) guarded([&] { openRow(std::max(0, table_->currentRow())); });
     });
@@ -186,8 +200,10 @@ FileSearchWindow::~FileSearchWindow() = default;
 
 void FileSearchWindow::fillNarrowing() {
     const auto db = disks_.query().databaseForRun();
-    fillBox(category_, *db, "SELECT Num, Name FROM sprkategoy_db.\"SprKategoy\" ORDER BY Name COLLATE RUSSIAN");
-    fillBox(mediaType_, *db, "SELECT N, Tip FROM sprtype_db.\"SprType\" ORDER BY Tip COLLATE RUSSIAN");
+    fillBox(category_, *db,
+            "SELECT Num, Name FROM sprkategoy_db.\"SprKategoy\" ORDER BY Name COLLATE RUSSIAN");
+    fillBox(mediaType_, *db,
+            "SELECT N, Tip FROM sprtype_db.\"SprType\" ORDER BY Tip COLLATE RUSSIAN");
 }
 
 store::FileQuery FileSearchWindow::query() const {
@@ -221,11 +237,17 @@ void FileSearchWindow::showRows(uint64_t query, const std::vector<store::FoundRo
     for (const auto& r : rows) {
         table_->setItem(at, kName, cell(nameOf(r)));
         table_->setItem(at, kFolder, cell(folderOf(r.path)));
-        table_->setItem(at, kSize, cell(r.size ? russian.toString(static_cast<qlonglong>(*r.size)) : QString(), true));
-        table_->setItem(at, kDate, cell(r.modified ? QDateTime::fromSecsSinceEpoch(*r.modified).toString(QStringLiteral("dd.MM.yyyy hh:mm")) : QString()));
+        table_->setItem(
+            at, kSize,
+            cell(r.size ? russian.toString(static_cast<qlonglong>(*r.size)) : QString(), true));
+        table_->setItem(at, kDate,
+                        cell(r.modified ? QDateTime::fromSecsSinceEpoch(*r.modified)
+                                              .toString(QStringLiteral("dd.MM.yyyy hh:mm"))
+                                        : QString()));
         table_->setItem(at, kDiskNumber, cell(QString::number(r.disk), true));
         table_->setItem(at, kDiskName, cell(QString::fromStdString(r.diskName)));
-        table_->setItem(at, kLent, cell(r.lent ? QString::fromStdString(r.lentTo) : QStringLiteral("нет")));
+        table_->setItem(at, kLent,
+                        cell(r.lent ? QString::fromStdString(r.lentTo) : QStringLiteral("нет")));
         rows_.push_back(r);
         ++at;
     }
@@ -236,7 +258,8 @@ void FileSearchWindow::showRows(uint64_t query, const std::vector<store::FoundRo
 void FileSearchWindow::showCount(uint64_t query, int64_t matches) {
     if (query != query_) return;
     const QLocale russian(QLocale::Russian);
-    QString text = QStringLiteral("Найдено: %1").arg(russian.toString(static_cast<qlonglong>(matches)));
+    QString text =
+        QStringLiteral("Найдено: %1").arg(russian.toString(static_cast<qlonglong>(matches)));
     if (matches > table_->rowCount())
         text += QStringLiteral(", показаны первые %1").arg(russian.toString(table_->rowCount()));
     count_->setText(text);
