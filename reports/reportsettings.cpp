@@ -37,34 +37,12 @@ void saveOverdueDays(int days) {
                              .arg(QDir::toNativeSeparators(ini.path()), ini.errorString()));
 }
 
-namespace {
-
-QString placeKey(const QString& window, const char* part) {
-    return window + QLatin1Char('_') + QLatin1String(part);
-}
-
-}  // namespace
-
 std::optional<QRect> windowPlace(const QString& window) {
-    IniFile ini = settingsFile();
-    ini.load();
-    constexpr int kNone = -1000000;
-    const QRect place(ini.integer(kSection, placeKey(window, "x"), kNone),
-                      ini.integer(kSection, placeKey(window, "y"), kNone),
-                      ini.integer(kSection, placeKey(window, "width"), 0),
-                      ini.integer(kSection, placeKey(window, "height"), 0));
-    if (place.x() == kNone || place.y() == kNone || place.isEmpty()) return std::nullopt;
-    return place;
+    return savedWindowPlace(kSection, window);
 }
 
 void saveWindowPlace(const QString& window, const QRect& place) {
-    IniFile ini = settingsFile();
-    if (!ini.load()) return;
-    ini.setInteger(kSection, placeKey(window, "x"), place.x());
-    ini.setInteger(kSection, placeKey(window, "y"), place.y());
-    ini.setInteger(kSection, placeKey(window, "width"), place.width());
-    ini.setInteger(kSection, placeKey(window, "height"), place.height());
-    ini.save();
+    ::saveWindowPlace(kSection, window, place);
 }
 
 }  // namespace reports

@@ -44,3 +44,33 @@ void setSettingsFilePath(const QString& path) {
 IniFile settingsFile() {
     return IniFile(settingsFilePath(), settingsPathOverride.isEmpty());
 }
+
+namespace {
+
+QString placeKey(const QString& prefix, const char* part) {
+    return prefix + QLatin1Char('_') + QLatin1String(part);
+}
+
+}  // namespace
+
+std::optional<QRect> savedWindowPlace(const QString& section, const QString& prefix) {
+    IniFile ini = settingsFile();
+    ini.load();
+    constexpr int kNone = -1000000;
+    const QRect place(ini.integer(section, placeKey(prefix, "x"), kNone),
+                      ini.integer(section, placeKey(prefix, "y"), kNone),
+                      ini.integer(section, placeKey(prefix, "width"), 0),
+                      ini.integer(section, placeKey(prefix, "height"), 0));
+    if (place.x() == kNone || place.y() == kNone || place.isEmpty()) return std::nullopt;
+    return place;
+}
+
+void saveWindowPlace(const QString& section, const QString& prefix, const QRect& place) {
+    IniFile ini = settingsFile();
+    if (!ini.load()) return;
+    ini.setInteger(section, placeKey(prefix, "x"), place.x());
+    ini.setInteger(section, placeKey(prefix, "y"), place.y());
+    ini.setInteger(section, placeKey(prefix, "width"), place.width());
+    ini.setInteger(section, placeKey(prefix, "height"), place.height());
+    ini.save();
+}

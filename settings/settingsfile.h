@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
+#include <optional>
 
 class IniFile;
 
@@ -14,3 +16,8 @@ QString settingsFilePath();
 void setSettingsFilePath(const QString& path);
 // The settings file to read or save; saving makes the user's folder for it.
 IniFile settingsFile();
+
+// A window's size and place as kept in `section` under <prefix>_x, _y, _width, _height;
+// nothing when they were never saved.
+std::optional<QRect> savedWindowPlace(const QString& section, const QString& prefix);
+void saveWindowPlace(const QString& section, const QString& prefix, const QRect& place);
