@@ -61,10 +61,14 @@ CREATE TABLE IF NOT EXISTS disk_tracks (
 ) WITHOUT ROWID;
 )";
 
-// The file names' index: each entry's name as the name filter's `like` folds it, under the
-// entry's key, with a trigram index over the folded text (our folding, so the tokenizer
-// must not fold again). detail=none keeps only which rows hold a trigram: a fragment's
-// trigrams narrow, and instr() on the folded text decides.
+// The file names' index: the names of up to kBlockNames entries with consecutive keys in
+// one row under the first one's key, folded as the name filter's `like` folds them and
+// joined by kNameSeparator, with a trigram index over the text (our folding, so the
+// tokenizer must not fold again). detail=none keeps only which rows hold a trigram: a
+// fragment's trigrams narrow, and instr() on the folded text decides. A row of many names
+// costs the index far fewer postings than a row a name (the names of a folder share most
+// of their trigrams), which is most of what a read spends on it; a block never spans two
+// reads, so a read's key range holds its rows.
 constexpr std::string_view kNameIndex = R"(
 CREATE VIRTUAL TABLE IF NOT EXISTS entry_names USING fts5(
   folded, tokenize = 'trigram case_sensitive 1', detail = none, columnsize = 0);
@@ -87,6 +91,42 @@ END)";
 
 // Kept in flags beside the reader's marks.
 constexpr unsigned kFolderFlag = 1u << 8;
+
+constexpr size_t kBlockNames = 64;
+constexpr size_t kBlockBytes = 2048;
+
+// Gathers names of consecutive keys into the index's rows; write(first, text) stores one.
+template <typename Write>
+class NameBlocks {
+public:
+    explicit NameBlocks(Write write) : write_(std::move(write)) {}
+
+    void add(int64_t id, std::string_view name) {
+        if (count_ != 0 && (id != first_ + static_cast<int64_t>(count_) || count_ == kBlockNames ||
+                            text_.size() >= kBlockBytes))
+            flush();
+        if (count_ == 0)
+            first_ = id;
+        else
+            text_ += kNameSeparator;
+        nameIndexFold(name, folded_);
+        text_ += folded_;
+        ++count_;
+    }
+
+    void flush() {
+        if (count_ == 0) return;
+        write_(first_, std::string_view(text_));
+        text_.clear();
+        count_ = 0;
+    }
+
+private:
+    Write write_;
+    int64_t first_ = 0;
+    size_t count_ = 0;
+    std::string text_, folded_;
+};
 
 Error fileError(sqlite3* db, const fs::path& file, std::string_view doing) {
     std::string message = "Не удалось ";
@@ -135,12 +175,35 @@ StoredEntry entryAt(const Statement& row) {
     return e;
 }
 
-// Fills the names' index from the entries; schema: "" or a quoted schema and a dot.
-std::string fillNameIndexSql(const std::string& schema) {
-    std::string sql = "INSERT INTO " + schema + "entry_names (rowid, folded) SELECT id, ";
-    sql += kFoldFunction;
-    sql += "(name) FROM " + schema + "disk_entries";
-    return sql;
+// The first keys of the reads: a block of names ends before each.
+std::vector<int64_t> readStarts(const ErrorContext& on, const std::string& schema,
+                                const std::vector<std::string>& files) {
+    std::vector<int64_t> starts;
+    Statement reads(on, "SELECT first_entry FROM " + schema + "disk_reads ORDER BY first_entry",
+                    files);
+    while (reads.step()) starts.push_back(reads.columnInt64(0));
+    return starts;
+}
+
+// Fills the empty names' index from the entries; schema: "" or a quoted schema and a dot.
+void fillNameIndex(const ErrorContext& on, const std::string& schema,
+                   const std::vector<std::string>& files) {
+    const std::vector<int64_t> starts = readStarts(on, schema, files);
+    Statement insert(on, "INSERT INTO " + schema + "entry_names (rowid, folded) VALUES (?1, ?2)",
+                     files);
+    NameBlocks blocks([&](int64_t first, std::string_view text) {
+        insert.bindInt64(1, first);
+        insert.bindText(2, text);
+        insert.run();
+        insert.reset();
+    });
+    Statement entries(on, "SELECT id, name FROM " + schema + "disk_entries ORDER BY id", files);
+    while (entries.step()) {
+        const int64_t id = entries.columnInt64(0);
+        if (std::binary_search(starts.begin(), starts.end(), id)) blocks.flush();
+        blocks.add(id, entries.columnText(1));
+    }
+    blocks.flush();
 }
 
 }  // namespace
@@ -327,7 +390,11 @@ struct ContentsWriter::State final : ErrorContext {
     std::vector<Track> tracks;
     StatementHandle insert;
     StatementHandle insertName;
-    std::string folded;
+    struct WriteNames {
+        State* s;
+        void operator()(int64_t first, std::string_view text) const { s->addNames(first, text); }
+    };
+    NameBlocks<WriteNames> names{WriteNames{this}};
     bool open = false;
 
     State(const Database& c, int64_t d) : catalogue(c), disk(d) {}
@@ -400,14 +467,13 @@ struct ContentsWriter::State final : ErrorContext {
     void addNameIndexIfMissing() {
         if (scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'entry_names'") != 0) return;
         exec(db.get(), kNameIndex, file, "записать");
-        exec(db.get(), fillNameIndexSql(""), file, "записать");
+        fillNameIndex(*this, "", {});
     }
 
-    void addName(int64_t id, std::string_view name) {
-        likeFold(name, folded);
+    void addNames(int64_t first, std::string_view text) {
         sqlite3_stmt* s = insertName.get();
-        sqlite3_bind_int64(s, 1, id);
-        sqlite3_bind_text64(s, 2, folded.data(), folded.size(), SQLITE_STATIC, SQLITE_UTF8);
+        sqlite3_bind_int64(s, 1, first);
+        sqlite3_bind_text64(s, 2, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) throw fileError(db.get(), file, "записать");
@@ -451,12 +517,13 @@ struct ContentsWriter::State final : ErrorContext {
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) throw fileError(db.get(), file, "записать");
-        addName(id, name);
+        names.add(id, name);
         if (flags & kUnreadable) ++unreadable;
         return id;
     }
 
     void finish() {
+        names.flush();
         // Subfolders come after their folder: summed from the last, each total is whole
         // before it is added to its parent's.
         for (size_t i = sums.size(); i-- > 0;)
@@ -607,20 +674,90 @@ bool hasFileNameIndex(const Database& db) {
     return find.step();
 }
 
+namespace {
+
+// The index's names in key order, a block's names under its first key and on from there.
+class IndexedNames {
+public:
+    explicit IndexedNames(const Database& db)
+        : rows_(db, "SELECT id, c0 FROM " + contentsTable("entry_names_content") + " ORDER BY id",
+                contentsFiles()) {
+        next();
+    }
+    bool valid() const { return valid_; }
+    int64_t id() const { return first_ + static_cast<int64_t>(k_); }
+    int64_t first() const { return first_; }
+    size_t count() const { return pieces_.size(); }
+    std::string_view name() const { return pieces_[k_]; }
+
+    void next() {
+        if (valid_ && ++k_ < pieces_.size()) return;
+        valid_ = rows_.step();
+        if (!valid_) return;
+        first_ = rows_.columnInt64(0);
+        text_ = rows_.columnText(1);
+        pieces_.clear();
+        k_ = 0;
+        for (size_t from = 0;;) {
+            const size_t to = text_.find(kNameSeparator, from);
+            pieces_.push_back(std::string_view(text_).substr(from, to - from));
+            if (to == std::string::npos) break;
+            from = to + 1;
+        }
+    }
+
+private:
+    Statement rows_;
+    bool valid_ = false;
+    int64_t first_ = 0;
+    size_t k_ = 0;
+    std::string text_;
+    std::vector<std::string_view> pieces_;
+};
+
+// How many entries the index misses or names wrongly, and index names of no entry.
+int64_t nameIndexDifferences(const Database& db) {
+    const std::vector<int64_t> starts = readStarts(db, contentsTable(""), contentsFiles());
+    IndexedNames indexed(db);
+    Statement entries(db, "SELECT id, name FROM " + contentsTable("disk_entries") + " ORDER BY id",
+                      contentsFiles());
+    bool entry = entries.step();
+    int64_t differences = 0, blockChecked = 0;
+    std::string folded;
+    while (indexed.valid() || entry) {
+        if (indexed.valid() && indexed.first() != blockChecked) {
+            // A block that runs over into the next read would go with the first one.
+            blockChecked = indexed.first();
+            const auto after = std::upper_bound(starts.begin(), starts.end(), indexed.first());
+            if (after != starts.end() &&
+                *after < indexed.first() + static_cast<int64_t>(indexed.count()))
+                ++differences;
+        }
+        const int64_t entryId = entry ? entries.columnInt64(0) : 0;
+        if (indexed.valid() && (!entry || indexed.id() < entryId)) {
+            ++differences;
+            indexed.next();
+        } else if (entry && (!indexed.valid() || entryId < indexed.id())) {
+            ++differences;
+            entry = entries.step();
+        } else {
+            nameIndexFold(entries.columnText(1), folded);
+            differences += folded != indexed.name();
+            indexed.next();
+            entry = entries.step();
+        }
+    }
+    return differences;
+}
+
+}  // namespace
+
 std::optional<std::string> fileNameIndexProblem(const Database& db) {
     const std::string start = "В файле " + std::string(kContentsFileName);
     if (!hasFileNameIndex(db)) return start + " нет указателя имён файлов для поиска.";
-    std::string sql = "SELECT (SELECT count(*) FROM " + contentsTable("disk_entries") +
-                      " e WHERE NOT EXISTS (SELECT 1 FROM " + contentsTable("entry_names") +
-                      " n WHERE n.rowid = e.id AND n.folded = ";
-    sql += kFoldFunction;
-    sql += "(e.name))) + (SELECT count(*) FROM " + contentsTable("entry_names") +
-           " n WHERE NOT EXISTS (SELECT 1 FROM " + contentsTable("disk_entries") +
-           " e WHERE e.id = n.rowid))";
-    Statement differ(db, sql, contentsFiles());
-    if (differ.step() && differ.columnInt64(0) != 0)
+    if (const int64_t differences = nameIndexDifferences(db); differences != 0)
         return start + " указатель имён файлов для поиска расходится с записями о файлах (" +
-               std::to_string(differ.columnInt64(0)) + ").";
+               std::to_string(differences) + ").";
     return std::nullopt;
 }
 
@@ -633,7 +770,7 @@ void rebuildFileNameIndex(const Database& db) {
     std::string create(kNameIndex);
     create.replace(create.find("entry_names"), 11, schema + "entry_names");
     Statement(db, create, contentsFiles()).run();
-    Statement(db, fillNameIndexSql(schema), contentsFiles()).run();
+    fillNameIndex(db, schema, contentsFiles());
     t.commit();
 }
 

@@ -7,6 +7,7 @@
 #include "store/catalogue.h"
 #include "store/contentsstore.h"
 #include "store/database.h"
+#include "store/error.h"
 #include "store/statement.h"
 #include "store/text.h"
 
@@ -53,7 +54,9 @@ std::string trigramQuery(std::string_view folded) {
 }  // namespace
 
 std::string foldedFragment(std::string_view fragment) {
-    return likeFolded(fragment);
+    std::string folded;
+    nameIndexFold(fragment, folded);
+    return folded;
 }
 
 FileSearch::FileSearch(const Database& db, std::string_view fragment,
@@ -96,17 +99,18 @@ FileSearch::~FileSearch() {
 void FileSearch::openRun() {
     std::string sql;
     if (indexed_)
-        sql = "SELECT rowid FROM " + contentsTable("entry_names") +
+        sql = "SELECT rowid, folded FROM " + contentsTable("entry_names") +
               " WHERE entry_names MATCH ?1 AND rowid BETWEEN ?2 AND ?3 AND instr(folded, ?4) > 0 "
               "ORDER BY rowid";
     else if (hasIndex_)
         // The index's own copy of the folded names (FTS5 keeps column i as c<i> of its
         // _content table): a plain b-tree walk, quicker than the virtual table's scan.
-        sql = "SELECT id FROM " + contentsTable("entry_names_content") +
+        sql = "SELECT id, c0 FROM " + contentsTable("entry_names_content") +
               " WHERE id BETWEEN ?2 AND ?3 AND instr(c0, ?4) > 0 ORDER BY id";
     else
-        sql = "SELECT id FROM " + contentsTable("disk_entries") + " WHERE id BETWEEN ?2 AND ?3 AND instr(" +
-              std::string(kFoldFunction) + "(name), ?4) > 0 ORDER BY id";
+        sql = "SELECT id, " + std::string(kFoldFunction) + "(name) AS folded FROM " +
+              contentsTable("disk_entries") +
+              " WHERE id BETWEEN ?2 AND ?3 AND instr(folded, ?4) > 0 ORDER BY id";
     rows_ = std::make_unique<Statement>(db_, sql, contentsFiles());
     if (indexed_) rows_->bindText(1, match_);
     rows_->bindInt64(2, byDisk_[runs_[run_].from].first);
@@ -114,15 +118,43 @@ void FileSearch::openRun() {
     rows_->bindText(4, folded_);
 }
 
+// The keys of a row's names that hold the fragment: the fragment holds no separator, so
+// each place it is found lies within one name.
+void FileSearch::takeMatches(int64_t first, std::string_view names) {
+    matches_.clear();
+    nextMatch_ = 0;
+    int64_t k = 0;
+    size_t nameStart = 0;
+    for (size_t at = names.find(folded_); at != std::string_view::npos;
+         at = names.find(folded_, nameStart)) {
+        for (size_t sep; (sep = names.find(kNameSeparator, nameStart)) < at; nameStart = sep + 1) ++k;
+        matches_.push_back(first + k);
+        const size_t end = names.find(kNameSeparator, at);
+        if (end == std::string_view::npos) break;
+        nameStart = end + 1;
+        ++k;
+    }
+}
+
 bool FileSearch::nextEntry(int64_t& entry, int64_t& disk) {
     while (run_ < runs_.size()) {
         if (!rows_) openRun();
-        if (!rows_->step()) {
-            rows_.reset();
-            ++run_;
-            continue;
+        if (nextMatch_ == matches_.size()) {
+            // Rows of many names are few: a small catalogue's scan may end before SQLite
+            // asks, so the search asks too.
+            if (stopRequested_ && stopRequested_())
+                throw Error(Error::Kind::Stopped, "Поиск остановлен.");
+            if (!rows_->step()) {
+                rows_.reset();
+                matches_.clear();
+                nextMatch_ = 0;
+                ++run_;
+                continue;
+            }
+            takeMatches(rows_->columnInt64(0), rows_->columnText(1));
+            if (matches_.empty()) continue;
         }
-        entry = rows_->columnInt64(0);
+        entry = matches_[nextMatch_++];
         // Between a run's reads lie the entries of disks outside it: they come in their own.
         auto at = std::upper_bound(byFirst_.begin(), byFirst_.end(), entry,
                                    [](int64_t id, const Read& r) { return id < r.first; });

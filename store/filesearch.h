@@ -57,6 +57,7 @@ private:
     };
     bool nextEntry(int64_t& entry, int64_t& disk);
     void openRun();
+    void takeMatches(int64_t first, std::string_view names);
     const std::string& diskName(int64_t disk);
     std::string pathOf(int64_t entry, FoundFile& found);
 
@@ -71,6 +72,8 @@ private:
     std::vector<Run> runs_;
     size_t run_ = 0;
     std::unique_ptr<Statement> rows_;
+    std::vector<int64_t> matches_;  // of the row rows_ stands on
+    size_t nextMatch_ = 0;
     std::unique_ptr<Statement> entry_;
     std::unique_ptr<Statement> name_;
     int64_t namedDisk_ = -1;

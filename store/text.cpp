@@ -399,6 +399,13 @@ void likeFold(std::string_view utf8, std::string& out) {
     out.resize(foldInto(utf8, true, out.data()));
 }
 
+void nameIndexFold(std::string_view name, std::string& out) {
+    likeFold(name, out);
+    for (size_t at = out.find(kNameSeparator); at != std::string::npos;
+         at = out.find(kNameSeparator, at + 3))
+        out.replace(at, 1, "\u2215");
+}
+
 std::string likeFolded(std::string_view utf8) {
     std::string out;
     likeFold(utf8, out);
@@ -440,12 +447,13 @@ bool LikePattern::isContains() const {
 
 namespace {
 
-// korvalen_fold(x): x's bytes (text or blob) as likeFolded writes them; NULL stays NULL.
+// korvalen_fold(x): x's bytes (text or blob) as nameIndexFold writes them; NULL stays NULL.
 void foldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
     const auto* data = static_cast<const char*>(sqlite3_value_blob(argv[0]));
     const auto size = static_cast<size_t>(sqlite3_value_bytes(argv[0]));
-    const std::string folded = likeFolded(std::string_view(data ? data : "", size));
+    std::string folded;
+    nameIndexFold(std::string_view(data ? data : "", size), folded);
     sqlite3_result_text64(ctx, folded.data(), folded.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 

@@ -14,7 +14,7 @@ namespace store {
 // % and _ as wildcards, and the collation RUSSIAN (ICU, Russian rules, case
 // ignored, ё beside е) that the reference books' name fields are declared with.
 // Returns an SQLite result code.
-// Also korvalen_fold(x): x's bytes as likeFolded writes them (the file names' index).
+// Also korvalen_fold(x): x's bytes as nameIndexFold writes them (the file names' index).
 int registerTextFunctions(sqlite3* db);
 inline constexpr std::string_view kFoldFunction = "korvalen_fold";
 
@@ -30,6 +30,10 @@ bool likeMatch(std::string_view pattern, std::string_view text, char32_t escape 
 std::string likeFolded(std::string_view utf8);
 // The same into out, reusing its storage.
 void likeFold(std::string_view utf8, std::string& out);
+// A file name as the file names' index keeps it: likeFold, and '/' (the index's separator
+// between names, which no file system lets a name hold) written as U+2215.
+void nameIndexFold(std::string_view name, std::string& out);
+inline constexpr char kNameSeparator = '/';
 
 struct CompiledLike;
 
